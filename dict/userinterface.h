@@ -1,0 +1,17 @@
+// What the DICT client asks of the user interface. The tray program defines these; the unit
+// tests link doubles that record the calls and answer from a script.
+#pragma once
+
+// Formats the text (wvsprintfA-style: %s %d %u %c) and shows it in a message box titled
+// "Lexitray" with an OK button; owner is a window handle or null.
+void showMessage(void* owner, const char* format, ...);
+
+// A Yes/No question box titled "Lexitray" with the question icon and no owner; 1 for Yes.
+int askYesNo(const char* text);
+
+// Shows a status text beside the tray icon for the given milliseconds, or takes it away.
+void showStatus(const char* text, int milliseconds);
+void hideStatus();
+
+// Runs the modal database choice dialog; returns the index of the chosen match.
+int runDatabaseChoiceDialog();
