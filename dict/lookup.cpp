@@ -1,0 +1,80 @@
+// The look-up workflow: one word from the configured server entry to its definitions, with failover.
+#include <stdio.h>
+
+#include "config/config.h"
+#include "dict/dictsession.h"
+#include "dict/userinterface.h"
+
+// Entries server0 .. server16; after the last one the list starts again at 0.
+const int lastServerIndex = serverCount - 1;
+// Progress texts stay up this long unless something takes them away first.
+const int progressStatusMs = 60000;
+// Room for a status text or question: a word of up to 255 bytes, a host of 24 and the fixed
+// text all fit whole (snprintf would cut, never overrun, a longer one).
+const int messageSize = 512;
+
+int DictSession::lookUpWord(const char* word)
+{
+    if (!netStartup())
+        return 0;
+
+    int index = readConfigInt("server", 0);
+    char host[hostBufferSize];
+    char text[messageSize];
+    for (;;) {
+        if (index > lastServerIndex)
+            index = 0;
+        host[0] = '\0';
+        readServerHost(host, index);
+
+        snprintf(text, sizeof text, "Trying to connect to DICT server \"%s\"...", host);
+        showStatus(text, progressStatusMs);
+        if (connectToServer(host) != dictSuccess) {
+            hideStatus();
+            // A connection whose greeting was refused may still be open.
+            closeSocket();
+            snprintf(text, sizeof text,
+                     "The dictionary server \"%s\" is not responding.\n"
+                     "Would you like to try the next server in the list?", host);
+            if (askYesNo(text) != 1)
+                return 0;
+            index++;
+            continue;
+        }
+
+        showStatus("Finding matches for word...", progressStatusMs);
+        int found = findMatches(word, host);
+        // Nothing to choose from counts as not found, whatever the status line said.
+        if (found == dictSuccess && matchCount < 1)
+            found = dictRefused;
+        if (found != dictSuccess) {
+            hideStatus();
+            closeSocket();
+            snprintf(text, sizeof text,
+                     "The word \"%s\" was not found in any dictionary on \"%s\"\n"
+                     "Would you like to try the next server in the list?", word, host);
+            if (askYesNo(text) != 1)
+                return 0;
+            index++;
+            continue;
+        }
+        hideStatus();
+
+        int databaseIndex = 0;
+        if (matchCount > 1 && !hideDbDialog)
+            databaseIndex = runDatabaseChoiceDialog();
+        // The dialog never ends outside the matches, but the list is indexed with its result.
+        if (databaseIndex < 0 || databaseIndex >= matchCount)
+            databaseIndex = 0;
+
+        showStatus("Retrieving definitions...", progressStatusMs);
+        int retrieved = retrieveDefinitions(matchDatabases[databaseIndex], word, host);
+        closeSocket();
+        if (retrieved == dictSuccess && definitionCount >= 1)
+            // The status stays up: the definition viewer takes it away when it opens.
+            return 1;
+        // Nothing else would take the status away on this path; it should not run out its minute.
+        hideStatus();
+        return 0;
+    }
+}

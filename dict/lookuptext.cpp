@@ -1,0 +1,96 @@
+// Text rules of the look-up dialogs that need no window: the captured word and the database choices.
+#include "dict/lookuptext.h"
+
+#include <string.h>
+
+// A byte that continues a UTF-8 sequence (10xxxxxx).
+static bool isContinuationByte(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+size_t utf8PrefixLength(const char* text, size_t length, size_t maxBytes)
+{
+    if (length <= maxBytes)
+        return length;
+    size_t cut = maxBytes;
+    // Step back to the first byte of the character that the cut would split.
+    while (cut > 0 && isContinuationByte(text[cut]))
+        cut--;
+    return cut;
+}
+
+void takeCapturedWord(const char* text, size_t length, char* word, int capacity)
+{
+    if (capacity < 1)
+        return;
+    const void* blank = memchr(text, ' ', length);
+    size_t wordLength = blank ? static_cast<const char*>(blank) - text : length;
+    wordLength = utf8PrefixLength(text, wordLength, static_cast<size_t>(capacity - 1));
+    memcpy(word, text, wordLength);
+    word[wordLength] = '\0';
+}
+
+// Copies at most length bytes of text into buffer, cut to capacity - 1 and terminated.
+static void copyBounded(char* buffer, int capacity, const char* text, size_t length)
+{
+    if (capacity < 1)
+        return;
+    if (length > static_cast<size_t>(capacity - 1))
+        length = static_cast<size_t>(capacity - 1);
+    memcpy(buffer, text, length);
+    buffer[length] = '\0';
+}
+
+void matchDescription(const DictSession& session, int matchIndex, char* description, int capacity)
+{
+    const char* name = session.matchDatabases[matchIndex];
+    copyBounded(description, capacity, name, strlen(name));
+    if (name[0] == '\0')
+        return;
+    for (int i = 0; i < session.databaseCount; i++) {
+        const char* line = session.databaseLines[i];
+        if (!strstr(line, name))
+            continue;
+        // The first line naming the database decides, even when it has no description.
+        const char* blank = strchr(line, ' ');
+        if (!blank)
+            return;
+        size_t rest = strlen(blank + 1);
+        // Drop the quote at each end; a line too short to have both keeps the name.
+        if (rest > 2)
+            copyBounded(description, capacity, blank + 2, rest - 2);
+        return;
+    }
+}
+
+bool beginsWithIgnoringCase(const char* text, const char* prefix)
+{
+    for (; *prefix; text++, prefix++) {
+        char a = *text, b = *prefix;
+        if (a >= 'A' && a <= 'Z')
+            a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z')
+            b = static_cast<char>(b - 'A' + 'a');
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
+int buildDatabaseChoices(const DictSession& session, DatabaseChoice* choices, int capacity)
+{
+    int count = 0;
+    for (int m = 0; m < session.matchCount && count < capacity; m++) {
+        DatabaseChoice& next = choices[count];
+        matchDescription(session, m, next.description, dictSlotSize);
+        bool known = false;
+        for (int i = 0; i < count && !known; i++)
+            known = beginsWithIgnoringCase(choices[i].description, next.description);
+        if (known)
+            continue;
+        next.matchIndex = m;
+        count++;
+    }
+    return count;
+}

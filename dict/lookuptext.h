@@ -1,0 +1,36 @@
+// Text rules of the look-up dialogs that need no window: the captured word and the database choices.
+#pragma once
+#include <stddef.h>
+
+#include "dict/dictsession.h"
+
+// The longest word the program passes on, in bytes of UTF-8; held in wordBufferSize bytes.
+const int maxWordLength = 255;
+const int wordBufferSize = maxWordLength + 1;
+
+// The longest prefix of the UTF-8 text (of the given length) that has at most maxBytes bytes
+// and does not end inside a character.
+size_t utf8PrefixLength(const char* text, size_t length, size_t maxBytes);
+
+// The word of a captured text: everything before the first blank (only the blank ends it), cut
+// to capacity - 1 bytes without splitting a character, and terminated. Nothing when capacity < 1.
+void takeCapturedWord(const char* text, size_t length, char* word, int capacity);
+
+// One item of the database choice list: the description it shows and the match it stands for.
+struct DatabaseChoice {
+    char description[dictSlotSize];
+    int matchIndex;
+};
+
+// The description for match matchIndex: taken from the first database line that contains the
+// match's name, as the text between the quotes after the line's first blank; the match's name
+// itself when no line holds it or the line has no description.
+void matchDescription(const DictSession& session, int matchIndex, char* description, int capacity);
+
+// Whether text begins with prefix, ignoring the case of ASCII letters.
+bool beginsWithIgnoringCase(const char* text, const char* prefix);
+
+// The items of the database choice list, in match order: a match adds its description unless
+// an earlier item already begins with it (ignoring case). Fills at most capacity items and
+// returns how many; every match index given lies below the session's matchCount.
+int buildDatabaseChoices(const DictSession& session, DatabaseChoice* choices, int capacity);

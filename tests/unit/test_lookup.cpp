@@ -1,0 +1,514 @@
+// Tests of the look-up workflow against scripted DICT servers and scripted answers, and of the text
+// rules of the look-up dialogs (captured word, database choice items).
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "dict/dictsession.h"
+#include "dict/lookuptext.h"
+#include "tests/unit/fakeserver.h"
+#include "tests/unit/profilefile.h"
+#include "tests/unit/uidoubles.h"
+
+namespace {
+
+// A loopback address on which nothing listens: connecting there is refused at once.
+const char deadHost[] = "127.0.99.1";
+
+const char connectStatusFormat[] = "Trying to connect to DICT server \"%s\"...";
+const char notRespondingFormat[] =
+    "The dictionary server \"%s\" is not responding.\nWould you like to try the next server in the list?";
+const char notFoundFormat[] =
+    "The word \"%s\" was not found in any dictionary on \"%s\"\nWould you like to try the next server in the list?";
+
+std::string format1(const char* format, const std::string& a)
+{
+    char text[1024];
+    snprintf(text, sizeof text, format, a.c_str());
+    return text;
+}
+
+std::string format2(const char* format, const std::string& a, const std::string& b)
+{
+    char text[1024];
+    snprintf(text, sizeof text, format, a.c_str(), b.c_str());
+    return text;
+}
+
+// One connection of a well-behaved server: greeting, the request, then the reply.
+FakeScript answering(const std::string& reply)
+{
+    return {sendText(fakeGreeting), awaitRequest(), sendText(reply)};
+}
+
+std::string matchReply(const std::vector<std::string>& databases, const std::string& word)
+{
+    std::string reply = "152 " + std::to_string(databases.size()) + " matches found\r\n";
+    for (const std::string& database : databases)
+        reply += database + " \"" + word + "\"\r\n";
+    return reply + ".\r\n250 ok\r\n";
+}
+
+std::string databaseReply(const std::vector<std::string>& lines)
+{
+    std::string reply = "110 " + std::to_string(lines.size()) + " databases present\r\n";
+    for (const std::string& line : lines)
+        reply += line + "\r\n";
+    return reply + ".\r\n250 ok\r\n";
+}
+
+std::string definitionReply(const std::string& word, const std::string& database, const std::vector<std::string>& bodies)
+{
+    std::string reply = "150 " + std::to_string(bodies.size()) + " definitions retrieved\r\n";
+    for (const std::string& body : bodies)
+        reply += "151 \"" + word + "\" " + database + " \"Some dictionary\"\r\n" + body + "\r\n.\r\n";
+    return reply + "250 ok\r\n";
+}
+
+const std::vector<std::string> testDatabaseLines = {
+    "alpha \"Alpha Dictionary\"",
+    "beta \"Beta Dictionary\"",
+    "gamma \"Gamma Dictionary\"",
+};
+
+// The three connections of a whole look-up on one server: the word matches in databases,
+// definitions are served for whichever database is asked.
+std::vector<FakeScript> wholeLookUp(const std::string& word, const std::vector<std::string>& databases,
+                                    const std::string& definedIn, const std::string& body)
+{
+    return {answering(matchReply(databases, word)), answering(databaseReply(testDatabaseLines)),
+            answering(definitionReply(word, definedIn, {body}))};
+}
+
+class LookUpWord : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        removeFile(profileFilePath());
+        resetUiDoubles();
+        hideDbDialog = false;
+        dictLimits = dictDefaultLimits;
+        // Every entry points at the dead address unless a test says otherwise, so that nothing
+        // can ever reach a server outside this machine.
+        for (int i = 0; i < serverCount; i++)
+            setServerEntry(i, deadHost);
+        writeConfigString("server", "0");
+    }
+    void TearDown() override
+    {
+        dictSession.closeSocket();
+        dictSession.releaseLists();
+        dictLimits = dictDefaultLimits;
+        hideDbDialog = false;
+        resetUiDoubles();
+        removeFile(profileFilePath());
+    }
+    static void setServerEntry(int index, const char* host)
+    {
+        char key[32];
+        snprintf(key, sizeof key, "server%d", index);
+        writeConfigString(key, (std::string(host) + " : a test server").c_str());
+    }
+    static std::vector<std::string> calledFunctions()
+    {
+        std::vector<std::string> functions;
+        for (const UiCall& call : uiCalls())
+            functions.push_back(call.function);
+        return functions;
+    }
+    static std::vector<std::string> questions()
+    {
+        std::vector<std::string> texts;
+        for (const UiCall& call : uiCalls())
+            if (call.function == "askYesNo")
+                texts.push_back(call.text);
+        return texts;
+    }
+    static std::vector<std::string> statusTexts()
+    {
+        std::vector<std::string> texts;
+        for (const UiCall& call : uiCalls())
+            if (call.function == "showStatus")
+                texts.push_back(call.text);
+        return texts;
+    }
+};
+
+TEST_F(LookUpWord, OneMatchRunsTheThreeExchangesWithProgressAndNoDialog)
+{
+    FakeServer server(wholeLookUp("glimmerwort", {"beta"}, "beta", "A small fern."));
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    EXPECT_EQ("MATCH * exact glimmerwort\r\n", server.received(0));
+    EXPECT_EQ("show databases\r\n", server.received(1));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(2));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
+    EXPECT_STREQ("A small fern.", dictSession.getDefinition(0));
+    EXPECT_FALSE(dictSession.socketOpen);
+
+    // The retrieval status stays up for the viewer to take away.
+    std::vector<std::string> expected = {"showStatus", "showStatus", "hideStatus", "showStatus"};
+    EXPECT_EQ(expected, calledFunctions());
+    std::vector<std::string> texts = {format1(connectStatusFormat, server.host()), "Finding matches for word...",
+                                      "Retrieving definitions..."};
+    EXPECT_EQ(texts, statusTexts());
+    for (const UiCall& call : uiCalls()) {
+        if (call.function == "showStatus") {
+            EXPECT_EQ(60000, call.milliseconds);
+        }
+    }
+}
+
+TEST_F(LookUpWord, SeveralMatchesFetchFromTheDatabaseTheDialogChose)
+{
+    FakeServer server(wholeLookUp("glimmerwort", {"alpha", "beta", "gamma"}, "gamma", "Third."));
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    scriptDatabaseChoices({2});
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    EXPECT_EQ(1, countUiCalls("runDatabaseChoiceDialog"));
+    EXPECT_EQ("define gamma glimmerwort\r\n", server.received(2));
+    EXPECT_STREQ("Third.", dictSession.getDefinition(0));
+}
+
+TEST_F(LookUpWord, SeveralMatchesWithTheDialogSwitchedOffUseTheFirst)
+{
+    FakeServer server(wholeLookUp("glimmerwort", {"beta", "alpha"}, "beta", "Beta's."));
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    hideDbDialog = true;
+    scriptDatabaseChoices({1});
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    EXPECT_EQ(0, countUiCalls("runDatabaseChoiceDialog"));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(2));
+}
+
+// Where the first attempt goes for a given `server` value, and where Yes leads after it.
+struct StartCase {
+    const char* serverValue;
+    int firstEntry;  // the entry whose host the first attempt uses
+    int nextEntry;   // the entry tried after Yes
+};
+
+class LookUpStart : public LookUpWord, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(LookUpStart, FirstAttemptAndTheOneAfterYes)
+{
+    const StartCase& c = GetParam();
+    FakeServer server(wholeLookUp("glimmerwort", {"alpha"}, "alpha", "Found."));
+    ASSERT_TRUE(server.listening());
+    // The entry of the first attempt is dead, so the user is asked; Yes goes on to the next.
+    char firstKey[32];
+    snprintf(firstKey, sizeof firstKey, "server%d", c.firstEntry);
+    writeConfigString(firstKey, "127.0.99.2 : dead");
+    setServerEntry(c.nextEntry, server.host());
+    writeConfigString("server", c.serverValue);
+    scriptYesNoAnswers({1});
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    std::vector<std::string> expectedQuestions = {format1(notRespondingFormat, "127.0.99.2")};
+    EXPECT_EQ(expectedQuestions, questions());
+    std::vector<std::string> texts = statusTexts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(format1(connectStatusFormat, "127.0.99.2"), texts[0]);
+    EXPECT_EQ(format1(connectStatusFormat, server.host()), texts[1]);
+    EXPECT_EQ(3, server.connectionCount());
+    // The configured server is not changed by moving on.
+    EXPECT_EQ(atoi(c.serverValue), readConfigInt("server", 12345));
+}
+
+// -1 forms the key "server-1": the file has no such entry in real use, so it gives the default
+// host. Here the test gives it one, so that the attempt stays on this machine and shows which
+// key was read.
+INSTANTIATE_TEST_SUITE_P(ServerIndex, LookUpStart,
+                         ::testing::Values(StartCase{"0", 0, 1}, StartCase{"16", 16, 0}, StartCase{"17", 0, 1},
+                                           StartCase{"999", 0, 1}, StartCase{"-1", -1, 0}));
+
+TEST_F(LookUpWord, NoToNotRespondingEndsWithZeroAndNothingElse)
+{
+    scriptYesNoAnswers({0});
+
+    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+
+    // The status is taken away before the question, and nothing follows the No.
+    std::vector<std::string> expected = {"showStatus", "hideStatus", "askYesNo"};
+    EXPECT_EQ(expected, calledFunctions());
+    EXPECT_EQ(format1(notRespondingFormat, deadHost), questions()[0]);
+}
+
+TEST_F(LookUpWord, RefusedGreetingCountsAsNotResponding)
+{
+    FakeServer server({{sendText("530 access denied\r\n"), staySilent()}});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    std::vector<std::string> expected = {format1(notRespondingFormat, server.host())};
+    EXPECT_EQ(expected, questions());
+}
+
+TEST_F(LookUpWord, ServerThatGreetsButRefusesTheMatchGetsTheNotFoundQuestion)
+{
+    FakeServer server({answering("552 no match\r\n")});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(0, dictSession.lookUpWord("zzzzqx"));
+    server.stop();
+
+    std::vector<std::string> expected = {format2(notFoundFormat, "zzzzqx", server.host())};
+    EXPECT_EQ(expected, questions());
+    std::vector<std::string> functions = {"showStatus", "showStatus", "hideStatus", "askYesNo"};
+    EXPECT_EQ(functions, calledFunctions());
+    EXPECT_EQ(1, server.connectionCount());
+}
+
+TEST_F(LookUpWord, MatchListWithoutEntriesCountsAsNotFound)
+{
+    FakeServer server({answering("152 0 matches found\r\n.\r\n250 ok\r\n"), answering(databaseReply(testDatabaseLines))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    std::vector<std::string> expected = {format2(notFoundFormat, "glimmerwort", server.host())};
+    EXPECT_EQ(expected, questions());
+    EXPECT_EQ(0, countUiCalls("runDatabaseChoiceDialog"));
+}
+
+TEST_F(LookUpWord, AfterYesEveryExchangeUsesTheNewServer)
+{
+    FakeServer first({answering("552 no match\r\n")});
+    FakeServer second(wholeLookUp("snorkelbloom", {"alpha", "beta"}, "beta", "A water flower."));
+    ASSERT_TRUE(first.listening());
+    ASSERT_TRUE(second.listening());
+    setServerEntry(0, first.host());
+    setServerEntry(1, second.host());
+    scriptYesNoAnswers({1});
+    scriptDatabaseChoices({1});
+
+    EXPECT_EQ(1, dictSession.lookUpWord("snorkelbloom"));
+    first.stop();
+    second.stop();
+
+    EXPECT_EQ(1, first.connectionCount());
+    ASSERT_EQ(3, second.connectionCount());
+    EXPECT_EQ("MATCH * exact snorkelbloom\r\n", second.received(0));
+    EXPECT_EQ("show databases\r\n", second.received(1));
+    EXPECT_EQ("define beta snorkelbloom\r\n", second.received(2));
+    EXPECT_STREQ("A water flower.", dictSession.getDefinition(0));
+    EXPECT_EQ(0, readConfigInt("server", 12345));
+}
+
+TEST_F(LookUpWord, YesKeepsCyclingThroughTheListUntilNo)
+{
+    // Seventeen dead entries and then entry 0 again: the list has no end, only the answer ends it.
+    scriptYesNoAnswers(std::vector<int>(serverCount, 1));
+
+    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+
+    EXPECT_EQ(serverCount + 1, countUiCalls("askYesNo"));
+}
+
+TEST_F(LookUpWord, FailedRetrievalEndsWithZeroWithoutQuestionAndTakesTheStatusAway)
+{
+    FakeServer server({answering(matchReply({"alpha"}, "glimmerwort")), answering(databaseReply(testDatabaseLines)),
+                       answering("550 invalid database\r\n")});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    EXPECT_EQ(0, countUiCalls("askYesNo"));
+    ASSERT_FALSE(uiCalls().empty());
+    EXPECT_EQ("hideStatus", uiCalls().back().function);
+}
+
+TEST_F(LookUpWord, SilentServerIsGivenUpWithinTheTimeOut)
+{
+    FakeServer server({{staySilent()}});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    dictLimits.receiveTimeoutMs = 300;
+    dictLimits.replyTimeoutMs = 300;
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    server.stop();
+
+    std::vector<std::string> expected = {format1(notRespondingFormat, server.host())};
+    EXPECT_EQ(expected, questions());
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+}
+
+TEST_F(LookUpWord, WordGoesOutUnchangedAndIntoTheQuestionWhole)
+{
+    // A captured word can be as long as 255 bytes and need not be ASCII.
+    std::string longWord = "caf\xC3\xA9" + std::string(250, 'x');
+    ASSERT_EQ(255u, longWord.size());
+    FakeServer server({answering("552 no match\r\n")});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(0, dictSession.lookUpWord(longWord.c_str()));
+    server.stop();
+
+    EXPECT_EQ("MATCH * exact " + longWord + "\r\n", server.received(0));
+    std::vector<std::string> expected = {format2(notFoundFormat, longWord, server.host())};
+    EXPECT_EQ(expected, questions());
+}
+
+// The captured word: the clipboard text up to its first blank, at most 255 bytes, whole characters.
+struct CaptureCase {
+    const char* name;
+    std::string text;
+    std::string word;
+};
+
+class CapturedWord : public ::testing::TestWithParam<CaptureCase> {};
+
+TEST_P(CapturedWord, IsTheTextUpToTheFirstBlank)
+{
+    const CaptureCase& c = GetParam();
+    char word[wordBufferSize];
+    memset(word, '#', sizeof word);
+    takeCapturedWord(c.text.data(), c.text.size(), word, wordBufferSize);
+    EXPECT_EQ(c.word, word);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clipboard, CapturedWord,
+    ::testing::Values(CaptureCase{"TwoWords", "glimmer wort", "glimmer"},
+                      CaptureCase{"LeadingBlank", " glimmer", ""},
+                      CaptureCase{"TabIsKept", "glimmer\twort", "glimmer\twort"},
+                      CaptureCase{"LineBreakIsKept", "glimmer\r\n", "glimmer\r\n"},
+                      CaptureCase{"Empty", "", ""},
+                      CaptureCase{"FortyCharacters", std::string(40, 'q'), std::string(40, 'q')},
+                      CaptureCase{"CutTo255", std::string(300, 'q'), std::string(255, 'q')},
+                      CaptureCase{"NoSplitCharacter", std::string(254, 'q') + "\xC3\xA9", std::string(254, 'q')},
+                      CaptureCase{"NonAscii", "caf\xC3\xA9 au lait", "caf\xC3\xA9"}),
+    [](const ::testing::TestParamInfo<CaptureCase>& info) { return std::string(info.param.name); });
+
+TEST(Utf8Prefix, NeverEndsInsideACharacter)
+{
+    const char text[] = "a\xE2\x80\x9C" "b";  // a, a left quotation mark (3 bytes), b
+    EXPECT_EQ(5u, utf8PrefixLength(text, 5, 10));
+    EXPECT_EQ(4u, utf8PrefixLength(text, 5, 4));
+    EXPECT_EQ(1u, utf8PrefixLength(text, 5, 3));
+    EXPECT_EQ(1u, utf8PrefixLength(text, 5, 2));
+    EXPECT_EQ(0u, utf8PrefixLength(text, 5, 0));
+}
+
+TEST(CapturedWordBuffer, TinyCapacitiesStayInBounds)
+{
+    char word[2] = {'#', '#'};
+    takeCapturedWord("glimmer", 7, word, 1);
+    EXPECT_EQ('\0', word[0]);
+    EXPECT_EQ('#', word[1]);
+    takeCapturedWord("glimmer", 7, word, 0);  // nothing written at all
+    EXPECT_EQ('#', word[1]);
+}
+
+// The items of the database choice dialog, built from a session's matches and database lines.
+struct ChoiceCase {
+    const char* name;
+    std::vector<std::string> matches;
+    std::vector<std::string> lines;
+    std::vector<std::string> items;  // descriptions, in list order
+    std::vector<int> matchIndexes;   // the match each item stands for
+};
+
+class DatabaseChoices : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(DatabaseChoices, OneItemPerNewDescriptionInMatchOrder)
+{
+    const ChoiceCase& c = GetParam();
+    std::vector<char*> names, lines;
+    for (const std::string& m : c.matches)
+        names.push_back(const_cast<char*>(m.c_str()));
+    for (const std::string& l : c.lines)
+        lines.push_back(const_cast<char*>(l.c_str()));
+    DictSession session = {};
+    session.matchDatabases = names.data();
+    session.matchCount = static_cast<int>(names.size());
+    session.databaseLines = lines.empty() ? nullptr : lines.data();
+    session.databaseCount = static_cast<int>(lines.size());
+
+    std::vector<DatabaseChoice> choices(c.matches.size() + 1);
+    int count = buildDatabaseChoices(session, choices.data(), static_cast<int>(c.matches.size()));
+
+    std::vector<std::string> items;
+    std::vector<int> indexes;
+    for (int i = 0; i < count; i++) {
+        items.push_back(choices[i].description);
+        indexes.push_back(choices[i].matchIndex);
+    }
+    EXPECT_EQ(c.items, items);
+    EXPECT_EQ(c.matchIndexes, indexes);
+}
+
+const std::vector<std::string> abLines = {"a \"Dictionary A\"", "b \"Dictionary B\""};
+
+INSTANTIATE_TEST_SUITE_P(
+    Matches, DatabaseChoices,
+    ::testing::Values(
+        ChoiceCase{"ABA", {"a", "b", "a"}, abLines, {"Dictionary A", "Dictionary B"}, {0, 1}},
+        ChoiceCase{"TwoInOne", {"a", "a"}, abLines, {"Dictionary A"}, {0}},
+        ChoiceCase{"AAB", {"a", "a", "b"}, abLines, {"Dictionary A", "Dictionary B"}, {0, 2}},
+        // A later description that begins an earlier item, ignoring case, adds nothing.
+        ChoiceCase{"PrefixOfEarlier", {"long", "short"}, {"long \"Word List Extra\"", "short \"word list\""},
+                   {"Word List Extra"}, {0}},
+        ChoiceCase{"EqualIgnoringCase", {"x", "y"}, {"x \"Same\"", "y \"SAME\""}, {"Same"}, {0}},
+        // An earlier item that is only the beginning of a later description does not hide it.
+        ChoiceCase{"LongerThanEarlier", {"short", "long"}, {"short \"Word List\"", "long \"Word List Extra\""},
+                   {"Word List", "Word List Extra"}, {0, 1}},
+        // The name is found anywhere in a line, also inside an earlier line's description.
+        ChoiceCase{"NameInsideEarlierLine", {"wn", "gcide"}, {"gcide \"Words from wn and more\"", "wn \"WordNet\""},
+                   {"Words from wn and more"}, {0}},
+        // A match without a line, or without any database list, shows its name.
+        ChoiceCase{"NoLineForMatch", {"a", "zz"}, abLines, {"Dictionary A", "zz"}, {0, 1}},
+        ChoiceCase{"NoDatabaseList", {"a", "b"}, {}, {"a", "b"}, {0, 1}},
+        // Lines too short for a description keep the name.
+        ChoiceCase{"LineWithoutBlank", {"xyz", "b"}, {"xyz", "b \"B\""}, {"xyz", "B"}, {0, 1}},
+        ChoiceCase{"EmptyDescription", {"a", "b"}, {"a \"\"", "b \"B\""}, {"a", "B"}, {0, 1}}),
+    [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
+
+TEST(DatabaseChoiceItems, CapacityBoundsTheItems)
+{
+    std::vector<std::string> matches = {"a", "b", "c"};
+    std::vector<char*> names;
+    for (const std::string& m : matches)
+        names.push_back(const_cast<char*>(m.c_str()));
+    DictSession session = {};
+    session.matchDatabases = names.data();
+    session.matchCount = 3;
+    DatabaseChoice choices[3];
+    choices[2].matchIndex = -7;
+    EXPECT_EQ(2, buildDatabaseChoices(session, choices, 2));
+    EXPECT_EQ(-7, choices[2].matchIndex);
+}
+
+}  // namespace
