@@ -1,0 +1,156 @@
+// The DictSession record: connecting to a DICT server, its greeting, and reading replies.
+#include "dict/dictsession.h"
+
+#include <chrono>
+#include <stdio.h>
+#include <string.h>
+
+#include "dict/userinterface.h"
+
+const DictLimits dictDefaultLimits = {
+    10000,              // connect
+    20000,              // one receive
+    60000,              // a whole reply
+    64u * 1024 * 1024,  // reply size
+    4096,               // list entries
+};
+DictLimits dictLimits = dictDefaultLimits;
+
+DictSession dictSession;
+
+// "255.255.255.255" and its terminator.
+static const int addressTextSize = 16;
+static const int greetingStatus = 220;
+
+int DictSession::getDefinitionCount() { return definitionCount; }
+int DictSession::getMatchCount() { return matchCount; }
+char* DictSession::getDefinition(int index) { return definitions[index]; }
+char* DictSession::getMatchDatabase(int index) { return matchDatabases[index]; }
+
+void DictSession::closeSocket()
+{
+    if (socketOpen)
+        netClose(socket);
+    socketOpen = false;
+}
+
+void DictSession::releaseLists()
+{
+    releaseTextList(matchDatabases, matchCount);
+    releaseTextList(definitions, definitionCount);
+    releaseTextList(databaseLines, databaseCount);
+    matchDatabases = nullptr;
+    definitions = nullptr;
+    databaseLines = nullptr;
+    matchCount = 0;
+    definitionCount = 0;
+    databaseCount = 0;
+    currentDefinition = 0;
+}
+
+int DictSession::resolveHost(const char* host, char* addressText)
+{
+    unsigned char address[4];
+    int addressCount = 0;
+    if (!netLookUpHost(host, address, &addressCount))
+        return 0;
+    if (addressCount > 0)
+        snprintf(addressText, addressTextSize, "%u.%u.%u.%u", address[0], address[1], address[2],
+                 address[3]);
+    return 1;
+}
+
+// Milliseconds left until deadline, at least 0.
+static int millisecondsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()).count();
+    return left > 0 ? (int)left : 0;
+}
+
+static std::chrono::steady_clock::time_point deadlineIn(int milliseconds)
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// Receives the greeting line into greeting (capacity bytes with the terminator) and returns
+// its length. The server may send it in pieces, so reading goes on until its line end, the
+// buffer is full, the connection ends or one receive time-out has passed in all.
+static size_t receiveGreeting(NetSocket s, char* greeting, size_t capacity)
+{
+    auto deadline = deadlineIn(dictLimits.receiveTimeoutMs);
+    size_t length = 0;
+    while (length + 1 < capacity) {
+        int wait = millisecondsLeft(deadline);
+        if (wait == 0)
+            break;
+        int got = netReceive(s, greeting + length, (int)(capacity - 1 - length), wait);
+        if (got <= 0)
+            break;
+        const char* zero = (const char*)memchr(greeting + length, '\0', (size_t)got);
+        if (zero != nullptr) {
+            length = (size_t)(zero - greeting);
+            break;
+        }
+        bool lineEnded = memchr(greeting + length, '\n', (size_t)got) != nullptr;
+        length += (size_t)got;
+        if (lineEnded)
+            break;
+    }
+    greeting[length] = '\0';
+    return length;
+}
+
+int DictSession::connectToServer(const char* host)
+{
+    // A previous connection still open is of no further use.
+    closeSocket();
+    socket = 0;
+    // No database list belongs to the new connection until one is read on it.
+    releaseTextList(databaseLines, databaseCount);
+    databaseLines = nullptr;
+    databaseCount = 0;
+
+    socket = netOpenStream();
+    socketOpen = socket != netInvalidSocket;
+
+    char addressText[addressTextSize] = "";
+    if (!resolveHost(host, addressText)) {
+        showMessage(nullptr, "Couldn't resolve %s", host);
+        closeSocket();
+        return 0;
+    }
+    // A socket that never connected carries nothing; closing it at once makes the request
+    // that follows fail without touching the handle again.
+    if (!socketOpen || addressText[0] == '\0' ||
+        !netConnect(socket, netParseAddress(addressText), dictPort, dictLimits.connectTimeoutMs)) {
+        closeSocket();
+        return 0;
+    }
+    // A connected socket stays open whatever the greeting: the caller's request still goes on it.
+    char greeting[dictPieceSize + 1];
+    size_t length = receiveGreeting(socket, greeting, sizeof greeting);
+    return beginsWithStatus(greeting, length, greetingStatus) ? 1 : 0;
+}
+
+ReplyOutcome DictSession::readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply)
+{
+    auto deadline = deadlineIn(dictLimits.replyTimeoutMs);
+    char piece[dictPieceSize];
+    while (socketOpen && !reply->full) {
+        int wait = millisecondsLeft(deadline);
+        if (wait == 0)
+            break;
+        if (wait > dictLimits.receiveTimeoutMs)
+            wait = dictLimits.receiveTimeoutMs;
+        int got = netReceive(socket, piece, (int)sizeof piece, wait);
+        if (got <= 0)
+            break;
+        ReplyOutcome outcome = appendReplyPiece(reply, piece, (size_t)got, refusalMarkers, markerCount);
+        if (outcome != replyEnded) {
+            closeSocket();
+            return outcome;
+        }
+    }
+    return replyEnded;
+}

@@ -1,0 +1,125 @@
+// DictSession: the one record of the current DICT connection and of the last look-up's results.
+#pragma once
+#include <stddef.h>
+#include "dict/netio.h"
+
+// Slots for a database name or a database line: 69 characters and the terminator.
+const int dictSlotSize = 70;
+// The DICT port; every server of the list listens on it.
+const unsigned short dictPort = 2628;
+// The most bytes one receive asks for.
+const int dictPieceSize = 2048;
+// Room for a request line; a request that does not fit is not sent.
+const int dictRequestSize = 1024;
+// Results of the exchanges; callers count only dictSuccess as success.
+const int dictSendFailed = 0;
+const int dictSuccess = 1;
+const int dictRefused = 15;
+
+// How readReply ended.
+enum ReplyOutcome { replyComplete, replyRefused, replyEnded };
+
+// A reply as received: data holds length bytes and a terminating zero (data is null while
+// nothing has been appended). It never holds a zero byte of its own. full is set once the
+// reply has reached the cap (or memory ran out): nothing more is appended then.
+struct ReplyText {
+    char* data;
+    size_t length;
+    size_t capacity;
+    bool full;
+};
+void releaseReply(ReplyText* reply);
+// Appends a received piece up to its first zero byte and no further than the reply cap.
+void appendReplyText(ReplyText* reply, const char* piece, size_t pieceLength);
+
+// Limits that keep a slow, silent or hostile server from freezing the tray or eating memory.
+// Process-wide so that tests can shorten them; the program never changes them.
+struct DictLimits {
+    int connectTimeoutMs;   // a connect that has not completed by then counts as failed
+    int receiveTimeoutMs;   // a receive that waits longer counts as failed
+    int replyTimeoutMs;     // a whole reply (or greeting) taking longer ends as "ended"
+    size_t replyCapBytes;   // a reply that reaches this size ends as "ended"
+    int maxListEntries;     // the most matches, databases or definitions one reply may give
+};
+extern DictLimits dictLimits;
+extern const DictLimits dictDefaultLimits;
+
+struct DictSession {
+    NetSocket socket;
+    char** matchDatabases;
+    int matchCount;
+    int definitionCount;
+    char** definitions;
+    int currentDefinition;
+    int databaseCount;
+    char** databaseLines;
+    // Whether socket still needs closing: a closed handle must never be closed twice, since
+    // the number may meanwhile belong to another socket.
+    bool socketOpen;
+
+    int getDefinitionCount();
+    int getMatchCount();
+    char* getDefinition(int index);
+    char* getMatchDatabase(int index);
+
+    // Writes the first address of the host as dotted decimal into addressText (at least
+    // 16 bytes, given empty); 1 when the name was resolved.
+    int resolveHost(const char* host, char* addressText);
+    // Opens a connection to host:2628 into socket and checks the 220 greeting; 1 when both
+    // succeed. Shows "Couldn't resolve %s" when the name does not resolve.
+    int connectToServer(const char* host);
+    // Receives on socket until "250 " (complete) or one of the markers (refused) turns up,
+    // closing the socket then, or until the server ends the connection, a receive fails or
+    // times out, or the reply reaches the cap (ended, socket left as it is).
+    // reply starts empty; the caller releases it.
+    ReplyOutcome readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply);
+    // Closes socket when it is still open; harmless to call again.
+    void closeSocket();
+
+    // The MATCH exchange on the open socket, then "show databases" on a new connection.
+    int findMatches(const char* word, const char* host);
+    // "define" on a new connection to host.
+    int retrieveDefinitions(const char* database, const char* word, const char* host);
+    int lookUpWord(const char* word);
+
+    // Releases the lists (the program never needs to; tests and leak checks do).
+    void releaseLists();
+};
+
+// The one session of the process.
+extern DictSession dictSession;
+
+// Text conventions for cutting replies. All work on offsets into a text of the given length
+// and never read past it.
+
+// The leading number: white space skipped, an optional sign, then decimal digits; 0 when
+// there are none. Clamped to +-2^62 instead of overflowing.
+long long leadingNumber(const char* text, size_t length);
+// Whether the text is at least 4 characters long and its leading number is status.
+bool beginsWithStatus(const char* text, size_t length, int status);
+// The count field of a status line: the leading number of the characters from the fifth
+// one up to the next blank or line end.
+long long countField(const char* text, size_t length);
+// A count field made safe to use: negative gives 0, more than limit gives limit.
+int clampCount(long long count, int limit);
+// The offset just past the first CR LF at or after start, or length when there is none.
+size_t dropFirstLine(const char* text, size_t length, size_t start);
+// The offset of the first occurrence of needle in text[from, to), or to when there is none.
+size_t findText(const char* text, size_t from, size_t to, const char* needle, size_t needleLength);
+
+// Appends a received piece like appendReplyText and searches the new bytes, with the three before them, for "250 " and then for the
+// markers. Returns replyComplete, replyRefused, or replyEnded when neither turned up.
+ReplyOutcome appendReplyPiece(ReplyText* reply, const char* piece, size_t pieceLength,
+                              const char* const* refusalMarkers, int markerCount);
+
+// Cutting replies into lists. Each returns the number of entries filled (never more than
+// the count the status line gives, nor than dictLimits.maxListEntries) and hands back a new
+// array with room for one more entry, or null when none was filled; release it with
+// releaseTextList.
+// A match reply (status 152): the database name of each match line, cut to 69 characters.
+int cutMatchNames(const char* text, size_t length, char*** names);
+// A database reply (status 110): each line without its CR LF, cut to 69 characters.
+int cutDatabaseLines(const char* text, size_t length, char*** lines);
+// A definitions reply (status 150): each body without its header, last CR LF or terminator.
+int cutDefinitionTexts(const char* text, size_t length, char*** texts);
+void releaseTextList(char** list, int count);

@@ -1,0 +1,148 @@
+// The DICT exchanges of a look-up: the matches, the server's database list, the definitions.
+#include "dict/dictsession.h"
+
+#include <chrono>
+#include <stdio.h>
+#include <string.h>
+
+static const char* const matchRefusals[] = {"551 ", "552 ", "501 "};
+static const char* const defineRefusals[] = {"550 ", "552 ", "501 "};
+static const int refusalCount = 3;
+static const int matchStatus = 152;
+static const int databaseStatus = 110;
+static const int definitionsStatus = 150;
+// The database reply is judged by its first characters: "110 " and room for the count.
+static const size_t databaseHeadLength = 9;
+static const char databaseRequest[] = "show databases\r\n";
+static const char terminator[] = "\r\n.\r\n";
+static const size_t terminatorLength = 5;
+
+// Sends the request on the session's socket; a socket that never connected fails at once.
+static int sendRequest(DictSession* session, const char* request, size_t length)
+{
+    if (!session->socketOpen)
+        return 0;
+    return netSend(session->socket, request, (int)length);
+}
+
+// Builds a request from a format with one or two texts; false when it does not fit.
+static bool buildRequest(char* request, const char* format, const char* first, const char* second,
+                         size_t* length)
+{
+    int written = second == nullptr ? snprintf(request, dictRequestSize, format, first)
+                                    : snprintf(request, dictRequestSize, format, first, second);
+    if (written < 0 || written >= dictRequestSize)
+        return false;
+    *length = (size_t)written;
+    return true;
+}
+
+// Reads the database list reply on the session's socket: its head of nine characters, and
+// when that is status 110, on until the terminator line. Linear: each search covers only
+// the new bytes and the four before them.
+static void receiveDatabaseReply(DictSession* session, ReplyText* reply)
+{
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(dictLimits.replyTimeoutMs);
+    auto receive = [&](char* piece, int capacity) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return -1;
+        int wait = left < dictLimits.receiveTimeoutMs ? (int)left : dictLimits.receiveTimeoutMs;
+        return netReceive(session->socket, piece, capacity, wait);
+    };
+
+    char piece[dictPieceSize];
+    size_t received = 0;
+    while (received < databaseHeadLength) {
+        int got = receive(piece, (int)(databaseHeadLength - received));
+        if (got <= 0)
+            return;
+        received += (size_t)got;
+        appendReplyText(reply, piece, (size_t)got);
+    }
+    if (!beginsWithStatus(reply->data, reply->length, databaseStatus))
+        return;
+    size_t searched = 0;
+    for (;;) {
+        size_t from = searched >= terminatorLength - 1 ? searched - (terminatorLength - 1) : 0;
+        if (findText(reply->data, from, reply->length, terminator, terminatorLength) < reply->length)
+            return;
+        searched = reply->length;
+        if (reply->full)
+            return;
+        int got = receive(piece, (int)sizeof piece);
+        if (got <= 0)
+            return;
+        appendReplyText(reply, piece, (size_t)got);
+    }
+}
+
+int DictSession::findMatches(const char* word, const char* host)
+{
+    char request[dictRequestSize];
+    size_t length = 0;
+    if (!buildRequest(request, "MATCH * exact %s\r\n", word, nullptr, &length))
+        return dictSendFailed;
+    if (!sendRequest(this, request, length))
+        return dictSendFailed;
+
+    ReplyText reply = {};
+    ReplyOutcome outcome = readReply(matchRefusals, refusalCount, &reply);
+    char** names = nullptr;
+    int filled = 0;
+    if (outcome != replyRefused && beginsWithStatus(reply.data, reply.length, matchStatus))
+        filled = cutMatchNames(reply.data, reply.length, &names);
+    releaseReply(&reply);
+    // No match line at all is no match: the look-up must not pick a database from nothing.
+    if (filled == 0)
+        return dictRefused;
+    releaseTextList(matchDatabases, matchCount);
+    matchDatabases = names;
+    matchCount = filled;
+
+    // The request goes out whatever the greeting was; a socket that never connected fails it.
+    connectToServer(host);
+    if (!sendRequest(this, databaseRequest, sizeof databaseRequest - 1))
+        return dictSendFailed;
+
+    receiveDatabaseReply(this, &reply);
+    if (beginsWithStatus(reply.data, reply.length, databaseStatus)) {
+        char** lines = nullptr;
+        int lineCount = cutDatabaseLines(reply.data, reply.length, &lines);
+        releaseTextList(databaseLines, databaseCount);
+        databaseLines = lines;
+        databaseCount = lineCount;
+    }
+    releaseReply(&reply);
+    closeSocket();
+    return dictSuccess;
+}
+
+int DictSession::retrieveDefinitions(const char* database, const char* word, const char* host)
+{
+    // The definitions come from the server that reported the matches.
+    connectToServer(host);
+
+    char request[dictRequestSize];
+    size_t length = 0;
+    if (!buildRequest(request, "define %s %s\r\n", database, word, &length))
+        return dictSendFailed;
+    if (!sendRequest(this, request, length))
+        return dictSendFailed;
+
+    ReplyText reply = {};
+    ReplyOutcome outcome = readReply(defineRefusals, refusalCount, &reply);
+    char** texts = nullptr;
+    int filled = 0;
+    if (outcome != replyRefused && beginsWithStatus(reply.data, reply.length, definitionsStatus))
+        filled = cutDefinitionTexts(reply.data, reply.length, &texts);
+    releaseReply(&reply);
+    if (filled == 0)
+        return dictRefused;
+    releaseTextList(definitions, definitionCount);
+    definitions = texts;
+    definitionCount = filled;
+    return dictSuccess;
+}

@@ -1,0 +1,148 @@
+// The socket seam on BSD sockets, for native builds and tests.
+#include "dict/netio.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+const NetSocket netInvalidSocket = (NetSocket)-1;
+
+static int toFd(NetSocket s) { return (int)s; }
+
+// A server that writes a status line and its body separately would otherwise wait for our
+// delayed acknowledgement on every exchange. The kernel clears the flag again after a while,
+// so it is set anew around every receive.
+static void armQuickAck(int fd)
+{
+#ifdef TCP_QUICKACK
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#else
+    (void)fd;
+#endif
+}
+
+// Waits for the events within timeoutMs; 1 when they came, 0 on time-out or failure.
+static int waitFor(int fd, short events, int timeoutMs)
+{
+    struct pollfd entry;
+    entry.fd = fd;
+    entry.events = events;
+    entry.revents = 0;
+    int result;
+    do {
+        result = poll(&entry, 1, timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    return result > 0 ? 1 : 0;
+}
+
+int netStartup()
+{
+    return 1;
+}
+
+int netLookUpHost(const char* host, unsigned char firstAddress[4], int* addressCount)
+{
+    *addressCount = 0;
+    struct hostent* entry = gethostbyname(host);
+    if (entry == nullptr)
+        return 0;
+    if (entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list == nullptr)
+        return 1;
+    int count = 0;
+    while (entry->h_addr_list[count] != nullptr)
+        count++;
+    if (count > 0)
+        memcpy(firstAddress, entry->h_addr_list[0], 4);
+    *addressCount = count;
+    return 1;
+}
+
+uint32_t netParseAddress(const char* text)
+{
+    return (uint32_t)inet_addr(text);
+}
+
+NetSocket netOpenStream()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (fd < 0)
+        return netInvalidSocket;
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    armQuickAck(fd);
+    return (NetSocket)fd;
+}
+
+int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs)
+{
+    int fd = toFd(s);
+    if (s == netInvalidSocket || address == netNoAddress)
+        return 0;
+    struct sockaddr_in target;
+    memset(&target, 0, sizeof target);
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = address;
+
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return 0;
+    int connected = 0;
+    if (connect(fd, (struct sockaddr*)&target, sizeof target) == 0) {
+        connected = 1;
+    } else if (errno == EINPROGRESS && waitFor(fd, POLLOUT, timeoutMs)) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0)
+            connected = 1;
+    }
+    if (fcntl(fd, F_SETFL, flags) < 0)
+        return 0;
+    return connected;
+}
+
+int netSend(NetSocket s, const char* data, int length)
+{
+    if (s == netInvalidSocket || length < 0)
+        return 0;
+    int sent = 0;
+    while (sent < length) {
+        // MSG_NOSIGNAL: a peer that has gone away must fail the send, not kill the process.
+        ssize_t result = send(toFd(s), data + sent, (size_t)(length - sent), MSG_NOSIGNAL);
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result <= 0)
+            return 0;
+        sent += (int)result;
+    }
+    return 1;
+}
+
+int netReceive(NetSocket s, char* buffer, int capacity, int timeoutMs)
+{
+    int fd = toFd(s);
+    if (s == netInvalidSocket || capacity <= 0)
+        return -1;
+    armQuickAck(fd);
+    if (!waitFor(fd, POLLIN, timeoutMs))
+        return -1;
+    ssize_t result;
+    do {
+        result = recv(fd, buffer, (size_t)capacity, 0);
+    } while (result < 0 && errno == EINTR);
+    armQuickAck(fd);
+    return result < 0 ? -1 : (int)result;
+}
+
+void netClose(NetSocket s)
+{
+    if (s != netInvalidSocket)
+        close(toFd(s));
+}

@@ -1,0 +1,269 @@
+// Reply texts: accumulating received pieces and cutting replies into lists, in one pass each.
+#include "dict/dictsession.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+// Room a reply starts with; it doubles from there, so appending stays linear.
+static const size_t firstReplyCapacity = 4096;
+// Clamp of leadingNumber: far beyond any count, far from overflowing.
+static const long long leadingNumberLimit = 1LL << 62;
+static const char completionMarker[] = "250 ";
+static const char lineEnd[] = "\r\n";
+static const char terminator[] = "\r\n.\r\n";
+static const size_t terminatorLength = 5;
+
+void releaseReply(ReplyText* reply)
+{
+    free(reply->data);
+    reply->data = nullptr;
+    reply->length = 0;
+    reply->capacity = 0;
+    reply->full = false;
+}
+
+// Makes room for extra more bytes and the terminating zero; false when memory ran out.
+static bool reserveReply(ReplyText* reply, size_t extra)
+{
+    size_t needed = reply->length + extra + 1;
+    if (reply->data != nullptr && needed <= reply->capacity)
+        return true;
+    size_t capacity = reply->capacity < firstReplyCapacity ? firstReplyCapacity : reply->capacity;
+    while (capacity < needed)
+        capacity *= 2;
+    char* grown = (char*)realloc(reply->data, capacity);
+    if (grown == nullptr)
+        return false;
+    if (reply->data == nullptr)
+        grown[0] = '\0';
+    reply->data = grown;
+    reply->capacity = capacity;
+    return true;
+}
+
+void appendReplyText(ReplyText* reply, const char* piece, size_t pieceLength)
+{
+    if (reply->full)
+        return;
+    // The received bytes are taken as text: a zero byte ends what is appended.
+    const char* zero = (const char*)memchr(piece, '\0', pieceLength);
+    if (zero != nullptr)
+        pieceLength = (size_t)(zero - piece);
+    size_t room = dictLimits.replyCapBytes > reply->length ? dictLimits.replyCapBytes - reply->length : 0;
+    if (pieceLength > room)
+        pieceLength = room;
+    if (!reserveReply(reply, pieceLength)) {
+        reply->full = true;
+        return;
+    }
+    memcpy(reply->data + reply->length, piece, pieceLength);
+    reply->length += pieceLength;
+    reply->data[reply->length] = '\0';
+    if (reply->length >= dictLimits.replyCapBytes)
+        reply->full = true;
+}
+
+size_t findText(const char* text, size_t from, size_t to, const char* needle, size_t needleLength)
+{
+    if (needleLength == 0 || to < needleLength)
+        return to;
+    size_t last = to - needleLength;
+    size_t at = from;
+    while (at <= last) {
+        const char* first = (const char*)memchr(text + at, needle[0], last - at + 1);
+        if (first == nullptr)
+            return to;
+        at = (size_t)(first - text);
+        if (memcmp(text + at, needle, needleLength) == 0)
+            return at;
+        at++;
+    }
+    return to;
+}
+
+// Whether needle occurs in the bytes appended from offset oldLength on, or straddling them.
+static bool appearsInNewPart(const ReplyText* reply, size_t oldLength, const char* needle)
+{
+    size_t needleLength = strlen(needle);
+    if (needleLength == 0)
+        return false;
+    size_t from = oldLength >= needleLength - 1 ? oldLength - (needleLength - 1) : 0;
+    return findText(reply->data, from, reply->length, needle, needleLength) < reply->length;
+}
+
+ReplyOutcome appendReplyPiece(ReplyText* reply, const char* piece, size_t pieceLength,
+                              const char* const* refusalMarkers, int markerCount)
+{
+    size_t oldLength = reply->length;
+    appendReplyText(reply, piece, pieceLength);
+    if (reply->length == oldLength)
+        return replyEnded;
+    // Completion first: a reply holding "250 " is complete even with a marker inside it.
+    if (appearsInNewPart(reply, oldLength, completionMarker))
+        return replyComplete;
+    for (int i = 0; i < markerCount; i++)
+        if (appearsInNewPart(reply, oldLength, refusalMarkers[i]))
+            return replyRefused;
+    return replyEnded;
+}
+
+static bool isWhiteSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+long long leadingNumber(const char* text, size_t length)
+{
+    size_t at = 0;
+    while (at < length && isWhiteSpace(text[at]))
+        at++;
+    bool negative = false;
+    if (at < length && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        at++;
+    }
+    long long value = 0;
+    while (at < length && text[at] >= '0' && text[at] <= '9') {
+        if (value <= (leadingNumberLimit - 9) / 10)
+            value = value * 10 + (text[at] - '0');
+        else
+            value = leadingNumberLimit;
+        at++;
+    }
+    return negative ? -value : value;
+}
+
+bool beginsWithStatus(const char* text, size_t length, int status)
+{
+    return length >= 4 && leadingNumber(text, length) == status;
+}
+
+long long countField(const char* text, size_t length)
+{
+    const size_t fieldStart = 4;
+    if (length <= fieldStart)
+        return 0;
+    size_t end = fieldStart;
+    while (end < length && text[end] != ' ' && text[end] != '\r' && text[end] != '\n')
+        end++;
+    return leadingNumber(text + fieldStart, end - fieldStart);
+}
+
+int clampCount(long long count, int limit)
+{
+    if (count <= 0 || limit <= 0)
+        return 0;
+    return count > limit ? limit : (int)count;
+}
+
+size_t dropFirstLine(const char* text, size_t length, size_t start)
+{
+    size_t end = findText(text, start, length, lineEnd, 2);
+    return end < length ? end + 2 : length;
+}
+
+void releaseTextList(char** list, int count)
+{
+    if (list == nullptr)
+        return;
+    for (int i = 0; i < count; i++)
+        delete[] list[i];
+    delete[] list;
+}
+
+// A new zero-filled name or line slot holding at most its 69 characters of the text.
+static char* newSlot(const char* text, size_t length)
+{
+    char* slot = new char[dictSlotSize]();
+    if (length > (size_t)dictSlotSize - 1)
+        length = (size_t)dictSlotSize - 1;
+    memcpy(slot, text, length);
+    return slot;
+}
+
+// Hands back the filled list, or releases it when nothing was filled.
+static int finishList(char** list, int filled, char*** result)
+{
+    if (filled == 0) {
+        delete[] list;
+        list = nullptr;
+    }
+    *result = list;
+    return filled;
+}
+
+// Cuts the lines after a status line: each line up to the first blank (names) or whole
+// (lines), skipping lines that start with a blank or are empty, stopping at the terminator line, at a line without its CR LF (the reply was cut
+// short) or at the count the status line gives.
+static int cutSlotLines(const char* text, size_t length, int status, bool nameOnly, char*** result)
+{
+    *result = nullptr;
+    if (!beginsWithStatus(text, length, status))
+        return 0;
+    int count = clampCount(countField(text, length), dictLimits.maxListEntries);
+    if (count == 0)
+        return 0;
+    char** list = new char*[(size_t)count + 1]();
+    int filled = 0;
+    size_t at = dropFirstLine(text, length, 0);
+    while (filled < count && at < length) {
+        size_t end = findText(text, at, length, lineEnd, 2);
+        if (end == length)
+            break;
+        if (end - at == 1 && text[at] == '.')
+            break;
+        size_t cut = end;
+        if (nameOnly) {
+            const char* blank = (const char*)memchr(text + at, ' ', end - at);
+            if (blank != nullptr)
+                cut = (size_t)(blank - text);
+        }
+        // A line without a database name is no entry: nothing could be asked of it.
+        if (cut > at)
+            list[filled++] = newSlot(text + at, cut - at);
+        at = end + 2;
+    }
+    return finishList(list, filled, result);
+}
+
+int cutMatchNames(const char* text, size_t length, char*** names)
+{
+    const int matchStatus = 152;
+    return cutSlotLines(text, length, matchStatus, true, names);
+}
+
+int cutDatabaseLines(const char* text, size_t length, char*** lines)
+{
+    const int databaseStatus = 110;
+    return cutSlotLines(text, length, databaseStatus, false, lines);
+}
+
+int cutDefinitionTexts(const char* text, size_t length, char*** texts)
+{
+    const int definitionsStatus = 150;
+    *texts = nullptr;
+    if (!beginsWithStatus(text, length, definitionsStatus))
+        return 0;
+    int count = clampCount(countField(text, length), dictLimits.maxListEntries);
+    if (count == 0)
+        return 0;
+    char** list = new char*[(size_t)count + 1]();
+    int filled = 0;
+    // Past the status line and the header line of the first definition.
+    size_t at = dropFirstLine(text, length, dropFirstLine(text, length, 0));
+    while (filled < count && at < length) {
+        // at follows a CR LF, so the terminator search starts on it: an empty body puts the
+        // terminator line straight after the header.
+        size_t end = findText(text, at - 2, length, terminator, terminatorLength);
+        if (end == length)
+            break;
+        size_t bodyEnd = end < at ? at : end;
+        size_t bodyLength = bodyEnd - at;
+        char* body = new char[bodyLength + 2]();
+        memcpy(body, text + at, bodyLength);
+        list[filled++] = body;
+        // Past the terminator and the header of the next definition (or the closing status).
+        at = dropFirstLine(text, length, end + terminatorLength);
+    }
+    return finishList(list, filled, texts);
+}

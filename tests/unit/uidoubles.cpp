@@ -1,0 +1,88 @@
+// Recording, scripted doubles of the user interface functions for the unit tests.
+#include "tests/unit/uidoubles.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include "dict/userinterface.h"
+
+// The program formats messages into a buffer of this size.
+static const int messageBufferSize = 256;
+
+static std::vector<UiCall> recordedCalls;
+static std::vector<int> yesNoAnswers;
+static size_t yesNoUsed = 0;
+static std::vector<int> databaseChoices;
+static size_t databaseChoicesUsed = 0;
+
+static void record(const char* function, const std::string& text, const void* owner, int milliseconds)
+{
+    recordedCalls.push_back(UiCall{function, text, owner, milliseconds});
+}
+
+void resetUiDoubles()
+{
+    recordedCalls.clear();
+    yesNoAnswers.clear();
+    yesNoUsed = 0;
+    databaseChoices.clear();
+    databaseChoicesUsed = 0;
+}
+
+const std::vector<UiCall>& uiCalls()
+{
+    return recordedCalls;
+}
+
+int countUiCalls(const char* function)
+{
+    int count = 0;
+    for (const UiCall& call : recordedCalls)
+        if (call.function == function)
+            count++;
+    return count;
+}
+
+void scriptYesNoAnswers(const std::vector<int>& answers)
+{
+    yesNoAnswers = answers;
+    yesNoUsed = 0;
+}
+
+void scriptDatabaseChoices(const std::vector<int>& answers)
+{
+    databaseChoices = answers;
+    databaseChoicesUsed = 0;
+}
+
+void showMessage(void* owner, const char* format, ...)
+{
+    char text[messageBufferSize];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    record("showMessage", text, owner, 0);
+}
+
+int askYesNo(const char* text)
+{
+    record("askYesNo", text, nullptr, 0);
+    return yesNoUsed < yesNoAnswers.size() ? yesNoAnswers[yesNoUsed++] : 0;
+}
+
+void showStatus(const char* text, int milliseconds)
+{
+    record("showStatus", text, nullptr, milliseconds);
+}
+
+void hideStatus()
+{
+    record("hideStatus", "", nullptr, 0);
+}
+
+int runDatabaseChoiceDialog()
+{
+    record("runDatabaseChoiceDialog", "", nullptr, 0);
+    return databaseChoicesUsed < databaseChoices.size() ? databaseChoices[databaseChoicesUsed++] : 0;
+}
