@@ -1,0 +1,10 @@
+// The guarded start of a look-up, shared by the hotkey and the tray menu's "Look Up A Word".
+#pragma once
+
+// Set from the moment the word box opens until the word box or the definition viewer after it
+// has closed; while set, a new look-up does nothing. Only startLookup changes it.
+extern bool lookupActive;
+
+// Runs the word box and, when it found definitions, the viewer, both owned by TrayWindow;
+// does nothing while another look-up is on.
+void startLookup();

@@ -1,0 +1,16 @@
+// Control identifiers of the look-up dialogs "WORD", "DB" and "DISPLAY".
+#pragma once
+
+// Word entry dialog "WORD": the word box ("Look up" is IDOK, "Cancel" IDCANCEL).
+#define IDC_WORD_EDIT 1003
+
+// Database choice dialog "DB": the list of descriptions, its OK button and the skip check box.
+// IDOK and IDCANCEL are unseen buttons outside the client area, so Enter and Escape land there.
+#define IDC_DB_LIST 1006
+#define IDC_DB_OK 1007
+#define IDC_DB_SKIP 1011
+
+// Definition viewer "DISPLAY": the step buttons and the text ("Close" is IDCANCEL).
+#define IDC_VIEW_NEXT 1002
+#define IDC_VIEW_PREVIOUS 1003
+#define IDC_VIEW_TEXT 1005

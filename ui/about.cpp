@@ -1,0 +1,54 @@
+// The About dialog "ABOUT": the banner and a few words on what the program does and where to get help.
+#include <windows.h>
+
+#include "app/trayapp.h"
+#include "settingsres.h"
+#include "ui/settingsdialogs.h"
+
+namespace {
+
+const char aboutTemplate[] = "ABOUT";
+const INT_PTR aboutResult = 0;
+
+const char aboutText[] =
+    "Lexitray is a small dictionary that waits in the notification area of your taskbar.\r\n"
+    "\r\n"
+    "It connects to DICT servers around the world (the dictionary protocol of RFC 2229), so that you "
+    "can look up any word from any program: select the word and press the hotkey, Ctrl+Shift+D unless "
+    "you chose another one. The look-up box opens with the selected word already filled in. Lexitray "
+    "asks the server which of its dictionaries know the word, lets you choose one when there are "
+    "several, and shows the definitions one at a time.\r\n"
+    "\r\n"
+    "When a server does not answer, or does not know the word, Lexitray offers to try the next one "
+    "in its list. Click the tray icon to open its menu: there you can start a look-up without the "
+    "hotkey, and in Settings choose the server, the hotkey, the font of the definitions and whether "
+    "Lexitray starts with Windows.\r\n"
+    "\r\n"
+    "Getting help: the README that comes with Lexitray explains how to install and use it. If "
+    "something does not work as it should, please report it on the project's issue tracker, "
+    "together with the server you used and what you saw.";
+
+INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            SetDlgItemTextA(dialog, IDC_ABOUT_TEXT, aboutText);
+            return FALSE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                case IDCANCEL:
+                    EndDialog(dialog, aboutResult);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void runAboutDialog(HWND owner) {
+    DialogBoxParamA(moduleInstance, aboutTemplate, owner, aboutDialogProc, 0);
+}

@@ -1,0 +1,16 @@
+// The look-up dialogs: the word entry box and the definition viewer (the database choice is
+// runDatabaseChoiceDialog of dict/userinterface.h).
+#pragma once
+#include <windows.h>
+
+// The word entry box's results: the look-up succeeded, ran and failed, or was cancelled.
+const INT_PTR wordLookupSucceeded = 992;
+const INT_PTR wordLookupFailed = 0;
+const INT_PTR wordLookupCancelled = IDCANCEL;
+
+// Captures the selection of the foreground application, lets the user confirm or type the
+// word and runs the look-up; one of the three results above.
+INT_PTR runWordEntryDialog(HWND owner);
+
+// Shows the definitions of the last look-up, one at a time, until the user closes it.
+void runDefinitionViewer(HWND owner);

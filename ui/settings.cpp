@@ -1,0 +1,150 @@
+// The settings dialog "SETTINGS": server, hotkey, autostart, database choice and definition font.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+#include <stdio.h>
+
+#include "app/trayapp.h"
+#include "config/config.h"
+#include "config/hotkey.h"
+#include "dict/userinterface.h"
+#include "resource.h"
+#include "settingsres.h"
+#include "ui/settingsdialogs.h"
+
+namespace {
+
+const char settingsTemplate[] = "SETTINGS";
+const char emptyHotkeyMessage[] = "Please enter a hotkey to use with Lexitray";
+
+const int hintDurationMs = 3000;
+const int noSelection = -1;
+// A signed 32-bit number in decimal, with its sign and the terminator.
+const int decimalCapacity = 12;
+const int modulePathCapacity = MAX_PATH;  // 260
+
+// A key typed without any modifier is taken with Ctrl+Shift.
+const WPARAM hotkeyInvalidCombinations = HKCOMB_NONE;
+const unsigned hotkeyReplacementFlags = hotkeyFlagShift | hotkeyFlagControl;
+
+LRESULT sendToControl(HWND dialog, int control, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SendDlgItemMessageA(dialog, control, message, wParam, lParam);
+}
+
+void checkBox(HWND dialog, int control, bool on) {
+    CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
+}
+
+bool isTicked(HWND dialog, int control) {
+    return IsDlgButtonChecked(dialog, control) == BST_CHECKED;
+}
+
+void onInitSettings(HWND dialog) {
+    sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETRULES, hotkeyInvalidCombinations,
+                  MAKELPARAM(hotkeyReplacementFlags, 0));
+    // The list always shows the built-in entries; entries edited in the file keep their index.
+    for (int i = 0; i < serverCount; ++i) {
+        sendToControl(dialog, IDC_SETTINGS_SERVER, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(builtInServers[i]));
+    }
+    const int server = readConfigInt("server", 0);
+    const int selection = server >= 0 && server < serverCount ? server : noSelection;
+    sendToControl(dialog, IDC_SETTINGS_SERVER, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+    checkBox(dialog, IDC_SETTINGS_STARTUP, readConfigFlag("startup", 1));
+    const HotkeySpec hotkey = readHotkeySpec();
+    // Like every flag, only 1 counts as on; any other value opens the box cleared.
+    checkBox(dialog, IDC_SETTINGS_HIDEDB, readConfigFlag("hidedbdialog", 0));
+    sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETHOTKEY, hotkeyControlValue(hotkey), 0);
+}
+
+// Starts the program with Windows from where it lies now, or no longer.
+void saveAutostart(bool on) {
+    if (on) {
+        writeConfigString("startup", "1");
+        char path[modulePathCapacity] = {};
+        GetModuleFileNameA(nullptr, path, modulePathCapacity - 1);  // a cut path stays terminated
+        writeAutostartValue(path);
+    } else {
+        writeConfigString("startup", "0");
+        removeAutostartValue();
+    }
+}
+
+// Applies the hotkey first: when it cannot be registered the user stays in the dialog and
+// nothing is written. Otherwise every setting is written and the new hint is shown.
+void onSaveSettings(HWND dialog) {
+    const int server = static_cast<int>(sendToControl(dialog, IDC_SETTINGS_SERVER, CB_GETCURSEL, 0, 0));
+    const int chosen = server >= 0 ? server : noSelection;
+    char serverText[decimalCapacity];
+    snprintf(serverText, sizeof serverText, "%d", chosen);
+
+    const LRESULT controlValue = sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_GETHOTKEY, 0, 0);
+    const HotkeySpec hotkey = hotkeySpecFromControl(LOWORD(controlValue));
+    if (hotkey.letter == 0) {
+        showMessage(dialog, emptyHotkeyMessage);
+        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_SETTINGS_HOTKEY)), TRUE);
+        return;
+    }
+    if (!changeHotkey(hotkey, dialog)) return;
+
+    saveAutostart(isTicked(dialog, IDC_SETTINGS_STARTUP));
+    writeHotkeyModifiers(hotkey);
+    hideDbDialog = isTicked(dialog, IDC_SETTINGS_HIDEDB);
+    writeConfigString("hidedbdialog", hideDbDialog ? "1" : "0");
+    writeHotkeyLetter(hotkey);
+    writeConfigString("server", serverText);
+
+    char hint[hotkeyHintCapacity];
+    formatHotkeyHint(hotkey, hint);
+    updateTrayTip(hint);
+    showStatus(hint, hintDurationMs);
+    EndDialog(dialog, chosen);
+}
+
+// The face and height are stored at once, whatever the dialog ends with; the definition
+// viewer picks them up when it next opens.
+void onPickFont(HWND dialog) {
+    LOGFONTA font;
+    ZeroMemory(&font, sizeof font);
+    CHOOSEFONTA chooser;
+    ZeroMemory(&chooser, sizeof chooser);
+    chooser.lStructSize = sizeof chooser;
+    chooser.hwndOwner = dialog;
+    chooser.lpLogFont = &font;
+    chooser.Flags = CF_SCREENFONTS;
+    if (!ChooseFontA(&chooser)) return;
+    font.lfFaceName[LF_FACESIZE - 1] = '\0';
+    writeConfigString("font", font.lfFaceName);
+    char height[decimalCapacity];
+    snprintf(height, sizeof height, "%d", static_cast<int>(font.lfHeight));
+    writeConfigString("fontsize", height);
+}
+
+INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            onInitSettings(dialog);
+            return FALSE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                    onSaveSettings(dialog);
+                    return TRUE;
+                case IDCANCEL:
+                    EndDialog(dialog, IDCANCEL);
+                    return TRUE;
+                case IDC_SETTINGS_FONT:
+                    onPickFont(dialog);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+INT_PTR runSettingsDialog() {
+    return DialogBoxParamA(moduleInstance, settingsTemplate, nullptr, settingsDialogProc, 0);
+}
