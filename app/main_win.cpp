@@ -1,0 +1,200 @@
+// Entry point of lexitray.exe: one instance, the hidden TrayWindow, its window procedure and the message loop.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/lookuptrigger.h"
+#include "app/trayapp.h"
+#include "app/traymenu.h"
+#include "config/config.h"
+#include "config/hotkey.h"
+#include "dict/userinterface.h"
+#include "resource.h"
+
+HWND TrayWindow;
+HINSTANCE moduleInstance;
+bool useBalloons;
+
+namespace {
+
+const char programName[] = "Lexitray";  // mutex, window class and window title
+const char singleInstanceMessage[] = "You can only have one copy of Lexitray open at a time.";
+const char registrationFailedMessage[] = "Window Registration Failed!";
+const char registrationFailedTitle[] = "Error!";
+const char creationFailedMessage[] =
+    "Lexitray encountered a problem starting the application.\n"
+    "Please report this error to the Lexitray developers.";
+const char creationFailedTitle[] = "Lexitray::Error";
+
+// The window is never shown; it sits off screen with no size.
+const int hiddenWindowPosition = 2000;
+
+const int balloonMajorVersion = 5;  // systems from this major version on show tray balloons
+const int hintDurationMs = 3000;
+
+const char autostartKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char autostartValue[] = "Lexitray";
+const int modulePathCapacity = MAX_PATH;  // 260
+
+// The number the system gives the "TaskbarCreated" message, which the shell broadcasts when it
+// starts again; 0 until TrayWindow's creation has registered it.
+UINT taskbarCreatedMessage;
+
+bool systemHasBalloons() {
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version)) return true;  // only systems that have balloons can fail here
+    return version.dwMajorVersion >= static_cast<DWORD>(balloonMajorVersion);
+}
+
+}  // namespace
+
+// Starts the program with Windows: the Run value holds this program's path. Failures are
+// ignored; the program runs just the same without it.
+void writeAutostartValue(const char* path) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, autostartKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExA(key, autostartValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+                   static_cast<DWORD>(lstrlenA(path) + 1));
+    RegCloseKey(key);
+}
+
+// The program no longer starts with Windows. Failures are ignored, as above.
+void removeAutostartValue() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, autostartKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, autostartValue);
+    RegCloseKey(key);
+}
+
+namespace {
+
+LRESULT onCreate(HWND window) {
+    TrayWindow = window;
+    useBalloons = systemHasBalloons();
+    seedConfiguration();
+    const HotkeySpec hotkey = readHotkeySpec();
+    hideDbDialog = readConfigFlag("hidedbdialog", 0);
+
+    char path[modulePathCapacity];
+    const DWORD length = GetModuleFileNameA(nullptr, path, modulePathCapacity);
+    path[length < static_cast<DWORD>(modulePathCapacity) ? length : modulePathCapacity - 1] = '\0';
+    if (readConfigInt("startup", 1) == 1) writeAutostartValue(path);
+
+    registerHotkey(hotkey);
+    char hint[hotkeyHintCapacity];
+    formatHotkeyHint(hotkey, hint);
+    addTrayIcon(hint);
+    showStatus(hint, hintDurationMs);
+    taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    return 0;
+}
+
+// The shell started again: put the icon back from the current configuration, quietly.
+void onTaskbarCreated() {
+    char hint[hotkeyHintCapacity];
+    formatHotkeyHint(readHotkeySpec(), hint);
+    addTrayIcon(hint);
+}
+
+void onDestroy() {
+    removeTrayIcon();
+    PostQuitMessage(0);
+}
+
+// Menu commands: the tray menu carries them out.
+void onCommand(WORD command) { onTrayMenuCommand(command); }
+
+// The hotkey starts a look-up.
+void onHotkey(WPARAM id) {
+    if (id == hotkeyId) startLookup();
+}
+
+// Clicks on the tray icon open the tray menu.
+void onTrayCallback(WPARAM iconId, LPARAM mouseMessage) { onTrayIconMessage(iconId, mouseMessage); }
+
+LRESULT CALLBACK trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            return onCreate(window);
+        case WM_CLOSE:
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            onDestroy();
+            return 0;
+        case WM_COMMAND:
+            onCommand(LOWORD(wParam));
+            return 0;
+        case WM_HOTKEY:
+            onHotkey(wParam);
+            return 0;
+        case trayCallbackMessage:
+            onTrayCallback(wParam, lParam);
+            return 0;
+        default:
+            if (taskbarCreatedMessage != 0 && message == taskbarCreatedMessage) onTaskbarCreated();
+            return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+bool registerTrayWindowClass() {
+    WNDCLASSEXA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = trayWindowProc;
+    windowClass.hInstance = moduleInstance;
+    windowClass.hIcon = LoadIconA(moduleInstance, MAKEINTRESOURCEA(IDI_LEXITRAY));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageA(moduleInstance, MAKEINTRESOURCEA(IDI_LEXITRAY), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = programName;
+    return RegisterClassExA(&windowClass) != 0;
+}
+
+int runMessageLoop() {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, programName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        MessageBoxA(nullptr, singleInstanceMessage, programName, MB_OK | MB_ICONERROR);
+        if (mutex != nullptr) CloseHandle(mutex);
+        return 0;
+    }
+    moduleInstance = instance;
+    InitCommonControls();
+
+    if (!registerTrayWindowClass()) {
+        MessageBoxA(nullptr, registrationFailedMessage, registrationFailedTitle, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    HWND window = CreateWindowExA(0, programName, programName, WS_POPUP, hiddenWindowPosition,
+                                  hiddenWindowPosition, 0, 0, nullptr, nullptr, moduleInstance, nullptr);
+    if (window == nullptr) {
+        MessageBoxA(nullptr, creationFailedMessage, creationFailedTitle, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    TrayWindow = window;
+    UpdateWindow(window);
+
+    const int exitCode = runMessageLoop();
+    if (mutex != nullptr) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+    return exitCode;
+}

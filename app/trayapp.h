@@ -1,0 +1,48 @@
+// The tray program's shared state and the operations of its shell: tray icon, status display, hotkey.
+#pragma once
+#include <windows.h>
+
+#include "config/hotkey.h"
+
+// The hidden top-level window that owns the tray icon, the hotkey registration and the popup
+// notice, and owns the program's dialogs. Set first thing while it is being created, so that
+// messages shown during creation already have it; null before that.
+extern HWND TrayWindow;
+
+// The module every dialog template, icon, bitmap, sound and menu is loaded from; stored by the
+// entry point before anything else runs.
+extern HINSTANCE moduleInstance;
+
+// True on systems of major version 5 and later, where status texts appear as the tray icon's
+// balloon; false on older systems, which get the popup notice instead. Set once at creation.
+extern bool useBalloons;
+
+// The one tray icon and the message the notification area sends for it.
+const UINT trayIconId = 2122;
+const UINT trayCallbackMessage = WM_USER + 1;  // 1025
+
+// The popup notice's timer.
+const UINT_PTR popupTimerId = 990;
+
+// Tray icon: added with the tip, given a new tip, removed. Results are ignored by design: a
+// missing notification area only loses the icon.
+void addTrayIcon(const char* tip);
+void updateTrayTip(const char* tip);
+void removeTrayIcon();
+
+// Shows text in the tray icon's information balloon for the given milliseconds; an empty text
+// takes the balloon down.
+void showTrayBalloon(const char* text, int milliseconds);
+
+// Registers the hotkey with TrayWindow at start-up; on failure tells the user, owned by
+// TrayWindow, and start-up goes on.
+void registerHotkey(const HotkeySpec& spec);
+
+// Releases the current hotkey and registers spec instead (its key code is not 0). On failure
+// tells the user, owned by owner, and leaves no hotkey registered. True when registered.
+bool changeHotkey(const HotkeySpec& spec, HWND owner);
+
+// The autostart value "Lexitray" under HKLM's Run key: set to path, or removed. Registry
+// failures are ignored without a message.
+void writeAutostartValue(const char* path);
+void removeAutostartValue();

@@ -1,0 +1,24 @@
+// Identifiers of the program's resources, shared by lexitray.rc and the code.
+#pragma once
+
+// Application manifest (embedded as resource 1 of type RT_MANIFEST).
+#define IDR_MANIFEST 1
+
+// Artwork: the About banner, the program icon, the popup notice's picture and sound.
+#define IDB_BANNER 102
+#define IDI_LEXITRAY 103
+#define IDB_NOTICE 109
+#define IDW_NOTICE 110
+
+// The tray icon's context menu and its commands.
+#define IDM_TRAYMENU 105
+#define IDM_EXIT 40001
+#define IDM_ABOUT 40002
+#define IDM_SETTINGS 40003
+#define IDM_LOOKUP 40005
+
+// Popup notice (dialog "9x"): the status text below the picture's title.
+#define IDC_NOTICE_TEXT 1001
+
+// Controls that carry no identifier.
+#define IDC_NONE -1
