@@ -1,0 +1,109 @@
+"""What the tests expect of lexitray.exe, and small steps they share."""
+import time
+
+from harness import HarnessError, rect_of, wait_for
+
+HINT_DEFAULT = "Press Ctl+Shift+D to look up a word."
+ONE_COPY = "You can only have one copy of Lexitray open at a time."
+HOTKEY_TAKEN_AT_START = ("Failed to register hotkey!\nError: That hotkey is already registered to another "
+                         "application.\n\nYou will have to change your hotkey, or use the Lexitray menu from the "
+                         "system tray to look up a word.")
+TRAY_ICON_ID = 2122
+TRAY_CALLBACK = 1025
+HOTKEY_ID = 9991
+MOD_ALT, MOD_CONTROL, MOD_SHIFT = 1, 2, 4
+NIM_ADD, NIM_MODIFY, NIM_DELETE = 0, 1, 2
+ERROR_HOTKEY_ALREADY_REGISTERED = 1409
+WM_CLOSE = 0x10
+SS_TYPEMASK, SS_ICON = 0x1F, 0x3
+WS_EX_TOPMOST = 0x8
+SOUND_NOTICE = 110
+PLAY_RESOURCE_ASYNC = 0x40005
+
+SEEDED_ORDER = [f"server{i}" for i in range(17)] + [
+    "server", "control", "shift", "alt", "hidedbdialog", "letter", "startup"]
+
+
+def prepared_profile(**changes):
+    """A profile as a later start finds it (no seeding), with the given keys changed."""
+    values = {f"server{i}": f"host{i}.example : Test server {i}" for i in range(17)}
+    values["server1"] = "localhost : The local test server"
+    values.update(server="1", control="1", shift="1", alt="0", hidedbdialog="0", letter="D", startup="1")
+    values.update({k: str(v) for k, v in changes.items()})
+    return values
+
+
+def wait_icon(prefix, owner, timeout=15, tip=None):
+    def found():
+        icon = prefix.icon_of(owner)
+        if icon and (tip is None or icon.get("tip") == tip):
+            return icon
+        return None
+    return wait_for(f"the tray icon of {owner}" + (f" with tip {tip!r}" if tip else ""), found, timeout)
+
+
+def visible_balloon(prefix):
+    balloons = [f for kind, f in prefix.probe("trayicon") if kind == "balloon" and f["visible"] == "1"]
+    return balloons[0] if balloons else None
+
+
+def message_boxes(prefix):
+    return [w for w in prefix.windows("Lexitray") if w["class"] == "#32770" and w["visible"] == "1"]
+
+
+def wait_message_box(prefix, text, timeout=15):
+    """The visible message box titled "Lexitray" showing the text: (window, its controls)."""
+    def found():
+        for box in message_boxes(prefix):
+            controls = prefix.controls(box["hwnd"])
+            if any(c["text"] == text for c in controls):
+                return box, controls
+        return None
+    try:
+        return wait_for(f"a message box saying {text!r}", found, timeout)
+    except HarnessError:
+        shown = [[c["text"] for c in prefix.controls(b["hwnd"])] for b in message_boxes(prefix)]
+        raise HarnessError(f"no message box saying {text!r}; boxes on screen: {shown}")
+
+
+def box_has_icon(controls):
+    return any(c["class"].lower() == "static" and int(c["style"], 16) & SS_TYPEMASK == SS_ICON
+               and c["visible"] == "1" and c["icon"] == "1" for c in controls)
+
+
+def press_ok(prefix, box):
+    prefix.probe("press", box["hwnd"], 1)
+
+
+def hotkey_free(prefix, modifiers, key):
+    """Whether another program could take the combination now (so nobody holds it)."""
+    rows = prefix.probe("holdhotkey", modifiers, key, 0)
+    kinds = [kind for kind, _ in rows]
+    if "registered" in kinds:
+        return True
+    failed = [f for kind, f in rows if kind == "failed"]
+    if failed and failed[0]["error"] == str(ERROR_HOTKEY_ALREADY_REGISTERED):
+        return False
+    raise HarnessError(f"holdhotkey gave {rows}")
+
+
+def hotkey_calls(app):
+    return [(args, ret) for _, args, ret in app.relay("user32.RegisterHotKey")]
+
+
+def notify_calls(app):
+    return [(args[0], ret) for _, args, ret in app.relay("shell32.Shell_NotifyIconA")]
+
+
+def popups(prefix, owner):
+    """Visible dialog windows owned by the TrayWindow (the popup notice)."""
+    return [w for w in prefix.windows("#32770")
+            if w["visible"] == "1" and int(w["owner"], 16) == int(owner, 16)]
+
+
+def rect(window):
+    return rect_of(window["rect"])
+
+
+def elapsed_since(start):
+    return time.monotonic() - start

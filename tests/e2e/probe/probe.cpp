@@ -1,0 +1,534 @@
+// probe.exe: test helper run beside lexitray.exe in the same Wine desktop; reads and pokes windows, prints plain lines.
+//
+// Every output line is "kind key=value key=value ..."; texts are quoted with C escapes (\n, \r, \t, \", \\, \xNN)
+// so the test side can split lines with shlex. Window arguments are a handle ("0x1234") or a caption or class name.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const int textCapacity = 1024;
+const int maxFound = 64;
+const DWORD tooltipBalloonStyle = 0x40;  // TTS_BALLOON
+const int tipChars = 128;
+const int infoChars = 256;
+const int infoTitleChars = 64;
+
+void printQuoted(const char *text)
+{
+    putchar('"');
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
+        switch (*p) {
+        case '\n': fputs("\\n", stdout); break;
+        case '\r': fputs("\\r", stdout); break;
+        case '\t': fputs("\\t", stdout); break;
+        case '"': fputs("\\\"", stdout); break;
+        case '\\': fputs("\\\\", stdout); break;
+        default:
+            if (*p < 32 || *p >= 127) printf("\\x%02x", *p);
+            else putchar(*p);
+        }
+    }
+    putchar('"');
+}
+
+// Wide texts come from the shell's memory; only ASCII matters to the tests, the rest is escaped.
+void printQuotedWide(const WCHAR *text, int capacity)
+{
+    char narrow[textCapacity];
+    int n = 0;
+    for (int i = 0; i < capacity && text[i] && n < textCapacity - 1; ++i)
+        narrow[n++] = text[i] < 256 ? static_cast<char>(text[i]) : '?';
+    narrow[n] = 0;
+    printQuoted(narrow);
+}
+
+unsigned long handleValue(HWND hwnd) { return static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)); }
+
+void describeWindow(const char *kind, HWND hwnd)
+{
+    char className[256] = "";
+    char caption[textCapacity] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    GetWindowTextA(hwnd, caption, sizeof caption);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    RECT r = {};
+    GetWindowRect(hwnd, &r);
+    printf("%s hwnd=0x%lx pid=%lu owner=0x%lx class=", kind, handleValue(hwnd), pid, handleValue(GetWindow(hwnd, GW_OWNER)));
+    printQuoted(className);
+    printf(" caption=");
+    printQuoted(caption);
+    printf(" visible=%d enabled=%d style=0x%lx exstyle=0x%lx rect=%ld,%ld,%ld,%ld\n", IsWindowVisible(hwnd) ? 1 : 0,
+           IsWindowEnabled(hwnd) ? 1 : 0, static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)),
+           static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom);
+}
+
+struct FindState {
+    const char *name;  // caption or class to match; null matches every window
+    HWND found[maxFound];
+    int count;
+};
+
+BOOL CALLBACK collectTopLevel(HWND hwnd, LPARAM param)
+{
+    FindState *state = reinterpret_cast<FindState *>(param);
+    if (state->name) {
+        char className[256] = "";
+        char caption[textCapacity] = "";
+        GetClassNameA(hwnd, className, sizeof className);
+        GetWindowTextA(hwnd, caption, sizeof caption);
+        if (strcmp(className, state->name) != 0 && strcmp(caption, state->name) != 0) return TRUE;
+    }
+    if (state->count < maxFound) state->found[state->count++] = hwnd;
+    return TRUE;
+}
+
+void findTopLevel(FindState *state, const char *name)
+{
+    state->name = name;
+    state->count = 0;
+    EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(state));
+}
+
+// A handle in hex, or the first top-level window whose caption or class is the text.
+HWND resolveWindow(const char *spec)
+{
+    if (spec[0] == '0' && (spec[1] == 'x' || spec[1] == 'X')) return reinterpret_cast<HWND>(strtoul(spec, nullptr, 16));
+    FindState state;
+    findTopLevel(&state, spec);
+    return state.count > 0 ? state.found[0] : nullptr;
+}
+
+BOOL CALLBACK printChild(HWND hwnd, LPARAM)
+{
+    char className[256] = "";
+    char text[textCapacity] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    // WM_GETTEXT reaches controls of other processes where GetWindowText would not ask them.
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+    text[sizeof text - 1] = 0;
+    int checked = 0;
+    if (_stricmp(className, "Button") == 0) {
+        DWORD_PTR state = 0;
+        SendMessageTimeoutA(hwnd, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+        checked = static_cast<int>(state);
+    }
+    // A picture control may hold no picture at all (a message box without an icon keeps its empty one).
+    int picture = 0;
+    if (_stricmp(className, "Static") == 0 && (GetWindowLongA(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        DWORD_PTR icon = 0;
+        SendMessageTimeoutA(hwnd, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+        picture = icon != 0;
+    }
+    RECT r = {};
+    GetWindowRect(hwnd, &r);
+    printf("control hwnd=0x%lx id=%d icon=%d class=", handleValue(hwnd), GetDlgCtrlID(hwnd), picture);
+    printQuoted(className);
+    printf(" text=");
+    printQuoted(text);
+    printf(" enabled=%d visible=%d checked=%d style=0x%lx rect=%ld,%ld,%ld,%ld\n", IsWindowEnabled(hwnd) ? 1 : 0,
+           IsWindowVisible(hwnd) ? 1 : 0, checked, static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)), r.left,
+           r.top, r.right, r.bottom);
+    return TRUE;
+}
+
+UINT messageNumber(const char *text)
+{
+    if (text[0] >= '0' && text[0] <= '9') return static_cast<UINT>(strtoul(text, nullptr, 0));
+    return RegisterWindowMessageA(text);
+}
+
+struct TooltipList {
+    HWND shellOwner[maxFound];  // windows whose tooltips belong to tray icons
+    int ownerCount;
+    HWND tips[maxFound];
+    int tipCount;
+    HWND balloons[maxFound];
+    int balloonCount;
+};
+
+bool isShellOwner(const TooltipList *list, HWND hwnd)
+{
+    for (int i = 0; i < list->ownerCount; ++i)
+        if (list->shellOwner[i] == hwnd) return true;
+    return false;
+}
+
+BOOL CALLBACK collectTooltip(HWND hwnd, LPARAM param)
+{
+    TooltipList *list = reinterpret_cast<TooltipList *>(param);
+    char className[64] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    if (_stricmp(className, TOOLTIPS_CLASSA) != 0 || !isShellOwner(list, GetWindow(hwnd, GW_OWNER))) return TRUE;
+    if (GetWindowLongA(hwnd, GWL_STYLE) & tooltipBalloonStyle) {
+        if (list->balloonCount < maxFound) list->balloons[list->balloonCount++] = hwnd;
+    } else if (list->tipCount < maxFound) {
+        list->tips[list->tipCount++] = hwnd;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK collectIconWindow(HWND hwnd, LPARAM param)
+{
+    TooltipList *list = reinterpret_cast<TooltipList *>(param);
+    char className[64] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    if (strcmp(className, "__wine_tray_icon") == 0 && list->ownerCount < maxFound) list->shellOwner[list->ownerCount++] = hwnd;
+    return TRUE;
+}
+
+const int recordBefore = 16;         // owner and the fields before the tooltip handle
+const int tipOffFromTooltip = 20;    // tooltip, state, id, callback message, display
+const int recordBytes = recordBefore + tipOffFromTooltip + 2 * (tipChars + infoChars + infoTitleChars);
+
+struct IconRecord {
+    DWORD owner, id, callback;
+    int display;
+    WCHAR tip[tipChars], info[infoChars], title[infoTitleChars];
+};
+
+// A text of the record ends within its field and holds no control characters.
+bool wideTextFits(const WCHAR *text, int capacity)
+{
+    for (int i = 0; i < capacity; ++i) {
+        if (text[i] == 0) return true;
+        if (text[i] < 32 && text[i] != '\n' && text[i] != '\r' && text[i] != '\t') return false;
+    }
+    return false;
+}
+
+// Checks that the bytes around a copy of the tooltip handle are an icon record, and unpacks it.
+bool unpackIconRecord(const BYTE *record, DWORD shellPid, IconRecord *icon)
+{
+    const int ownerOffsets[] = {recordBefore - 4, recordBefore - 12};
+    icon->owner = 0;
+    for (int off : ownerOffsets) {
+        DWORD candidate;
+        memcpy(&candidate, record + off, 4);
+        HWND hwnd = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(candidate));
+        DWORD pid = 0;
+        // Full window handles carry a generation in their high word; small numbers are coincidences.
+        if (HIWORD(candidate) != 0 && IsWindow(hwnd) && GetWindowThreadProcessId(hwnd, &pid) && pid != shellPid) {
+            icon->owner = candidate;
+            break;
+        }
+    }
+    if (!icon->owner) return false;
+    memcpy(&icon->id, record + recordBefore + 8, 4);
+    memcpy(&icon->callback, record + recordBefore + 12, 4);
+    memcpy(&icon->display, record + recordBefore + 16, 4);
+    memcpy(icon->tip, record + recordBefore + tipOffFromTooltip, sizeof icon->tip + sizeof icon->info + sizeof icon->title);
+    return icon->display >= -2 && icon->display < maxFound && wideTextFits(icon->tip, tipChars) &&
+           wideTextFits(icon->info, infoChars) && wideTextFits(icon->title, infoTitleChars);
+}
+
+// Scans the shell's private memory for a word holding the tooltip handle that starts a valid icon record.
+bool findIconRecord(HANDLE shell, DWORD shellPid, DWORD tooltip, IconRecord *icon)
+{
+    const SIZE_T chunkBytes = 1 << 16;
+    const SIZE_T scanLimit = static_cast<SIZE_T>(1) << 30;
+    static BYTE chunk[1 << 16];
+    static BYTE record[recordBytes];
+    SIZE_T scanned = 0;
+    MEMORY_BASIC_INFORMATION info;
+    for (ULONG_PTR address = 0;
+         scanned < scanLimit && VirtualQueryEx(shell, reinterpret_cast<LPCVOID>(address), &info, sizeof info);
+         address = reinterpret_cast<ULONG_PTR>(info.BaseAddress) + info.RegionSize) {
+        if (info.RegionSize == 0) break;
+        if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE || info.Protect != PAGE_READWRITE) continue;
+        ULONG_PTR base = reinterpret_cast<ULONG_PTR>(info.BaseAddress);
+        for (SIZE_T off = 0; off < info.RegionSize; off += chunkBytes) {
+            SIZE_T want = info.RegionSize - off < chunkBytes ? info.RegionSize - off : chunkBytes;
+            SIZE_T got = 0;
+            if (!ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(base + off), chunk, want, &got)) continue;
+            scanned += got;
+            for (SIZE_T at = 0; at + 4 <= got; at += 4) {
+                DWORD word;
+                memcpy(&word, chunk + at, 4);
+                if (word != tooltip) continue;
+                SIZE_T recordGot = 0;
+                ULONG_PTR start = base + off + at - recordBefore;
+                if (ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(start), record, sizeof record, &recordGot) &&
+                    recordGot == sizeof record && unpackIconRecord(record, shellPid, icon))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Each icon has its own tooltip window; the shell's record of the icon holds that handle, its owner window,
+// identifier, callback message, slot on the taskbar, tip and pending balloon text.
+void describeTrayIcon(HANDLE shell, DWORD shellPid, HWND tooltip, const RECT &tray)
+{
+    printf("trayicon tooltip=0x%lx", handleValue(tooltip));
+    static IconRecord icon;
+    if (!findIconRecord(shell, shellPid, handleValue(tooltip), &icon)) {
+        printf(" record=unreadable\n");
+        return;
+    }
+    // Icons sit right to left at the right end of the taskbar, one small icon plus a border each.
+    const int iconBorder = 2;
+    int cx = GetSystemMetrics(SM_CXSMICON) + 2 * iconBorder;
+    int cy = GetSystemMetrics(SM_CYSMICON) + 2 * iconBorder;
+    long left = tray.right - cx * (icon.display + 1);
+    long top = tray.top + ((tray.bottom - tray.top) - cy) / 2;
+    printf(" owner=0x%lx id=%lu callback=%lu display=%d rect=%ld,%ld,%ld,%ld tip=",
+           static_cast<unsigned long>(icon.owner), static_cast<unsigned long>(icon.id),
+           static_cast<unsigned long>(icon.callback), icon.display, left, top, left + cx, top + cy);
+    printQuotedWide(icon.tip, tipChars);
+    printf(" info=");
+    printQuotedWide(icon.info, infoChars);
+    printf(" title=");
+    printQuotedWide(icon.title, infoTitleChars);
+    printf("\n");
+}
+
+int commandTrayIcons()
+{
+    HWND tray = FindWindowA("Shell_TrayWnd", nullptr);
+    if (!tray) {
+        printf("notray\n");
+        return 1;
+    }
+    describeWindow("taskbar", tray);
+    static TooltipList list;
+    list.ownerCount = 0;
+    list.tipCount = 0;
+    list.balloonCount = 0;
+    list.shellOwner[list.ownerCount++] = tray;
+    EnumChildWindows(tray, collectIconWindow, reinterpret_cast<LPARAM>(&list));
+    EnumWindows(collectIconWindow, reinterpret_cast<LPARAM>(&list));
+    EnumWindows(collectTooltip, reinterpret_cast<LPARAM>(&list));
+    for (int i = 0; i < list.balloonCount; ++i) describeWindow("balloon", list.balloons[i]);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tray, &pid);
+    HANDLE shell = OpenProcess(PROCESS_VM_READ | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!shell) {
+        printf("noshellaccess error=%lu\n", static_cast<unsigned long>(GetLastError()));
+        return 1;
+    }
+    RECT trayRect = {};
+    GetWindowRect(tray, &trayRect);
+    for (int i = 0; i < list.tipCount; ++i) describeTrayIcon(shell, pid, list.tips[i], trayRect);
+    CloseHandle(shell);
+    return 0;
+}
+
+void pumpFor(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - spent, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_HOTKEY) printf("hotkey id=%lu\n", static_cast<unsigned long>(msg.wParam));
+            DispatchMessageA(&msg);
+        }
+        fflush(stdout);
+    }
+}
+
+int commandHoldHotkey(UINT modifiers, UINT key, DWORD seconds)
+{
+    const int probeHotkeyId = 4242;
+    if (!RegisterHotKey(nullptr, probeHotkeyId, modifiers, key)) {
+        printf("failed error=%lu\n", static_cast<unsigned long>(GetLastError()));
+        return 1;
+    }
+    printf("registered\n");
+    fflush(stdout);
+    pumpFor(seconds * 1000);
+    UnregisterHotKey(nullptr, probeHotkeyId);
+    printf("released\n");
+    return 0;
+}
+
+LRESULT CALLBACK demoWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(hwnd, msg, wp, lp); }
+
+// An icon of the probe's own with a known tip and balloon, so the tests can check that reading icons works.
+int commandDemoIcon(const char *tip, const char *info, DWORD seconds)
+{
+    const UINT demoIconId = 77;
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = demoWindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "LexitrayProbeDemo";
+    RegisterClassA(&wc);
+    HWND hwnd = CreateWindowA("LexitrayProbeDemo", "probe demo", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
+                              nullptr);
+    NOTIFYICONDATAA nid = {};
+    nid.cbSize = sizeof nid;
+    nid.hWnd = hwnd;
+    nid.uID = demoIconId;
+    nid.uFlags = NIF_ICON | NIF_TIP | NIF_MESSAGE;
+    nid.uCallbackMessage = WM_APP;
+    nid.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    lstrcpynA(nid.szTip, tip, sizeof nid.szTip);
+    BOOL added = Shell_NotifyIconA(NIM_ADD, &nid);
+    nid.uFlags = NIF_INFO;
+    lstrcpynA(nid.szInfo, info, sizeof nid.szInfo);
+    lstrcpynA(nid.szInfoTitle, "probe", sizeof nid.szInfoTitle);
+    nid.uTimeout = 10000;
+    nid.dwInfoFlags = NIIF_INFO;
+    BOOL modified = Shell_NotifyIconA(NIM_MODIFY, &nid);
+    printf("demoicon owner=0x%lx id=%u added=%d balloon=%d\n", handleValue(hwnd), demoIconId, added ? 1 : 0,
+           modified ? 1 : 0);
+    fflush(stdout);
+    pumpFor(seconds * 1000);
+    nid.uFlags = 0;
+    Shell_NotifyIconA(NIM_DELETE, &nid);
+    DestroyWindow(hwnd);
+    return 0;
+}
+
+int commandTrayDelete(HWND owner, UINT id)
+{
+    NOTIFYICONDATAA nid = {};
+    nid.cbSize = sizeof nid;
+    nid.hWnd = owner;
+    nid.uID = id;
+    BOOL ok = Shell_NotifyIconA(NIM_DELETE, &nid);
+    printf("deleted=%d\n", ok ? 1 : 0);
+    return ok ? 0 : 1;
+}
+
+// "unicode <window>": each child's text read as wide text and printed as UTF-8, and every item
+// of its list boxes, so that text beyond the ANSI code page can be checked exactly.
+void printQuotedUtf8(const WCHAR *text)
+{
+    char utf8[textCapacity * 3];
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    if (n <= 0) utf8[0] = 0;
+    utf8[sizeof utf8 - 1] = 0;
+    printQuoted(utf8);
+}
+
+BOOL CALLBACK printChildUnicode(HWND hwnd, LPARAM)
+{
+    WCHAR text[textCapacity] = L"";
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, textCapacity, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+    text[textCapacity - 1] = 0;
+    printf("utext id=%d text=", GetDlgCtrlID(hwnd));
+    printQuotedUtf8(text);
+    printf("\n");
+    char className[256] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    if (_stricmp(className, "ListBox") != 0) return TRUE;
+    DWORD_PTR count = 0, selected = 0;
+    SendMessageTimeoutW(hwnd, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+    SendMessageTimeoutW(hwnd, LB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 2000, &selected);
+    for (int i = 0; i < static_cast<int>(count) && i < maxFound; ++i) {
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(hwnd, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 2000, &length);
+        WCHAR item[textCapacity] = L"";
+        if (length < textCapacity)
+            SendMessageTimeoutW(hwnd, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item), SMTO_ABORTIFHUNG, 2000, nullptr);
+        item[textCapacity - 1] = 0;
+        printf("item id=%d index=%d selected=%d text=", GetDlgCtrlID(hwnd), i, static_cast<int>(selected) == i ? 1 : 0);
+        printQuotedUtf8(item);
+        printf("\n");
+    }
+    return TRUE;
+}
+
+int usage()
+{
+    fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | press <window> <id>\n"
+          "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> <vk> <seconds>\n"
+          "       | version | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n",
+          stderr);
+    return 2;
+}
+
+int needWindow(HWND hwnd, const char *spec)
+{
+    if (hwnd && IsWindow(hwnd)) return 0;
+    printf("nowindow ");
+    printQuoted(spec);
+    printf("\n");
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) return usage();
+    const char *command = argv[1];
+    int status = 0;
+    if (strcmp(command, "list") == 0 || (strcmp(command, "find") == 0 && argc == 3)) {
+        FindState state;
+        findTopLevel(&state, argc == 3 ? argv[2] : nullptr);
+        for (int i = 0; i < state.count; ++i) describeWindow("window", state.found[i]);
+        status = state.count > 0 ? 0 : 1;
+    } else if (strcmp(command, "texts") == 0 && argc == 3) {
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        if (status == 0) {
+            describeWindow("window", hwnd);
+            EnumChildWindows(hwnd, printChild, 0);
+        }
+    } else if (strcmp(command, "unicode") == 0 && argc == 3) {
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        if (status == 0) EnumChildWindows(hwnd, printChildUnicode, 0);
+    } else if (strcmp(command, "rect") == 0 && argc == 3) {
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        RECT r = {};
+        if (status == 0 && GetWindowRect(hwnd, &r)) printf("rect %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    } else if (strcmp(command, "press") == 0 && argc == 4) {
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        if (status == 0) {
+            int id = static_cast<int>(strtol(argv[3], nullptr, 0));
+            HWND button = GetDlgItem(hwnd, id);
+            // A posted command does not wait for whatever the button opens.
+            BOOL ok = PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+            printf("pressed=%d\n", ok ? 1 : 0);
+            status = ok ? 0 : 1;
+        }
+    } else if (strcmp(command, "post") == 0 && argc == 6) {
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        if (status == 0) {
+            BOOL ok = PostMessageA(hwnd, messageNumber(argv[3]), static_cast<WPARAM>(strtoul(argv[4], nullptr, 0)),
+                                   static_cast<LPARAM>(strtoul(argv[5], nullptr, 0)));
+            printf("posted=%d\n", ok ? 1 : 0);
+            status = ok ? 0 : 1;
+        }
+    } else if (strcmp(command, "broadcast") == 0 && argc == 3) {
+        UINT msg = messageNumber(argv[2]);
+        BOOL ok = PostMessageA(HWND_BROADCAST, msg, 0, 0);
+        printf("broadcast message=0x%x posted=%d\n", msg, ok ? 1 : 0);
+        status = ok ? 0 : 1;
+    } else if (strcmp(command, "holdhotkey") == 0 && argc == 5) {
+        status = commandHoldHotkey(static_cast<UINT>(strtoul(argv[2], nullptr, 0)),
+                                   static_cast<UINT>(strtoul(argv[3], nullptr, 0)),
+                                   static_cast<DWORD>(strtoul(argv[4], nullptr, 0)));
+    } else if (strcmp(command, "version") == 0) {
+        OSVERSIONINFOA info = {};
+        info.dwOSVersionInfoSize = sizeof info;
+        GetVersionExA(&info);
+        printf("version major=%lu minor=%lu build=%lu\n", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber);
+    } else if (strcmp(command, "trayicon") == 0) {
+        status = commandTrayIcons();
+    } else if (strcmp(command, "traydelete") == 0 && argc == 4) {
+        status = commandTrayDelete(reinterpret_cast<HWND>(strtoul(argv[2], nullptr, 16)),
+                                   static_cast<UINT>(strtoul(argv[3], nullptr, 0)));
+    } else if (strcmp(command, "demoicon") == 0 && argc == 5) {
+        status = commandDemoIcon(argv[2], argv[3], static_cast<DWORD>(strtoul(argv[4], nullptr, 0)));
+    } else {
+        return usage();
+    }
+    fflush(stdout);
+    return status;
+}
