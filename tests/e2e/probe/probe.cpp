@@ -443,7 +443,7 @@ int usage()
 {
     fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | press <window> <id>\n"
           "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> <vk> <seconds>\n"
-          "       | version | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n",
+          "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n",
           stderr);
     return 2;
 }
@@ -519,6 +519,12 @@ int main(int argc, char **argv)
         info.dwOSVersionInfoSize = sizeof info;
         GetVersionExA(&info);
         printf("version major=%lu minor=%lu build=%lu\n", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber);
+    } else if (strcmp(command, "appbar") == 0) {
+        APPBARDATA data = {};
+        data.cbSize = sizeof data;
+        UINT_PTR ok = SHAppBarMessage(ABM_GETTASKBARPOS, &data);
+        printf("appbar ok=%d edge=%u rect=%ld,%ld,%ld,%ld\n", ok ? 1 : 0, data.uEdge, data.rc.left, data.rc.top,
+               data.rc.right, data.rc.bottom);
     } else if (strcmp(command, "trayicon") == 0) {
         status = commandTrayIcons();
     } else if (strcmp(command, "traydelete") == 0 && argc == 4) {
