@@ -439,11 +439,30 @@ BOOL CALLBACK printChildUnicode(HWND hwnd, LPARAM)
     return TRUE;
 }
 
+// Sends a message to a window, or to one of its controls (id not 0), and prints the result; for
+// values that no text shows, such as a hotkey control's key or a list's selection.
+int commandSend(HWND hwnd, int controlId, UINT msg, WPARAM wp, LPARAM lp)
+{
+    HWND target = controlId != 0 ? GetDlgItem(hwnd, controlId) : hwnd;
+    if (!target) {
+        printf("nocontrol id=%d\n", controlId);
+        return 1;
+    }
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(target, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result)) {
+        printf("timeout\n");
+        return 1;
+    }
+    printf("result value=%ld\n", static_cast<long>(static_cast<LONG_PTR>(result)));
+    return 0;
+}
+
 int usage()
 {
     fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | press <window> <id>\n"
           "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> <vk> <seconds>\n"
-          "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n",
+          "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
+          "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n",
           stderr);
     return 2;
 }
@@ -530,6 +549,13 @@ int main(int argc, char **argv)
     } else if (strcmp(command, "traydelete") == 0 && argc == 4) {
         status = commandTrayDelete(reinterpret_cast<HWND>(strtoul(argv[2], nullptr, 16)),
                                    static_cast<UINT>(strtoul(argv[3], nullptr, 0)));
+    } else if (strcmp(command, "send") == 0 && argc == 7) {
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        if (status == 0)
+            status = commandSend(hwnd, static_cast<int>(strtol(argv[3], nullptr, 0)), messageNumber(argv[4]),
+                                 static_cast<WPARAM>(strtoul(argv[5], nullptr, 0)),
+                                 static_cast<LPARAM>(strtol(argv[6], nullptr, 0)));
     } else if (strcmp(command, "demoicon") == 0 && argc == 5) {
         status = commandDemoIcon(argv[2], argv[3], static_cast<DWORD>(strtoul(argv[4], nullptr, 0)));
     } else {
