@@ -93,8 +93,16 @@ static const char* fakeNetBase()
     return base != nullptr && base[0] != '\0' ? base : "127.0.1";
 }
 
-FakeServer::FakeServer(const std::vector<FakeScript>& scriptList)
+FakeServer::FakeServer(const std::vector<FakeScript>& scriptList, bool accepting)
     : scripts(scriptList), listener(invalidHandle), stopping(false)
+{
+    const int acceptQueueLength = 16;
+    openListener(accepting ? acceptQueueLength : 0);
+    if (accepting && listener != invalidHandle)
+        acceptThread = std::thread(&FakeServer::acceptLoop, this);
+}
+
+void FakeServer::openListener(int queueLength)
 {
     hostText[0] = '\0';
 #ifdef _WIN32
@@ -115,15 +123,13 @@ FakeServer::FakeServer(const std::vector<FakeScript>& scriptList)
         address.sin_family = AF_INET;
         address.sin_port = htons(dictPortNumber);
         address.sin_addr.s_addr = inet_addr(hostText);
-        if (bind(s, (struct sockaddr*)&address, sizeof address) == 0 && listen(s, 16) == 0) {
+        if (bind(s, (struct sockaddr*)&address, sizeof address) == 0 && listen(s, queueLength) == 0) {
             listener = (Handle)s;
         } else {
             fprintf(stderr, "fake server: cannot listen on %s (error %d)\n", hostText, lastError());
             closeHandle(s);
         }
     }
-    if (listener != invalidHandle)
-        acceptThread = std::thread(&FakeServer::acceptLoop, this);
 }
 
 FakeServer::~FakeServer()

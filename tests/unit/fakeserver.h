@@ -46,7 +46,10 @@ extern const char fakeGreeting[];
 // then the server closes it gracefully; connections beyond the scripts are closed at once.
 class FakeServer {
 public:
-    explicit FakeServer(const std::vector<FakeScript>& scripts);
+    // A server that is not accepting never takes a connection and has the shortest queue:
+    // once one connection waits in it, further attempts go unanswered, as with a host that
+    // drops them.
+    explicit FakeServer(const std::vector<FakeScript>& scripts, bool accepting = true);
     ~FakeServer();
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
@@ -66,6 +69,7 @@ public:
     static const Handle invalidHandle;
 
 private:
+    void openListener(int queueLength);
     void acceptLoop();
     void serve(Handle connection, int index);
     bool runStep(Handle connection, int index, const FakeStep& step);

@@ -150,6 +150,22 @@ TEST_F(Connection, RefusedConnectionFailsWithoutMessage)
     EXPECT_EQ(countUiCalls("showMessage"), 0);
 }
 
+TEST_F(Connection, ConnectThatNeverCompletesTimesOut)
+{
+    FakeServer server({}, false);
+    ASSERT_TRUE(server.listening());
+    // The first connection waits in the queue: it stands, but no greeting ever comes.
+    EXPECT_EQ(dictSession.connectToServer(server.host()), 0);
+    // The queue is full now, so the next connect gets no answer at all.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(dictSession.connectToServer(server.host()), 0);
+    long long wait = msSince(start);
+    EXPECT_GE(wait, testConnectTimeoutMs - 50);
+    EXPECT_LT(wait, testConnectTimeoutMs + slackMs);
+    EXPECT_FALSE(dictSession.socketOpen);
+    EXPECT_EQ(countUiCalls("showMessage"), 0);
+}
+
 TEST_F(Connection, SilentServerTimesOut)
 {
     FakeServer server({{staySilent()}, {sendText(fakeGreeting), staySilent()}});
