@@ -1,7 +1,6 @@
 // The DictSession record: connecting to a DICT server, its greeting, and reading replies.
 #include "dict/dictsession.h"
 
-#include <chrono>
 #include <stdio.h>
 #include <string.h>
 
@@ -60,17 +59,19 @@ int DictSession::resolveHost(const char* host, char* addressText)
     return 1;
 }
 
-// Milliseconds left until deadline, at least 0.
-static int millisecondsLeft(std::chrono::steady_clock::time_point deadline)
-{
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now()).count();
-    return left > 0 ? (int)left : 0;
-}
-
-static std::chrono::steady_clock::time_point deadlineIn(int milliseconds)
+ReplyDeadline deadlineIn(int milliseconds)
 {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+int receiveBefore(NetSocket s, char* buffer, int capacity, ReplyDeadline deadline)
+{
+    long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0)
+        return -1;
+    int wait = left < dictLimits.receiveTimeoutMs ? (int)left : dictLimits.receiveTimeoutMs;
+    return netReceive(s, buffer, capacity, wait);
 }
 
 // Receives the greeting line into greeting (capacity bytes with the terminator) and returns
@@ -78,13 +79,10 @@ static std::chrono::steady_clock::time_point deadlineIn(int milliseconds)
 // buffer is full, the connection ends or one receive time-out has passed in all.
 static size_t receiveGreeting(NetSocket s, char* greeting, size_t capacity)
 {
-    auto deadline = deadlineIn(dictLimits.receiveTimeoutMs);
+    ReplyDeadline deadline = deadlineIn(dictLimits.receiveTimeoutMs);
     size_t length = 0;
     while (length + 1 < capacity) {
-        int wait = millisecondsLeft(deadline);
-        if (wait == 0)
-            break;
-        int got = netReceive(s, greeting + length, (int)(capacity - 1 - length), wait);
+        int got = receiveBefore(s, greeting + length, (int)(capacity - 1 - length), deadline);
         if (got <= 0)
             break;
         const char* zero = (const char*)memchr(greeting + length, '\0', (size_t)got);
@@ -135,15 +133,10 @@ int DictSession::connectToServer(const char* host)
 
 ReplyOutcome DictSession::readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply)
 {
-    auto deadline = deadlineIn(dictLimits.replyTimeoutMs);
+    ReplyDeadline deadline = deadlineIn(dictLimits.replyTimeoutMs);
     char piece[dictPieceSize];
     while (socketOpen && !reply->full) {
-        int wait = millisecondsLeft(deadline);
-        if (wait == 0)
-            break;
-        if (wait > dictLimits.receiveTimeoutMs)
-            wait = dictLimits.receiveTimeoutMs;
-        int got = netReceive(socket, piece, (int)sizeof piece, wait);
+        int got = receiveBefore(socket, piece, (int)sizeof piece, deadline);
         if (got <= 0)
             break;
         ReplyOutcome outcome = appendReplyPiece(reply, piece, (size_t)got, refusalMarkers, markerCount);

@@ -1,6 +1,7 @@
 // DictSession: the one record of the current DICT connection and of the last look-up's results.
 #pragma once
 #include <stddef.h>
+#include <chrono>
 #include "dict/netio.h"
 
 // Slots for a database name or a database line: 69 characters and the terminator.
@@ -43,6 +44,12 @@ struct DictLimits {
 };
 extern DictLimits dictLimits;
 extern const DictLimits dictDefaultLimits;
+
+// The moment by which a whole reply must have come, on a clock that never jumps.
+typedef std::chrono::steady_clock::time_point ReplyDeadline;
+ReplyDeadline deadlineIn(int milliseconds);
+// Receives as netReceive does, waiting at most one receive time-out and never past deadline.
+int receiveBefore(NetSocket s, char* buffer, int capacity, ReplyDeadline deadline);
 
 struct DictSession {
     NetSocket socket;

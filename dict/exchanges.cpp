@@ -1,7 +1,6 @@
 // The DICT exchanges of a look-up: the matches, the server's database list, the definitions.
 #include "dict/dictsession.h"
 
-#include <chrono>
 #include <stdio.h>
 #include <string.h>
 
@@ -42,21 +41,11 @@ static bool buildRequest(char* request, const char* format, const char* first, c
 // the new bytes and the four before them.
 static void receiveDatabaseReply(DictSession* session, ReplyText* reply)
 {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(dictLimits.replyTimeoutMs);
-    auto receive = [&](char* piece, int capacity) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
-            return -1;
-        int wait = left < dictLimits.receiveTimeoutMs ? (int)left : dictLimits.receiveTimeoutMs;
-        return netReceive(session->socket, piece, capacity, wait);
-    };
-
+    ReplyDeadline deadline = deadlineIn(dictLimits.replyTimeoutMs);
     char piece[dictPieceSize];
     size_t received = 0;
     while (received < databaseHeadLength) {
-        int got = receive(piece, (int)(databaseHeadLength - received));
+        int got = receiveBefore(session->socket, piece, (int)(databaseHeadLength - received), deadline);
         if (got <= 0)
             return;
         received += (size_t)got;
@@ -72,7 +61,7 @@ static void receiveDatabaseReply(DictSession* session, ReplyText* reply)
         searched = reply->length;
         if (reply->full)
             return;
-        int got = receive(piece, (int)sizeof piece);
+        int got = receiveBefore(session->socket, piece, (int)sizeof piece, deadline);
         if (got <= 0)
             return;
         appendReplyText(reply, piece, (size_t)got);
