@@ -57,6 +57,11 @@ INT_PTR CALLBACK databaseChoiceProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_INITDIALOG:
         onInitDialog(dialog, reinterpret_cast<const DatabaseChoiceState*>(lParam));
         return FALSE;
+    case DM_GETDEFID:
+        // Enter asks which button is the default. The unseen IDOK answers, so Enter does nothing;
+        // otherwise the dialog manager would name the last default button of the template, OK.
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, MAKELONG(IDOK, DC_HASDEFID));
+        return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_DB_OK) {
             onOk(dialog);

@@ -1,0 +1,493 @@
+"""lexitray.exe looks words up as a person does it: a selection in notepad, the hotkey, the word box, the
+database choice, the failover questions and the definition viewer, against the local dictd."""
+import os
+import socket
+import subprocess
+import threading
+import time
+
+import pytest
+from PIL import Image
+
+from harness import HarnessError, wait_for
+from lexitray_checks import elapsed_since, prepared_profile, wait_icon, wait_message_box
+
+HOTKEY = "ctrl+shift+d"
+WORD_BOX_CAPTION = " Lexitray"
+ID_WORD = 1003
+ID_DB_LIST, ID_DB_OK, ID_DB_SKIP = 1006, 1007, 1011
+ID_NEXT, ID_PREVIOUS, ID_CLOSE, ID_TEXT = 1002, 1003, 2, 1005
+ID_YES, ID_NO = 6, 7
+NIM_MODIFY = 1
+
+DEAD_HOST = "127.0.99.1"       # nothing listens there: connecting is refused at once
+SILENT_NET = "127.0.98"        # the test's own server listens on an address of this net
+
+NOT_RESPONDING = ("The dictionary server \"{}\" is not responding.\n"
+                  "Would you like to try the next server in the list?")
+NOT_FOUND = "The word \"{}\" was not found in any dictionary on \"{}\"\nWould you like to try the next server in the list?"
+
+GLIMMERWORT_FIRST = ("glimmerwort n. A small fern of the Lexitray test garden that shines faintly at dusk.\r\n"
+                     "  It is known in two test dictionaries, so a look-up must ask which one to use.\r\n"
+                     "..dotted line kept as the server sends it")
+GLIMMERWORT_SECOND = "glimmerwort n. (second dictionary) An old word for the glow of fireflies over a meadow."
+SNORKELBLOOM = "snorkelbloom n. A water flower found only in the first Lexitray test dictionary."
+CAFE = "café n. A small restaurant selling \u201ccoffee\u201d and light refreshments \u2014 a word with accents."
+# gcide holds three entries for "bolter" and no other database matches it.
+BOLTER_MARKS = ["One who bolts", "One who sifts flour", "A kind of fishing line"]
+
+TIMINGS = []
+
+
+# --- what is on screen ---------------------------------------------------------------------------------
+def visible_dialogs(prefix, caption="Lexitray"):
+    return [w for w in prefix.windows(caption) if w["class"] == "#32770" and w["visible"] == "1"]
+
+
+def unicode_view(prefix, hwnd):
+    """({control id: text}, [(index, selected, text)] of list items), read as wide text."""
+    texts, items = {}, []
+    for kind, fields in prefix.probe("unicode", hwnd):
+        if kind == "utext":
+            texts[int(fields["id"])] = fields["text"].encode("latin-1").decode("utf-8")
+        elif kind == "item":
+            items.append((int(fields["index"]), fields["selected"] == "1",
+                          fields["text"].encode("latin-1").decode("utf-8")))
+    return texts, items
+
+
+def dialog_with(prefix, control_id, caption="Lexitray"):
+    """The visible dialog of the program that has the control, or None."""
+    for window in visible_dialogs(prefix, caption):
+        if any(int(c["id"]) == control_id for c in prefix.controls(window["hwnd"])):
+            return window
+    return None
+
+
+def wait_dialog(prefix, control_id, what, caption="Lexitray", timeout=20):
+    return wait_for(what, lambda: dialog_with(prefix, control_id, caption), timeout)
+
+
+def wait_word_box(prefix, timeout=20):
+    return wait_dialog(prefix, ID_WORD, "the word box", WORD_BOX_CAPTION, timeout)
+
+
+def wait_viewer(prefix, timeout=30):
+    return wait_dialog(prefix, ID_TEXT, "the definition viewer", timeout=timeout)
+
+
+def wait_choice(prefix, timeout=30):
+    return wait_dialog(prefix, ID_DB_LIST, "the database choice dialog", timeout=timeout)
+
+
+def control(prefix, window, control_id):
+    return [c for c in prefix.controls(window["hwnd"]) if int(c["id"]) == control_id][0]
+
+
+def viewer_text(prefix, viewer):
+    return unicode_view(prefix, viewer["hwnd"])[0][ID_TEXT]
+
+
+def stays_away(check, seconds=2.0):
+    """True when check() stays false for the given time."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if check():
+            return False
+        time.sleep(0.2)
+    return True
+
+
+# --- what a person does ------------------------------------------------------------------------------
+def click(desk, x, y):
+    # Without --sync: xdotool waits for ever for a move to where the pointer already is.
+    desk.prefix.xvfb.xdotool("mousemove", x, y, "click", "1")
+    time.sleep(0.3)
+
+
+def click_control(desk, window, control_id):
+    left, top, right, bottom = map(int, control(desk.prefix, window, control_id)["rect"].split(","))
+    click(desk, (left + right) // 2, (top + bottom) // 2)
+
+
+def click_list_item(desk, window, index):
+    left, top, right, bottom = map(int, control(desk.prefix, window, ID_DB_LIST)["rect"].split(","))
+    # Items of the dialog font are 12 pixels high, below the list's border.
+    click(desk, left + 40, top + 2 + 12 * index + 6)
+
+
+def key(desk, *keys):
+    desk.prefix.xvfb.xdotool("key", "--delay", "60", *keys)
+
+
+def type_text(desk, text):
+    desk.prefix.xvfb.xdotool("type", "--delay", "60", text)
+
+
+def open_notepad(desk, text, encoding="ascii"):
+    """Notepad with a file holding the text, in front, the caret at the start."""
+    path = os.path.join(desk.prefix.build_dir, "e2e-artifacts", f"{desk.name}-words.txt")
+    with open(path, "wb") as f:
+        f.write(text.encode(encoding))
+    proc = subprocess.Popen(["wine", "notepad.exe", desk.prefix.windows_path(path)], env=desk.prefix.env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    desk.helpers.append(proc)
+    name = os.path.basename(path)
+    window = wait_for("notepad", lambda: [w for w in desk.prefix.windows(f"{name} - Notepad") if w["visible"] == "1"],
+                      timeout=30)[0]
+    time.sleep(0.5)
+    key(desk, "ctrl+Home")
+    return window
+
+
+def select_first_word(desk):
+    # Ctrl+Shift+Right takes the word and the blank after it, as a double click would in many editors.
+    key(desk, "ctrl+Home", "ctrl+shift+Right")
+
+
+def start_lexitray(desk, **profile):
+    desk.prefix.write_profile(prepared_profile(**profile))
+    app = desk.start_app()
+    window = app.tray_window()
+    wait_icon(desk.prefix, window["hwnd"])
+    return app, window
+
+
+def look_up_typed(desk, word):
+    """Hotkey, type the word over whatever the box holds, Enter."""
+    key(desk, HOTKEY)
+    wait_word_box(desk.prefix)
+    type_text(desk, word)
+    key(desk, "Return")
+
+
+def close_viewer(desk, viewer):
+    click_control(desk, viewer, ID_CLOSE)
+    wait_for("the viewer to close", lambda: dialog_with(desk.prefix, ID_TEXT) is None, timeout=10)
+
+
+@pytest.fixture
+def look(desk):
+    yield desk
+    desk.prefix.wine("taskkill", "/f", "/im", "notepad.exe", check=False)
+
+
+@pytest.fixture(scope="module", autouse=True)
+def report_timings():
+    yield
+    if TIMINGS:
+        from conftest import ARTIFACTS
+        with open(os.path.join(ARTIFACTS, "lookup-timings.txt"), "w") as f:
+            f.writelines(f"{what}: {seconds:.2f} s\n" for what, seconds in TIMINGS)
+
+
+# --- the tests -----------------------------------------------------------------------------------------
+def test_selected_word_goes_from_notepad_to_the_viewer(look):
+    app, _ = start_lexitray(look)
+    open_notepad(look, "snorkelbloom grows under water\r\n")
+    select_first_word(look)
+    modifies_before = sum(1 for _, args, _ in app.relay("shell32.Shell_NotifyIconA") if args[0] == NIM_MODIFY)
+
+    start = time.monotonic()
+    key(look, HOTKEY)
+    box = wait_word_box(look.prefix)
+    TIMINGS.append(("hotkey to word box", elapsed_since(start)))
+    texts, _ = unicode_view(look.prefix, box["hwnd"])
+    assert texts[ID_WORD] == "snorkelbloom"
+    look.screenshot("word-box")
+
+    start = time.monotonic()
+    key(look, "Return")
+    viewer = wait_viewer(look.prefix)
+    TIMINGS.append(("Enter to viewer", elapsed_since(start)))
+    assert viewer_text(look.prefix, viewer) == SNORKELBLOOM
+    assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
+    # One definition: nothing to step through.
+    assert control(look.prefix, viewer, ID_NEXT)["enabled"] == "0"
+    assert control(look.prefix, viewer, ID_PREVIOUS)["enabled"] == "0"
+    look.screenshot("viewer")
+    # The three progress texts and the two take-downs (before the choice and when the viewer opened)
+    # went to the tray icon's balloon.
+    modifies = sum(1 for _, args, _ in app.relay("shell32.Shell_NotifyIconA") if args[0] == NIM_MODIFY)
+    assert modifies - modifies_before == 5
+    close_viewer(look, viewer)
+
+
+def test_typing_replaces_the_captured_word(look):
+    start_lexitray(look)
+    open_notepad(look, "glimmerwort shines\r\n")
+    select_first_word(look)
+    key(look, HOTKEY)
+    box = wait_word_box(look.prefix)
+    assert unicode_view(look.prefix, box["hwnd"])[0][ID_WORD] == "glimmerwort"
+    # The captured word is all selected, so typing replaces it.
+    type_text(look, "snorkelbloom")
+    assert unicode_view(look.prefix, box["hwnd"])[0][ID_WORD] == "snorkelbloom"
+    key(look, "Return")
+    assert viewer_text(look.prefix, wait_viewer(look.prefix)) == SNORKELBLOOM
+
+
+def test_typing_stops_at_25_characters(look):
+    start_lexitray(look)
+    key(look, HOTKEY)
+    box = wait_word_box(look.prefix)
+    type_text(look, "abcdefghijklmnopqrstuvwxyz0123")
+    assert unicode_view(look.prefix, box["hwnd"])[0][ID_WORD] == "abcdefghijklmnopqrstuvwxy"
+    key(look, "Escape")
+
+
+def test_several_databases_ask_and_the_second_is_used(look):
+    start_lexitray(look)
+    open_notepad(look, "glimmerwort shines\r\n")
+    select_first_word(look)
+    key(look, HOTKEY)
+    wait_word_box(look.prefix)
+    key(look, "Return")
+    choice = wait_choice(look.prefix)
+    texts, items = unicode_view(look.prefix, choice["hwnd"])
+    assert [text for _, _, text in items] == ["Lexitray Test Dictionary", "Lexitray Second Test Dictionary"]
+    assert [selected for _, selected, _ in items] == [True, False]
+    assert control(look.prefix, choice, ID_DB_SKIP)["checked"] == "0"
+    assert int(choice["exstyle"], 16) & 0x8, "the choice dialog is not topmost"
+    look.screenshot("choice")
+
+    # Enter and Escape leave the dialog open and start nothing.
+    key(look, "Return")
+    key(look, "Escape")
+    assert stays_away(lambda: dialog_with(look.prefix, ID_TEXT), seconds=1.5)
+    assert dialog_with(look.prefix, ID_DB_LIST) is not None
+
+    click_list_item(look, choice, 1)
+    assert [selected for _, selected, _ in unicode_view(look.prefix, choice["hwnd"])[1]] == [False, True]
+    click_control(look, choice, ID_DB_OK)
+    viewer = wait_viewer(look.prefix)
+    assert viewer_text(look.prefix, viewer) == GLIMMERWORT_SECOND
+    assert dict(look.prefix.read_profile())["hidedbdialog"] == "0"
+
+
+def test_use_first_result_skips_the_choice_now_and_after_a_restart(look):
+    app, _ = start_lexitray(look)
+    look_up_typed(look, "glimmerwort")
+    choice = wait_choice(look.prefix)
+    click_control(look, choice, ID_DB_SKIP)
+    click_control(look, choice, ID_DB_OK)
+    viewer = wait_viewer(look.prefix)
+    assert viewer_text(look.prefix, viewer) == GLIMMERWORT_FIRST
+    assert dict(look.prefix.read_profile())["hidedbdialog"] == "1"
+    close_viewer(look, viewer)
+
+    look_up_typed(look, "glimmerwort")
+    viewer = wait_viewer(look.prefix)
+    assert dialog_with(look.prefix, ID_DB_LIST) is None
+    assert viewer_text(look.prefix, viewer) == GLIMMERWORT_FIRST
+    close_viewer(look, viewer)
+
+    app.stop()
+    second = look.start_app()
+    wait_icon(look.prefix, second.tray_window()["hwnd"])
+    look_up_typed(look, "glimmerwort")
+    viewer = wait_viewer(look.prefix)
+    assert dialog_with(look.prefix, ID_DB_LIST) is None
+    assert viewer_text(look.prefix, viewer) == GLIMMERWORT_FIRST
+
+
+def test_next_and_previous_wrap_around_three_definitions(look):
+    start_lexitray(look)
+    look_up_typed(look, "bolter")
+    viewer = wait_viewer(look.prefix)
+    assert control(look.prefix, viewer, ID_NEXT)["enabled"] == "1"
+    assert control(look.prefix, viewer, ID_PREVIOUS)["enabled"] == "1"
+
+    def shown():
+        text = viewer_text(look.prefix, viewer)
+        matching = [i for i, mark in enumerate(BOLTER_MARKS) if mark in text]
+        assert len(matching) == 1, f"unexpected text {text!r}"
+        return matching[0]
+
+    seen = [shown()]
+    for _ in range(3):
+        click_control(look, viewer, ID_NEXT)
+        seen.append(shown())
+    assert seen == [0, 1, 2, 0]
+    click_control(look, viewer, ID_PREVIOUS)
+    seen = [shown()]
+    click_control(look, viewer, ID_PREVIOUS)
+    seen.append(shown())
+    assert seen == [2, 1]
+    look.screenshot("third-of-three")
+
+
+def test_two_definitions_alternate(look):
+    start_lexitray(look)
+    look_up_typed(look, "quillfeather")
+    viewer = wait_viewer(look.prefix)
+    first = viewer_text(look.prefix, viewer)
+    assert first.startswith("quillfeather n. First sense")
+    click_control(look, viewer, ID_NEXT)
+    assert viewer_text(look.prefix, viewer).startswith("quillfeather n. Second sense")
+    click_control(look, viewer, ID_NEXT)
+    assert viewer_text(look.prefix, viewer) == first
+    click_control(look, viewer, ID_PREVIOUS)
+    assert viewer_text(look.prefix, viewer).startswith("quillfeather n. Second sense")
+
+
+def test_dead_server_asks_and_yes_moves_on_to_the_next(look):
+    start_lexitray(look, server="0", server0=f"{DEAD_HOST} : Nobody home")
+    look_up_typed(look, "snorkelbloom")
+    box, _ = wait_message_box(look.prefix, NOT_RESPONDING.format(DEAD_HOST))
+    look.screenshot("not-responding")
+    look.prefix.probe("press", box["hwnd"], ID_YES)
+    viewer = wait_viewer(look.prefix)
+    assert viewer_text(look.prefix, viewer) == SNORKELBLOOM
+    # Moving on does not change the configured server.
+    assert dict(look.prefix.read_profile())["server"] == "0"
+
+
+def test_word_found_nowhere_asks_and_no_ends_it(look):
+    start_lexitray(look)
+    look_up_typed(look, "zzzzqx")
+    box, _ = wait_message_box(look.prefix, NOT_FOUND.format("zzzzqx", "localhost"))
+    look.prefix.probe("press", box["hwnd"], ID_NO)
+    assert stays_away(lambda: dialog_with(look.prefix, ID_TEXT))
+    assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
+    # The look-up is over: the hotkey opens the box again.
+    key(look, HOTKEY)
+    wait_word_box(look.prefix)
+    key(look, "Escape")
+
+
+class SilentServer:
+    """Accepts connections on port 2628 of a free address of SILENT_NET and never answers."""
+
+    def __init__(self):
+        # Another run of these tests (another build folder) may hold an address: take the next.
+        for number in range(1, 255):
+            self.host = f"{SILENT_NET}.{number}"
+            self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            try:
+                self.listener.bind((self.host, 2628))
+                break
+            except OSError:
+                self.listener.close()
+        else:
+            raise HarnessError(f"no free address in {SILENT_NET}.0/24")
+        self.listener.listen(4)
+        self.connections = []
+        self.thread = threading.Thread(target=self.accept, daemon=True)
+        self.thread.start()
+
+    def accept(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            self.connections.append(connection)
+
+    def close(self):
+        self.listener.close()
+        for connection in self.connections:
+            connection.close()
+
+
+def test_silent_server_is_given_up_within_the_time_out(look):
+    server = SilentServer()
+    try:
+        start_lexitray(look, server="0", server0=f"{server.host} : Says nothing")
+        start = time.monotonic()
+        look_up_typed(look, "snorkelbloom")
+        box, _ = wait_message_box(look.prefix, NOT_RESPONDING.format(server.host), timeout=45)
+        TIMINGS.append(("silent server to question", elapsed_since(start)))
+        assert server.connections, "the program never connected to the silent server"
+        look.prefix.probe("press", box["hwnd"], ID_NO)
+    finally:
+        server.close()
+
+
+def test_non_ascii_word_and_definition(look):
+    start_lexitray(look)
+    # A UTF-16 file with its byte order mark, so that notepad reads it whatever the code page.
+    open_notepad(look, "\ufeffcafé au lait\r\n", encoding="utf-16-le")
+    select_first_word(look)
+    key(look, HOTKEY)
+    box = wait_word_box(look.prefix)
+    assert unicode_view(look.prefix, box["hwnd"])[0][ID_WORD] == "café"
+    key(look, "Return")
+    viewer = wait_viewer(look.prefix)
+    assert viewer_text(look.prefix, viewer) == CAFE
+    look.screenshot("cafe")
+
+
+def test_empty_box_asks_for_a_word_and_escape_looks_nothing_up(look):
+    app, _ = start_lexitray(look)
+    key(look, HOTKEY)
+    box = wait_word_box(look.prefix)
+    key(look, "BackSpace", "Return")
+    message, _ = wait_message_box(look.prefix, "Please enter a word into the box provided")
+    assert int(message["owner"], 16) == int(box["hwnd"], 16)
+    look.prefix.probe("press", message["hwnd"], 1)
+    wait_for("the message to close", lambda: not [w for w in visible_dialogs(look.prefix)
+                                                  if w["hwnd"] == message["hwnd"]], timeout=10)
+    assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is not None
+    modifies_before = len(app.relay("shell32.Shell_NotifyIconA"))
+    key(look, "Escape")
+    wait_for("the word box to close", lambda: dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None, timeout=10)
+    assert stays_away(lambda: dialog_with(look.prefix, ID_TEXT), seconds=1.0)
+    assert len(app.relay("shell32.Shell_NotifyIconA")) == modifies_before, "a look-up started after Escape"
+
+
+def test_second_hotkey_does_nothing_while_a_look_up_is_open(look):
+    start_lexitray(look)
+    key(look, HOTKEY)
+    wait_word_box(look.prefix)
+    key(look, HOTKEY)
+    time.sleep(1.0)
+    assert len([w for w in visible_dialogs(look.prefix, WORD_BOX_CAPTION)]) == 1
+    type_text(look, "snorkelbloom")
+    key(look, "Return")
+    viewer = wait_viewer(look.prefix)
+    key(look, HOTKEY)
+    assert stays_away(lambda: dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION), seconds=1.5)
+    close_viewer(look, viewer)
+    key(look, HOTKEY)
+    wait_word_box(look.prefix)
+    key(look, "Escape")
+
+
+def first_line_height(path, rect):
+    """Height in pixels of the first band of dark rows inside rect (screen coordinates) of a screenshot,
+    and whether the box's background there is white."""
+    left, top, right, bottom = rect
+    image = Image.open(path).convert("RGB")
+    inner = image.crop((left + 4, top + 4, right - 24, bottom - 4))
+    width, height = inner.size
+    pixels = inner.load()
+    dark_rows = [y for y in range(height) if any(sum(pixels[x, y]) < 200 for x in range(width))]
+    band = 0
+    if dark_rows:
+        band = 1
+        while band < len(dark_rows) and dark_rows[band] == dark_rows[0] + band:
+            band += 1
+    white = pixels[width - 1, height - 1] == (255, 255, 255)
+    return band, white
+
+
+def test_configured_font_shows_in_the_viewer_black_on_white(look):
+    app, _ = start_lexitray(look)
+    look_up_typed(look, "snorkelbloom")
+    viewer = wait_viewer(look.prefix)
+    time.sleep(0.5)
+    rect = tuple(map(int, control(look.prefix, viewer, ID_TEXT)["rect"].split(",")))
+    plain_height, plain_white = first_line_height(look.screenshot("dialog-font"), rect)
+    close_viewer(look, viewer)
+    app.stop()
+
+    start_lexitray(look, font="DejaVu Sans", fontsize="-28")
+    look_up_typed(look, "snorkelbloom")
+    viewer = wait_viewer(look.prefix)
+    time.sleep(0.5)
+    rect = tuple(map(int, control(look.prefix, viewer, ID_TEXT)["rect"].split(",")))
+    large_height, large_white = first_line_height(look.screenshot("configured-font"), rect)
+    assert plain_white and large_white, "the definition is not shown on white"
+    assert plain_height > 0
+    assert large_height >= 2 * plain_height, f"font height {large_height} px against {plain_height} px"
