@@ -1,12 +1,12 @@
-// Control identifiers of the "SETTINGS" and "ABOUT" dialogs (the tray menu's are in resource.h).
+// Control identifiers of the settings and About dialogs (the tray menu's are in resource.h).
 #pragma once
 
-// Settings dialog "SETTINGS": "Save Settings" is IDOK (1), "Cancel" IDCANCEL (2).
+// Settings dialog: its save button is IDOK (1), its cancel button IDCANCEL (2).
 #define IDC_SETTINGS_FONT 1002
 #define IDC_SETTINGS_HOTKEY 1004
 #define IDC_SETTINGS_SERVER 1015
 #define IDC_SETTINGS_STARTUP 1016
 #define IDC_SETTINGS_HIDEDB 1017
 
-// About dialog "ABOUT": "OK" is IDOK (1); the text box below the banner.
+// About dialog: its OK button is IDOK (1); the text box below the banner.
 #define IDC_ABOUT_TEXT 1003

@@ -1,4 +1,4 @@
-// The About dialog "ABOUT": the banner and a few words on what the program does and where to get help.
+// The About dialog: the banner and a few words on what the program does and where to get help.
 #include <windows.h>
 
 #include "app/trayapp.h"

@@ -1,4 +1,4 @@
-// The settings dialog "SETTINGS": server, hotkey, autostart, database choice and definition font.
+// The settings dialog: server, hotkey, autostart, database choice and definition font.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>

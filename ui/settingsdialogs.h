@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-// Runs the modal "Lexitray Settings" dialog, without an owner window. Ends with the index of
+// Runs the modal settings dialog, without an owner window. Ends with the index of
 // the chosen server entry after a successful save (-1 when none is selected), or IDCANCEL.
 INT_PTR runSettingsDialog();
 
