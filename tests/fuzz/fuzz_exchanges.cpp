@@ -1,0 +1,210 @@
+// Fuzz target: a look-up's three exchanges (findMatches with its database list, then
+// retrieveDefinitions) against scripted connections. The input holds the match reply, the
+// database reply and the definitions reply, separated by the byte 0x1E, delivered in pieces
+// whose sizes its first bytes choose; the session must end up exactly as the literal reading
+// of those pieces says, both for those pieces and for each reply in one piece.
+#include <stddef.h>
+#include <stdint.h>
+#include <algorithm>
+#include <string.h>
+#include <string>
+#include <vector>
+
+#include "dict/dictsession.h"
+#include "tests/fuzz/fuzzsupport.h"
+
+static const char* const matchMarkers[] = {"551 ", "552 ", "501 "};
+static const char* const defineMarkers[] = {"550 ", "552 ", "501 "};
+static const int markerCount = 3;
+static const size_t replyCaps[] = {64u * 1024 * 1024, 16, 300, 4096};
+static const int listLimits[] = {4096, 1, 3, 12};
+static const char separator = '\x1e';
+static const char word[] = "glimmerwort";
+static const char host[] = "fuzz.test";
+// Greetings: accepted, refused, too short, and none at all (the receive times out).
+static const char* const greetings[] = {"220 fuzz.test dictd <auth.mime> <1.2@fuzz.test>\r\n",
+                                        "530 access denied\r\n", "220", ""};
+static const int acceptedGreeting = 0;
+
+struct Options {
+    int greeting;
+    bool databaseConnects;
+    bool definitionHostResolves;
+    bool definitionConnects;
+};
+
+// What readReply gathers from whole pieces (each at most one receive): the literal rule.
+static std::string readLiterally(const std::vector<std::string>& pieces, const char* const* markers, bool* refused)
+{
+    std::string text;
+    *refused = false;
+    for (const std::string& piece : pieces) {
+        if (text.size() >= dictLimits.replyCapBytes)
+            break;
+        text += piece.substr(0, piece.find('\0')).substr(0, dictLimits.replyCapBytes - text.size());
+        if (text.find("250 ") != std::string::npos)
+            break;
+        for (int i = 0; i < markerCount; i++)
+            *refused = *refused || text.find(markers[i]) != std::string::npos;
+        if (*refused)
+            break;
+    }
+    return text;
+}
+
+// What the database list reading gathers: a head of nine characters asked for piece by
+// piece, then receives of up to 2048 bytes until the text holds the terminator line.
+static std::string readDatabaseLiterally(const std::vector<std::string>& pieces)
+{
+    const size_t headLength = 9;
+    std::string text;
+    size_t piece = 0, offset = 0, received = 0;
+    bool full = false;
+    // One receive of at most capacity bytes, appended as the client appends it.
+    auto receive = [&](size_t capacity) {
+        if (piece >= pieces.size())
+            return (size_t)0;
+        size_t count = std::min(capacity, pieces[piece].size() - offset);
+        std::string got = pieces[piece].substr(offset, count);
+        offset += count;
+        if (offset == pieces[piece].size()) {
+            piece++;
+            offset = 0;
+        }
+        if (!full) {
+            got = got.substr(0, got.find('\0'));
+            text += got.substr(0, dictLimits.replyCapBytes - text.size());
+            full = text.size() >= dictLimits.replyCapBytes;
+        }
+        return count;
+    };
+    while (received < headLength) {
+        size_t got = receive(headLength - received);
+        if (got == 0)
+            return text;
+        received += got;
+    }
+    if (!(text.size() >= 4 && referenceLeadingNumber(text) == 110))
+        return text;
+    while (text.find("\r\n.\r\n") == std::string::npos && !full)
+        if (receive(dictPieceSize) == 0)
+            break;
+    return text;
+}
+
+static FuzzConnection connection(bool connects, const std::vector<std::string>& greeting,
+                                 const std::vector<std::string>& reply)
+{
+    FuzzConnection c = {};
+    c.connects = connects;
+    c.greeting = greeting;
+    c.reply = reply;
+    return c;
+}
+
+// Lists of an earlier look-up, which a failed exchange must leave in place.
+static char** earlierList(const char* text)
+{
+    char** list = new char*[2]();
+    list[0] = new char[dictSlotSize]();
+    strncpy(list[0], text, dictSlotSize - 1);
+    return list;
+}
+
+static void runLookUp(const Options& options, const std::vector<size_t>& sizes, const std::string replies[3])
+{
+    std::vector<std::string> greeting = cutIntoPieces(greetings[options.greeting], sizes);
+    std::vector<std::string> matchPieces = cutIntoPieces(replies[0], sizes);
+    std::vector<std::string> databasePieces = cutIntoPieces(replies[1], sizes);
+    std::vector<std::string> definitionPieces = cutIntoPieces(replies[2], sizes);
+    fuzzScriptConnections({connection(true, greeting, matchPieces),
+                           connection(options.databaseConnects, greeting, databasePieces),
+                           connection(options.definitionConnects, greeting, definitionPieces)});
+    char** earlierMatches = earlierList("earlier");
+    char** earlierDefinitions = earlierList("earlier definition");
+    dictSession.matchDatabases = earlierMatches;
+    dictSession.matchCount = 1;
+    dictSession.definitions = earlierDefinitions;
+    dictSession.definitionCount = 1;
+
+    FUZZ_CHECK(dictSession.connectToServer(host) == (options.greeting == acceptedGreeting ? 1 : 0));
+    int matchResult = dictSession.findMatches(word, host);
+    FUZZ_CHECK(fuzzConnection(0).sent == std::string("MATCH * exact ") + word + "\r\n");
+
+    bool refused = false;
+    std::string matchText = readLiterally(matchPieces, matchMarkers, &refused);
+    std::vector<std::string> names;
+    if (!refused)
+        names = referenceSlotLines(matchText, 152, true, dictLimits.maxListEntries);
+    if (names.empty()) {
+        FUZZ_CHECK(matchResult == dictRefused);
+        FUZZ_CHECK(dictSession.matchDatabases == earlierMatches && dictSession.matchCount == 1);
+        FUZZ_CHECK(fuzzConnectionsOpened() == 1);
+    } else {
+        checkSlotList(dictSession.matchDatabases, dictSession.matchCount, names);
+        FUZZ_CHECK(fuzzConnectionsOpened() == 2);
+        if (!options.databaseConnects) {
+            FUZZ_CHECK(matchResult == dictSendFailed);
+            FUZZ_CHECK(dictSession.databaseCount == 0 && dictSession.databaseLines == nullptr);
+        } else {
+            FUZZ_CHECK(matchResult == dictSuccess);
+            FUZZ_CHECK(fuzzConnection(1).sent == "show databases\r\n");
+            FUZZ_CHECK(fuzzConnection(1).closed);
+            std::vector<std::string> lines =
+                referenceSlotLines(readDatabaseLiterally(databasePieces), 110, false, dictLimits.maxListEntries);
+            checkSlotList(dictSession.databaseLines, dictSession.databaseCount, lines);
+        }
+    }
+
+    if (matchResult == dictSuccess) {
+        const char* definitionHost = options.definitionHostResolves ? host : fuzzUnresolvableHost;
+        std::string database = dictSession.getMatchDatabase(0);
+        int definitionResult = dictSession.retrieveDefinitions(database.c_str(), word, definitionHost);
+        FUZZ_CHECK(fuzzMessageCount() == (options.definitionHostResolves ? 0 : 1));
+        std::vector<std::string> bodies;
+        if (options.definitionHostResolves && options.definitionConnects) {
+            FUZZ_CHECK(fuzzConnection(2).sent == "define " + database + " " + word + "\r\n");
+            std::string text = readLiterally(definitionPieces, defineMarkers, &refused);
+            if (!refused)
+                bodies = referenceDefinitions(text, dictLimits.maxListEntries);
+            FUZZ_CHECK(definitionResult == (bodies.empty() ? dictRefused : dictSuccess));
+        } else {
+            FUZZ_CHECK(definitionResult == dictSendFailed);
+        }
+        if (bodies.empty())
+            FUZZ_CHECK(dictSession.definitions == earlierDefinitions && dictSession.definitionCount == 1);
+        else
+            checkTextList(dictSession.definitions, dictSession.definitionCount, bodies);
+    }
+    dictSession.closeSocket();
+    dictSession.releaseLists();
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    uint8_t bits = data[0];
+    data++;
+    size--;
+    Options options;
+    options.greeting = bits & 3;
+    options.databaseConnects = (bits & 4) == 0;
+    options.definitionHostResolves = (bits & 8) == 0;
+    options.definitionConnects = (bits & 16) == 0;
+    dictLimits = dictDefaultLimits;
+    dictLimits.replyCapBytes = replyCaps[(bits >> 5) & 3];
+    dictLimits.maxListEntries = listLimits[(bits >> 7) + ((bits >> 5) & 1) * 2];
+    std::vector<size_t> sizes = takePieceSizes(&data, &size);
+
+    std::string replies[3];
+    std::string rest((const char*)data, size);
+    for (int i = 0; i < 3; i++) {
+        size_t end = i < 2 ? rest.find(separator) : std::string::npos;
+        replies[i] = rest.substr(0, end);
+        rest = end == std::string::npos ? std::string() : rest.substr(end + 1);
+    }
+    runLookUp(options, sizes, replies);
+    runLookUp(options, {(size_t)dictPieceSize}, replies);
+    return 0;
+}
