@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <chrono>
@@ -379,6 +380,26 @@ TEST_F(LookUpWord, WordGoesOutUnchangedAndIntoTheQuestionWhole)
     EXPECT_EQ("MATCH * exact " + longWord + "\r\n", server.received(0));
     std::vector<std::string> expected = {format2(notFoundFormat, longWord, server.host())};
     EXPECT_EQ(expected, questions());
+}
+
+// The whole workflow against the local dictd that scripts/test starts (LEXITRAY_REAL_DICTD holds
+// its address): the word is in both test databases, and the second one is chosen.
+TEST_F(LookUpWord, RealDictdServesTheChosenDatabase)
+{
+    const char* address = getenv("LEXITRAY_REAL_DICTD");
+    if (address == nullptr || address[0] == '\0')
+        GTEST_SKIP() << "LEXITRAY_REAL_DICTD is not set: no local dictd was started (scripts/test starts one)";
+    setServerEntry(0, address);
+    scriptDatabaseChoices({1});
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+
+    EXPECT_EQ(1, countUiCalls("runDatabaseChoiceDialog"));
+    ASSERT_EQ(2, dictSession.getMatchCount());
+    EXPECT_STREQ("lexitest2", dictSession.getMatchDatabase(1));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
+    EXPECT_STREQ("glimmerwort n. (second dictionary) An old word for the glow of fireflies over a meadow.",
+                 dictSession.getDefinition(0));
 }
 
 // The captured word: the clipboard text up to its first blank, at most 255 bytes, whole characters.
