@@ -32,6 +32,10 @@ def test_click_opens_the_menu_at_the_cursor(desk, button):
     app, window, icon = start_lexitray(desk)
     time.sleep(0.5)
     menu, (x, y) = open_menu(desk, icon, button)
+    # The pointer moves onto the menu, so the icon's tip goes and the screenshot shows every item.
+    left, top, right, bottom = map(int, menu["rect"].split(","))
+    desk.prefix.xvfb.xdotool("mousemove", "--sync", (left + right) // 2, top + 36)
+    time.sleep(0.8)
     desk.screenshot("menu")
     tray = int(window["hwnd"], 16)
     track = relay_calls(app, "user32.TrackPopupMenu")
@@ -43,7 +47,6 @@ def test_click_opens_the_menu_at_the_cursor(desk, button):
              if fn.split(".")[-1] in ("SetForegroundWindow", "TrackPopupMenu")]
     assert calls[-2] == ("SetForegroundWindow", [tray])
     # The cursor lies in the taskbar, so the menu sits just above it, over the cursor's column.
-    left, top, right, bottom = map(int, menu["rect"].split(","))
     assert left <= x <= right
     assert bottom <= y and y - bottom <= 25, f"menu {menu['rect']} is not above the cursor at {x},{y}"
     # A click elsewhere closes it without a command.
