@@ -88,6 +88,16 @@ def viewer_text(prefix, viewer):
     return unicode_view(prefix, viewer["hwnd"])[0][ID_TEXT]
 
 
+def wait_text(prefix, window, control_id, expected, timeout=10):
+    """Waits until the control shows exactly the expected text (input reaches Wine asynchronously)."""
+    try:
+        return wait_for(f"control {control_id} to show {expected!r}",
+                        lambda: unicode_view(prefix, window["hwnd"])[0].get(control_id) == expected, timeout)
+    except HarnessError:
+        raise AssertionError(f"control {control_id} shows {unicode_view(prefix, window['hwnd'])[0].get(control_id)!r},"
+                             f" not {expected!r}")
+
+
 def stays_away(check, seconds=2.0):
     """True when check() stays false for the given time."""
     deadline = time.monotonic() + seconds
@@ -200,7 +210,7 @@ def test_selected_word_goes_from_notepad_to_the_viewer(look):
     key(look, "Return")
     viewer = wait_viewer(look.prefix)
     TIMINGS.append(("Enter to viewer", elapsed_since(start)))
-    assert viewer_text(look.prefix, viewer) == SNORKELBLOOM
+    wait_text(look.prefix, viewer, ID_TEXT, SNORKELBLOOM)
     assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
     # One definition: nothing to step through.
     assert control(look.prefix, viewer, ID_NEXT)["enabled"] == "0"
@@ -222,7 +232,7 @@ def test_typing_replaces_the_captured_word(look):
     assert unicode_view(look.prefix, box["hwnd"])[0][ID_WORD] == "glimmerwort"
     # The captured word is all selected, so typing replaces it.
     type_text(look, "snorkelbloom")
-    assert unicode_view(look.prefix, box["hwnd"])[0][ID_WORD] == "snorkelbloom"
+    wait_text(look.prefix, box, ID_WORD, "snorkelbloom")
     key(look, "Return")
     assert viewer_text(look.prefix, wait_viewer(look.prefix)) == SNORKELBLOOM
 
@@ -232,7 +242,8 @@ def test_typing_stops_at_25_characters(look):
     key(look, HOTKEY)
     box = wait_word_box(look.prefix)
     type_text(look, "abcdefghijklmnopqrstuvwxyz0123")
-    assert unicode_view(look.prefix, box["hwnd"])[0][ID_WORD] == "abcdefghijklmnopqrstuvwxy"
+    time.sleep(0.5)
+    wait_text(look.prefix, box, ID_WORD, "abcdefghijklmnopqrstuvwxy")
     key(look, "Escape")
 
 
@@ -304,15 +315,17 @@ def test_next_and_previous_wrap_around_three_definitions(look):
         assert len(matching) == 1, f"unexpected text {text!r}"
         return matching[0]
 
+    def step(button):
+        # Every step of three changes the text; wait for the change to reach the box.
+        before = shown()
+        click_control(look, viewer, button)
+        return wait_for("the text to change", lambda: [i for i in [shown()] if i != before], timeout=10)[0]
+
     seen = [shown()]
     for _ in range(3):
-        click_control(look, viewer, ID_NEXT)
-        seen.append(shown())
+        seen.append(step(ID_NEXT))
     assert seen == [0, 1, 2, 0]
-    click_control(look, viewer, ID_PREVIOUS)
-    seen = [shown()]
-    click_control(look, viewer, ID_PREVIOUS)
-    seen.append(shown())
+    seen = [step(ID_PREVIOUS), step(ID_PREVIOUS)]
     assert seen == [2, 1]
     look.screenshot("third-of-three")
 
@@ -323,12 +336,13 @@ def test_two_definitions_alternate(look):
     viewer = wait_viewer(look.prefix)
     first = viewer_text(look.prefix, viewer)
     assert first.startswith("quillfeather n. First sense")
+    second = "quillfeather n. Second sense: the slow, careful way of writing with one."
     click_control(look, viewer, ID_NEXT)
-    assert viewer_text(look.prefix, viewer).startswith("quillfeather n. Second sense")
+    wait_text(look.prefix, viewer, ID_TEXT, second)
     click_control(look, viewer, ID_NEXT)
-    assert viewer_text(look.prefix, viewer) == first
+    wait_text(look.prefix, viewer, ID_TEXT, first)
     click_control(look, viewer, ID_PREVIOUS)
-    assert viewer_text(look.prefix, viewer).startswith("quillfeather n. Second sense")
+    wait_text(look.prefix, viewer, ID_TEXT, second)
 
 
 def test_dead_server_asks_and_yes_moves_on_to_the_next(look):
