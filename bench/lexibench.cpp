@@ -1,0 +1,267 @@
+// lexibench: times reading replies from loopback, cutting definitions replies, and a look-up's
+// exchanges against the local dictd; prints one line per figure as "name value unit".
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "dict/dictsession.h"
+#include "tests/unit/fakeserver.h"
+
+extern char** environ;
+
+static const size_t kibi = 1024;
+static const size_t mebi = 1024 * 1024;
+static const double bytesPerMegabyte = 1e6;
+// A body of this many bytes per definition keeps a 32 MiB reply within the list limit.
+static const size_t definitionBodyBytes = 8 * 1024;
+static const char* const defineRefusals[] = {"550 ", "552 ", "501 "};
+static const int defineRefusalCount = 3;
+static const char localDictd[] = "127.0.0.1";
+static const int lookUpRuns = 21;
+// How time per megabyte may grow from 1 MiB to 32 MiB and still count as linear.
+static const double linearLimit = 1.5;
+static const size_t evictionBytes = 128 * 1024 * 1024;
+
+typedef std::chrono::steady_clock Clock;
+
+static double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+static double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+static void figure(const std::string& name, double value, const char* unit)
+{
+    printf("%s %.3f %s\n", name.c_str(), value, unit);
+    fflush(stdout);
+}
+
+static std::string sizeName(size_t bytes)
+{
+    return bytes >= mebi ? std::to_string(bytes / mebi) + "MiB" : std::to_string(bytes / kibi) + "KiB";
+}
+
+// A definitions reply of exactly total bytes: bodies of lines of letters (no status-like
+// text in them), each body about definitionBodyBytes, then the closing status line.
+static std::string definitionsReply(size_t total)
+{
+    const std::string line = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnop\r\n";
+    const std::string header = "151 \"bench\" wn \"WordNet (r) 3.0 (2006)\"\r\n";
+    const std::string closing = "\r\n.\r\n250 ok [d/m/c = 1/0/20; 0.000r 0.000u 0.000s]\r\n";
+    const std::string terminator = "\r\n.\r\n";
+    size_t bodies = std::max<size_t>(1, total / definitionBodyBytes);
+    char status[64];
+    snprintf(status, sizeof status, "150 %zu definitions retrieved\r\n", bodies);
+    std::string reply = status;
+    reply.reserve(total);
+    size_t fixed = reply.size() + bodies * header.size() + (bodies - 1) * terminator.size() + closing.size();
+    size_t bodyBytes = total > fixed ? total - fixed : bodies;
+    for (size_t i = 0; i < bodies; i++) {
+        reply += header;
+        size_t want = bodyBytes / bodies + (i == bodies - 1 ? bodyBytes % bodies : 0);
+        std::string body;
+        while (body.size() + line.size() <= want)
+            body += line;
+        body.append(want - body.size(), 'x');
+        reply += body;
+        reply += i == bodies - 1 ? closing : terminator;
+    }
+    return reply;
+}
+
+// Times readReply on one reply served by a fake server on loopback; the median of runs.
+static double timeReadReply(const std::string& reply, int runs, bool* complete)
+{
+    std::vector<double> times;
+    *complete = true;
+    for (int run = 0; run < runs; run++) {
+        FakeServer server({{sendText(fakeGreeting), awaitRequest(), sendText(reply)}});
+        resetDictSession();
+        if (!dictSession.connectToServer(server.host())) {
+            *complete = false;
+            return 0;
+        }
+        const char request[] = "define wn bench\r\n";
+        netSend(dictSession.socket, request, (int)sizeof request - 1);
+        ReplyText text = {};
+        Clock::time_point start = Clock::now();
+        ReplyOutcome outcome = dictSession.readReply(defineRefusals, defineRefusalCount, &text);
+        times.push_back(secondsSince(start));
+        *complete = *complete && outcome == replyComplete && text.length == reply.size();
+        releaseReply(&text);
+        resetDictSession();
+    }
+    return median(times);
+}
+
+// Writes through a buffer larger than any cache, so the next timing starts from memory.
+static void evictCaches()
+{
+    static std::vector<char> scratch(evictionBytes);
+    for (size_t i = 0; i < scratch.size(); i += 64)
+        scratch[i]++;
+}
+
+// Times cutDefinitionTexts; with cold set each run starts with the reply out of the caches,
+// so that a reply that fits in them is not flattered against one that does not.
+static double timeCutting(const std::string& reply, int runs, bool cold, int expectedCount, bool* right)
+{
+    std::vector<double> times;
+    *right = true;
+    for (int run = 0; run < runs; run++) {
+        char** texts = nullptr;
+        if (cold)
+            evictCaches();
+        Clock::time_point start = Clock::now();
+        int count = cutDefinitionTexts(reply.data(), reply.size(), &texts);
+        times.push_back(secondsSince(start));
+        *right = *right && count == expectedCount;
+        releaseTextList(texts, count);
+    }
+    return median(times);
+}
+
+static void benchReplies()
+{
+    const size_t sizes[] = {1 * kibi, 16 * kibi, 256 * kibi, 1 * mebi, 4 * mebi, 16 * mebi, 32 * mebi, 64 * mebi};
+    double perMegabyteAt1 = 0, perMegabyteAt32 = 0;
+    // Time per megabyte of cutting, from memory (cold) and with the reply in the caches (warm).
+    double cutPerMegabyteAt1[2] = {0, 0}, cutPerMegabyteAt32[2] = {0, 0};
+    for (size_t size : sizes) {
+        // The largest reply is exactly the cap: it still completes.
+        if (size > dictLimits.replyCapBytes)
+            continue;
+        std::string reply = definitionsReply(size);
+        int runs = size <= mebi ? 15 : size <= 16 * mebi ? 7 : 5;
+        bool complete = false;
+        double seconds = timeReadReply(reply, runs, &complete);
+        if (!complete) {
+            fprintf(stderr, "readReply did not complete a %s reply\n", sizeName(size).c_str());
+            exit(1);
+        }
+        double megabytes = (double)size / bytesPerMegabyte;
+        figure("readreply_" + sizeName(size), megabytes / seconds, "MB/s");
+        if (size == mebi)
+            perMegabyteAt1 = seconds / megabytes;
+        if (size == 32 * mebi)
+            perMegabyteAt32 = seconds / megabytes;
+
+        for (int cold = 1; cold >= 0 && (size == mebi || size == 32 * mebi); cold--) {
+            bool right = false;
+            int expected = (int)std::max<size_t>(1, size / definitionBodyBytes);
+            double cutSeconds = timeCutting(reply, runs, cold == 1, expected, &right);
+            if (!right) {
+                fprintf(stderr, "cutting a %s reply gave the wrong count\n", sizeName(size).c_str());
+                exit(1);
+            }
+            figure("cut_definitions_" + sizeName(size) + (cold ? "_cold" : "_warm"), megabytes / cutSeconds, "MB/s");
+            (size == mebi ? cutPerMegabyteAt1 : cutPerMegabyteAt32)[cold] = cutSeconds / megabytes;
+        }
+    }
+    figure("readreply_time_per_MB_32MiB_over_1MiB", perMegabyteAt32 / perMegabyteAt1, "x");
+    figure("cut_definitions_cold_time_per_MB_32MiB_over_1MiB", cutPerMegabyteAt32[1] / cutPerMegabyteAt1[1], "x");
+    figure("cut_definitions_warm_time_per_MB_32MiB_over_1MiB", cutPerMegabyteAt32[0] / cutPerMegabyteAt1[0], "x");
+    if (perMegabyteAt32 > linearLimit * perMegabyteAt1 || cutPerMegabyteAt32[1] > linearLimit * cutPerMegabyteAt1[1])
+        fprintf(stderr, "note: reading or cutting grows faster than linearly\n");
+}
+
+// One look-up's exchanges as the program makes them: greeting, MATCH, SHOW DB, DEFINE.
+static bool lookUp(const char* word, const char* database)
+{
+    resetDictSession();
+    bool right = dictSession.connectToServer(localDictd) == 1 &&
+                 dictSession.findMatches(word, localDictd) == dictSuccess;
+    const char* chosen = database;
+    if (right && chosen == nullptr)
+        chosen = dictSession.getMatchDatabase(0);
+    right = right && dictSession.retrieveDefinitions(chosen, word, localDictd) == dictSuccess &&
+            dictSession.getDefinitionCount() > 0 && dictSession.databaseCount > 0;
+    resetDictSession();
+    return right;
+}
+
+static double timeLookUps(const char* word, const char* database, bool* right)
+{
+    std::vector<double> times;
+    *right = true;
+    for (int run = 0; run < lookUpRuns; run++) {
+        Clock::time_point start = Clock::now();
+        *right = lookUp(word, database) && *right;
+        times.push_back(secondsSince(start) * 1000);
+    }
+    return median(times);
+}
+
+// Runs the dict client as a whole process with its output thrown away.
+static double timeDictClient(const char* word, const char* database, bool* right)
+{
+    std::vector<double> times;
+    *right = true;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    char* argv[] = {(char*)"dict", (char*)"-h", (char*)localDictd, (char*)"-d", (char*)database, (char*)word, nullptr};
+    for (int run = 0; run < lookUpRuns; run++) {
+        Clock::time_point start = Clock::now();
+        pid_t child = 0;
+        int status = 0;
+        if (posix_spawnp(&child, "dict", &actions, nullptr, argv, environ) != 0 ||
+            waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            *right = false;
+            break;
+        }
+        times.push_back(secondsSince(start) * 1000);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return times.empty() ? 0 : median(times);
+}
+
+static void benchLookUps()
+{
+    bool right = false;
+    double glimmerwort = timeLookUps("glimmerwort", nullptr, &right);
+    if (!right) {
+        fprintf(stderr, "look-up of glimmerwort against %s failed (is dictd running?)\n", localDictd);
+        return;
+    }
+    figure("lookup_exchanges_glimmerwort_median", glimmerwort, "ms");
+    double hack = timeLookUps("hack", "wn", &right);
+    if (right)
+        figure("lookup_exchanges_hack_wn_median", hack, "ms");
+    double client = timeDictClient("hack", "wn", &right);
+    if (right)
+        figure("dict_client_hack_wn_median", client, "ms");
+    else
+        fprintf(stderr, "the dict client did not run\n");
+}
+
+int main(int argc, char** argv)
+{
+    bool replies = true, lookUps = true;
+    if (argc > 1 && strcmp(argv[1], "replies") == 0)
+        lookUps = false;
+    if (argc > 1 && strcmp(argv[1], "lookup") == 0)
+        replies = false;
+    netStartup();
+    if (replies)
+        benchReplies();
+    if (lookUps) {
+        dictLimits = dictDefaultLimits;
+        benchLookUps();
+    }
+    return 0;
+}
