@@ -21,19 +21,24 @@ struct Expected {
     std::string text;
     ReplyOutcome outcome;
     size_t piecesTaken;
+    size_t bytesTaken;
 };
 
 // readReply's rule read literally: each piece up to its first zero byte, no further than
 // the cap; after each piece the whole text is searched.
-static Expected literalReading(const std::vector<std::string>& pieces, const char* const* markers, size_t cap)
+static Expected literalReading(const std::string& reply, const std::vector<size_t>& sizes, const char* const* markers,
+                               size_t cap)
 {
-    Expected e = {std::string(), replyEnded, 0};
-    for (const std::string& piece : pieces) {
+    Expected e = {std::string(), replyEnded, 0, 0};
+    while (e.bytesTaken < reply.size()) {
         if (e.text.size() >= cap)
             break;
+        size_t length = pieceLength(sizes, e.piecesTaken, e.bytesTaken, reply.size());
+        std::string piece = reply.substr(e.bytesTaken, length);
         std::string appended = piece.substr(0, piece.find('\0'));
         e.text += appended.substr(0, cap - e.text.size());
         e.piecesTaken++;
+        e.bytesTaken += length;
         if (e.text.find("250 ") != std::string::npos) {
             e.outcome = replyComplete;
             break;
@@ -73,11 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     dictLimits.replyCapBytes = replyCaps[(options >> 1) & 3];
     dictLimits.maxListEntries = listLimits[(options >> 3) & 3];
     std::vector<size_t> sizes = takePieceSizes(&data, &size);
-    std::vector<std::string> pieces = cutIntoPieces(std::string((const char*)data, size), sizes);
+    std::string text((const char*)data, size);
 
     FuzzConnection server = {};
     server.connects = true;
-    server.reply = pieces;
+    server.reply = text;
+    server.pieceSizes = sizes;
     fuzzScriptConnections({server});
     dictSession.socket = netOpenStream();
     dictSession.socketOpen = true;
@@ -85,11 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     ReplyText reply = {};
     ReplyOutcome outcome = dictSession.readReply(markers, markerCount, &reply);
-    Expected expected = literalReading(pieces, markers, dictLimits.replyCapBytes);
+    Expected expected = literalReading(text, sizes, markers, dictLimits.replyCapBytes);
     FUZZ_CHECK(outcome == expected.outcome);
     checkReply(reply, expected.text);
     // Reading stopped at the piece that settled it, and closed the socket only then.
-    FUZZ_CHECK(fuzzConnection(0).piecesTaken == expected.piecesTaken && fuzzConnection(0).offset == 0);
+    FUZZ_CHECK(fuzzConnection(0).replyPieces == expected.piecesTaken);
+    FUZZ_CHECK(fuzzConnection(0).replyTaken == expected.bytesTaken);
     FUZZ_CHECK(fuzzConnection(0).closed == (outcome != replyEnded));
     FUZZ_CHECK(dictSession.socketOpen == (outcome == replyEnded));
 
@@ -100,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkReply(whole, expected.text);
 
     // What the exchanges cut from it, under the chosen list limit.
-    std::string text = expected.text;
+    text = expected.text;
     char** list = nullptr;
     int count = cutMatchNames(reply.data, reply.length, &list);
     checkSlotList(list, count, referenceSlotLines(text, 152, true, dictLimits.maxListEntries));

@@ -34,13 +34,17 @@ struct Options {
 };
 
 // What readReply gathers from whole pieces (each at most one receive): the literal rule.
-static std::string readLiterally(const std::vector<std::string>& pieces, const char* const* markers, bool* refused)
+static std::string readLiterally(const std::string& reply, const std::vector<size_t>& sizes, const char* const* markers,
+                                 bool* refused)
 {
     std::string text;
     *refused = false;
-    for (const std::string& piece : pieces) {
+    for (size_t at = 0, index = 0; at < reply.size(); index++) {
         if (text.size() >= dictLimits.replyCapBytes)
             break;
+        size_t length = pieceLength(sizes, index, at, reply.size());
+        std::string piece = reply.substr(at, length);
+        at += length;
         text += piece.substr(0, piece.find('\0')).substr(0, dictLimits.replyCapBytes - text.size());
         if (text.find("250 ") != std::string::npos)
             break;
@@ -54,23 +58,23 @@ static std::string readLiterally(const std::vector<std::string>& pieces, const c
 
 // What the database list reading gathers: a head of nine characters asked for piece by
 // piece, then receives of up to 2048 bytes until the text holds the terminator line.
-static std::string readDatabaseLiterally(const std::vector<std::string>& pieces)
+static std::string readDatabaseLiterally(const std::string& reply, const std::vector<size_t>& sizes)
 {
     const size_t headLength = 9;
     std::string text;
-    size_t piece = 0, offset = 0, received = 0;
+    size_t piece = 0, at = 0, pieceEnd = 0, received = 0;
     bool full = false;
     // One receive of at most capacity bytes, appended as the client appends it.
     auto receive = [&](size_t capacity) {
-        if (piece >= pieces.size())
+        if (at >= reply.size())
             return (size_t)0;
-        size_t count = std::min(capacity, pieces[piece].size() - offset);
-        std::string got = pieces[piece].substr(offset, count);
-        offset += count;
-        if (offset == pieces[piece].size()) {
+        if (pieceEnd <= at)
+            pieceEnd = at + pieceLength(sizes, piece, at, reply.size());
+        size_t count = std::min(capacity, pieceEnd - at);
+        std::string got = reply.substr(at, count);
+        at += count;
+        if (at == pieceEnd)
             piece++;
-            offset = 0;
-        }
         if (!full) {
             got = got.substr(0, got.find('\0'));
             text += got.substr(0, dictLimits.replyCapBytes - text.size());
@@ -92,13 +96,14 @@ static std::string readDatabaseLiterally(const std::vector<std::string>& pieces)
     return text;
 }
 
-static FuzzConnection connection(bool connects, const std::vector<std::string>& greeting,
-                                 const std::vector<std::string>& reply)
+static FuzzConnection connection(bool connects, const char* greeting, const std::string& reply,
+                                 const std::vector<size_t>& sizes)
 {
     FuzzConnection c = {};
     c.connects = connects;
     c.greeting = greeting;
     c.reply = reply;
+    c.pieceSizes = sizes;
     return c;
 }
 
@@ -113,13 +118,10 @@ static char** earlierList(const char* text)
 
 static void runLookUp(const Options& options, const std::vector<size_t>& sizes, const std::string replies[3])
 {
-    std::vector<std::string> greeting = cutIntoPieces(greetings[options.greeting], sizes);
-    std::vector<std::string> matchPieces = cutIntoPieces(replies[0], sizes);
-    std::vector<std::string> databasePieces = cutIntoPieces(replies[1], sizes);
-    std::vector<std::string> definitionPieces = cutIntoPieces(replies[2], sizes);
-    fuzzScriptConnections({connection(true, greeting, matchPieces),
-                           connection(options.databaseConnects, greeting, databasePieces),
-                           connection(options.definitionConnects, greeting, definitionPieces)});
+    const char* greeting = greetings[options.greeting];
+    fuzzScriptConnections({connection(true, greeting, replies[0], sizes),
+                           connection(options.databaseConnects, greeting, replies[1], sizes),
+                           connection(options.definitionConnects, greeting, replies[2], sizes)});
     char** earlierMatches = earlierList("earlier");
     char** earlierDefinitions = earlierList("earlier definition");
     dictSession.matchDatabases = earlierMatches;
@@ -132,7 +134,7 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
     FUZZ_CHECK(fuzzConnection(0).sent == std::string("MATCH * exact ") + word + "\r\n");
 
     bool refused = false;
-    std::string matchText = readLiterally(matchPieces, matchMarkers, &refused);
+    std::string matchText = readLiterally(replies[0], sizes, matchMarkers, &refused);
     std::vector<std::string> names;
     if (!refused)
         names = referenceSlotLines(matchText, 152, true, dictLimits.maxListEntries);
@@ -151,7 +153,7 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
             FUZZ_CHECK(fuzzConnection(1).sent == "show databases\r\n");
             FUZZ_CHECK(fuzzConnection(1).closed);
             std::vector<std::string> lines =
-                referenceSlotLines(readDatabaseLiterally(databasePieces), 110, false, dictLimits.maxListEntries);
+                referenceSlotLines(readDatabaseLiterally(replies[1], sizes), 110, false, dictLimits.maxListEntries);
             checkSlotList(dictSession.databaseLines, dictSession.databaseCount, lines);
         }
     }
@@ -164,7 +166,7 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
         std::vector<std::string> bodies;
         if (options.definitionHostResolves && options.definitionConnects) {
             FUZZ_CHECK(fuzzConnection(2).sent == "define " + database + " " + word + "\r\n");
-            std::string text = readLiterally(definitionPieces, defineMarkers, &refused);
+            std::string text = readLiterally(replies[2], sizes, defineMarkers, &refused);
             if (!refused)
                 bodies = referenceDefinitions(text, dictLimits.maxListEntries);
             FUZZ_CHECK(definitionResult == (bodies.empty() ? dictRefused : dictSuccess));

@@ -36,8 +36,11 @@ void fuzzScriptConnections(const std::vector<FuzzConnection>& connections)
         c.sent.clear();
         c.opened = false;
         c.closed = false;
-        c.piecesTaken = 0;
-        c.offset = 0;
+        c.greetingTaken = 0;
+        c.replyTaken = 0;
+        c.greetingPieces = 0;
+        c.replyPieces = 0;
+        c.pieceEnd = 0;
     }
     openedCount = 0;
     messageCount = 0;
@@ -117,24 +120,25 @@ int netReceive(NetSocket s, char* buffer, int capacity, int)
     FUZZ_CHECK(capacity > 0);
     if (c == nullptr || !c->connects)
         return -1;
-    size_t greetingPieces = c->greeting.size();
-    size_t available = c->sent.empty() ? greetingPieces : greetingPieces + c->reply.size();
-    if (c->piecesTaken >= available) {
+    bool inGreeting = c->greetingTaken < c->greeting.size();
+    if (!inGreeting && (c->sent.empty() || c->replyTaken == c->reply.size())) {
         // Waiting for a request that never came: the receive times out. After the reply
         // the server closes the connection.
         return c->sent.empty() ? -1 : 0;
     }
-    const std::string& piece = c->piecesTaken < greetingPieces ? c->greeting[c->piecesTaken]
-                                                              : c->reply[c->piecesTaken - greetingPieces];
-    size_t count = piece.size() - c->offset;
+    const std::string& text = inGreeting ? c->greeting : c->reply;
+    size_t& taken = inGreeting ? c->greetingTaken : c->replyTaken;
+    size_t& pieces = inGreeting ? c->greetingPieces : c->replyPieces;
+    // A new piece begins where the last one ended; the reply's pieces start at its first byte.
+    if (c->pieceEnd <= taken || (!inGreeting && taken == 0))
+        c->pieceEnd = taken + pieceLength(c->pieceSizes, pieces, taken, text.size());
+    size_t count = c->pieceEnd - taken;
     if (count > (size_t)capacity)
         count = (size_t)capacity;
-    memcpy(buffer, piece.data() + c->offset, count);
-    c->offset += count;
-    if (c->offset == piece.size()) {
-        c->piecesTaken++;
-        c->offset = 0;
-    }
+    memcpy(buffer, text.data() + taken, count);
+    taken += count;
+    if (taken == c->pieceEnd)
+        pieces++;
     return (int)count;
 }
 
@@ -166,16 +170,10 @@ std::vector<size_t> takePieceSizes(const uint8_t** data, size_t* size)
     return sizes;
 }
 
-std::vector<std::string> cutIntoPieces(const std::string& text, const std::vector<size_t>& sizes)
+size_t pieceLength(const std::vector<size_t>& sizes, size_t index, size_t offset, size_t length)
 {
-    std::vector<std::string> pieces;
-    size_t at = 0;
-    for (size_t i = 0; at < text.size(); i++) {
-        size_t size = sizes[i % sizes.size()];
-        pieces.push_back(text.substr(at, size));
-        at += size;
-    }
-    return pieces;
+    size_t size = sizes[index % sizes.size()];
+    return offset >= length ? 0 : size < length - offset ? size : length - offset;
 }
 
 long long referenceLeadingNumber(const std::string& text)

@@ -16,14 +16,18 @@
 // piece boundary and never returns more than asked: the rest of a piece waits for the next.
 struct FuzzConnection {
     bool connects;
-    std::vector<std::string> greeting;
-    std::vector<std::string> reply;
+    std::string greeting;
+    std::string reply;
+    std::vector<size_t> pieceSizes;  // greeting and reply are each cut into pieces of these sizes
     // What the client did with it.
     std::string sent;
     bool opened;
     bool closed;
-    size_t piecesTaken;     // greeting and reply pieces handed out in full
-    size_t offset;          // into the piece being handed out
+    size_t greetingTaken;   // bytes of the greeting handed out
+    size_t replyTaken;      // bytes of the reply handed out
+    size_t greetingPieces;  // pieces of the greeting handed out in full
+    size_t replyPieces;     // pieces of the reply handed out in full
+    size_t pieceEnd;        // where the piece being handed out ends
 };
 
 // Replaces the script: the i-th socket the client opens gets connections[i]; sockets beyond
@@ -39,8 +43,9 @@ int fuzzMessageCount();
 // The piece-size header at the front of an input: one byte n, then n % 8 + 1 size bytes; a
 // size byte b stands for b bytes, 0 for a full 2048-byte receive. Takes the header off data.
 std::vector<size_t> takePieceSizes(const uint8_t** data, size_t* size);
-// The text cut into pieces of the given sizes, used in turn.
-std::vector<std::string> cutIntoPieces(const std::string& text, const std::vector<size_t>& sizes);
+// The length of the piece that starts at offset of a text of the given length, when pieces
+// take the sizes in turn; index is the piece's number.
+size_t pieceLength(const std::vector<size_t>& sizes, size_t index, size_t offset, size_t length);
 
 // Straightforward (std::string) readings of the reply conventions, to compare against.
 long long referenceLeadingNumber(const std::string& text);
