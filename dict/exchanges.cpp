@@ -24,10 +24,20 @@ static int sendRequest(DictSession* session, const char* request, size_t length)
     return netSend(session->socket, request, (int)length);
 }
 
-// Builds a request from a format with one or two texts; false when it does not fit.
+// Whether the text holds a line break, which would end the request line early and send the
+// rest to the server as a command of its own.
+static bool holdsLineBreak(const char* text)
+{
+    return text != nullptr && strpbrk(text, "\r\n") != nullptr;
+}
+
+// Builds a request from a format with one or two texts; false when it does not fit or a text
+// would break the request line.
 static bool buildRequest(char* request, const char* format, const char* first, const char* second,
                          size_t* length)
 {
+    if (holdsLineBreak(first) || holdsLineBreak(second))
+        return false;
     int written = second == nullptr ? snprintf(request, dictRequestSize, format, first)
                                     : snprintf(request, dictRequestSize, format, first, second);
     if (written < 0 || written >= dictRequestSize)

@@ -24,8 +24,11 @@ void takeCapturedWord(const char* text, size_t length, char* word, int capacity)
 {
     if (capacity < 1)
         return;
-    const void* blank = memchr(text, ' ', length);
-    size_t wordLength = blank ? static_cast<const char*>(blank) - text : length;
+    // The word ends at the first blank, and at a tab or line break too: a selection that runs
+    // to the end of a line must not carry its line break into the request line.
+    size_t wordLength = 0;
+    while (wordLength < length && static_cast<unsigned char>(text[wordLength]) > ' ')
+        wordLength++;
     wordLength = utf8PrefixLength(text, wordLength, static_cast<size_t>(capacity - 1));
     memcpy(word, text, wordLength);
     word[wordLength] = '\0';

@@ -12,7 +12,7 @@ const int wordBufferSize = maxWordLength + 1;
 // and does not end inside a character.
 size_t utf8PrefixLength(const char* text, size_t length, size_t maxBytes);
 
-// The word of a captured text: everything before the first blank (only the blank ends it), cut
+// The word of a captured text: everything before the first blank, tab or line break, cut
 // to capacity - 1 bytes without splitting a character, and terminated. Nothing when capacity < 1.
 void takeCapturedWord(const char* text, size_t length, char* word, int capacity);
 

@@ -378,4 +378,21 @@ TEST_F(Exchanges, OverlongRequestIsNotSent)
     EXPECT_EQ(server.received(0), "");
 }
 
+// A line break in a word would end the request line early and send the rest as a command.
+TEST_F(Exchanges, RequestWithALineBreakIsNotSent)
+{
+    struct Case { const char* database; const char* word; };
+    const Case cases[] = {{"wn", "glimmer\r\nQUIT"}, {"wn", "glimmer\n"}, {"wn\r", "glimmer"}};
+    for (const Case& c : cases) {
+        FakeServer server({answering(definitionsReply("x", "wn", {"never"}))});
+        EXPECT_EQ(dictSession.retrieveDefinitions(c.database, c.word, server.host()), 0) << c.word;
+        server.stop();
+        EXPECT_EQ(server.received(0), "") << c.word;
+    }
+    FakeServer server({answering(matchReply({"wn"}, "glimmer"))});
+    EXPECT_EQ(matchesFrom(server, "glimmer\r\nshow server"), 0);
+    server.stop();
+    EXPECT_EQ(server.received(0), "");
+}
+
 }  // namespace
