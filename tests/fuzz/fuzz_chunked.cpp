@@ -17,43 +17,6 @@ static const int markerCount = 3;
 static const size_t replyCaps[] = {64u * 1024 * 1024, 16, 300, 4096};
 static const int listLimits[] = {4096, 1, 3, 12};
 
-struct Expected {
-    std::string text;
-    ReplyOutcome outcome;
-    size_t piecesTaken;
-    size_t bytesTaken;
-};
-
-// readReply's rule read literally: each piece up to its first zero byte, no further than
-// the cap; after each piece the whole text is searched.
-static Expected literalReading(const std::string& reply, const std::vector<size_t>& sizes, const char* const* markers,
-                               size_t cap)
-{
-    Expected e = {std::string(), replyEnded, 0, 0};
-    while (e.bytesTaken < reply.size()) {
-        if (e.text.size() >= cap)
-            break;
-        size_t length = pieceLength(sizes, e.piecesTaken, e.bytesTaken, reply.size());
-        std::string piece = reply.substr(e.bytesTaken, length);
-        std::string appended = piece.substr(0, piece.find('\0'));
-        e.text += appended.substr(0, cap - e.text.size());
-        e.piecesTaken++;
-        e.bytesTaken += length;
-        if (e.text.find("250 ") != std::string::npos) {
-            e.outcome = replyComplete;
-            break;
-        }
-        bool refused = false;
-        for (int i = 0; i < markerCount; i++)
-            refused = refused || e.text.find(markers[i]) != std::string::npos;
-        if (refused) {
-            e.outcome = replyRefused;
-            break;
-        }
-    }
-    return e;
-}
-
 static void checkReply(const ReplyText& reply, const std::string& expected)
 {
     FUZZ_CHECK(reply.length == expected.size());
@@ -91,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     ReplyText reply = {};
     ReplyOutcome outcome = dictSession.readReply(markers, markerCount, &reply);
-    Expected expected = literalReading(text, sizes, markers, dictLimits.replyCapBytes);
-    FUZZ_CHECK(outcome == expected.outcome);
+    LiteralReply expected = readReplyLiterally(text, sizes, markers, markerCount, dictLimits.replyCapBytes);
+    FUZZ_CHECK(outcome == (expected.complete ? replyComplete : expected.refused ? replyRefused : replyEnded));
     checkReply(reply, expected.text);
     // Reading stopped at the piece that settled it, and closed the socket only then.
     FUZZ_CHECK(fuzzConnection(0).replyPieces == expected.piecesTaken);

@@ -33,32 +33,9 @@ struct Options {
     bool definitionConnects;
 };
 
-// What readReply gathers from whole pieces (each at most one receive): the literal rule.
-static std::string readLiterally(const std::string& reply, const std::vector<size_t>& sizes, const char* const* markers,
-                                 bool* refused)
-{
-    std::string text;
-    *refused = false;
-    for (size_t at = 0, index = 0; at < reply.size(); index++) {
-        if (text.size() >= dictLimits.replyCapBytes)
-            break;
-        size_t length = pieceLength(sizes, index, at, reply.size());
-        std::string piece = reply.substr(at, length);
-        at += length;
-        text += piece.substr(0, piece.find('\0')).substr(0, dictLimits.replyCapBytes - text.size());
-        if (text.find("250 ") != std::string::npos)
-            break;
-        for (int i = 0; i < markerCount; i++)
-            *refused = *refused || text.find(markers[i]) != std::string::npos;
-        if (*refused)
-            break;
-    }
-    return text;
-}
-
 // What the database list reading gathers: a head of nine characters asked for piece by
 // piece, then receives of up to 2048 bytes until the text holds the terminator line.
-static std::string readDatabaseLiterally(const std::string& reply, const std::vector<size_t>& sizes)
+static std::string readDatabaseLiterally(const std::string& reply, const std::vector<size_t>& sizes, size_t* taken)
 {
     const size_t headLength = 9;
     std::string text;
@@ -85,14 +62,19 @@ static std::string readDatabaseLiterally(const std::string& reply, const std::ve
     while (received < headLength) {
         size_t got = receive(headLength - received);
         if (got == 0)
-            return text;
+            break;
         received += got;
     }
-    if (!(text.size() >= 4 && referenceLeadingNumber(text) == 110))
-        return text;
-    while (text.find("\r\n.\r\n") == std::string::npos && !full)
-        if (receive(dictPieceSize) == 0)
-            break;
+    if (received == headLength && text.size() >= 4 && referenceLeadingNumber(text) == 110) {
+        // Each search covers the text from four characters before what it has not seen yet.
+        size_t searched = 0;
+        while (text.find("\r\n.\r\n", searched >= 4 ? searched - 4 : 0) == std::string::npos && !full) {
+            searched = text.size();
+            if (receive(dictPieceSize) == 0)
+                break;
+        }
+    }
+    *taken = at;
     return text;
 }
 
@@ -134,7 +116,11 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
     FUZZ_CHECK(fuzzConnection(0).sent == std::string("MATCH * exact ") + word + "\r\n");
 
     bool refused = false;
-    std::string matchText = readLiterally(replies[0], sizes, matchMarkers, &refused);
+    size_t taken = 0;
+    LiteralReply matchReply = readReplyLiterally(replies[0], sizes, matchMarkers, markerCount, dictLimits.replyCapBytes);
+    FUZZ_CHECK(fuzzConnection(0).replyTaken == matchReply.bytesTaken);
+    refused = matchReply.refused;
+    const std::string& matchText = matchReply.text;
     std::vector<std::string> names;
     if (!refused)
         names = referenceSlotLines(matchText, 152, true, dictLimits.maxListEntries);
@@ -153,7 +139,8 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
             FUZZ_CHECK(fuzzConnection(1).sent == "show databases\r\n");
             FUZZ_CHECK(fuzzConnection(1).closed);
             std::vector<std::string> lines =
-                referenceSlotLines(readDatabaseLiterally(replies[1], sizes), 110, false, dictLimits.maxListEntries);
+                referenceSlotLines(readDatabaseLiterally(replies[1], sizes, &taken), 110, false, dictLimits.maxListEntries);
+            FUZZ_CHECK(fuzzConnection(1).replyTaken == taken);
             checkSlotList(dictSession.databaseLines, dictSession.databaseCount, lines);
         }
     }
@@ -164,9 +151,17 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
         int definitionResult = dictSession.retrieveDefinitions(database.c_str(), word, definitionHost);
         FUZZ_CHECK(fuzzMessageCount() == (options.definitionHostResolves ? 0 : 1));
         std::vector<std::string> bodies;
-        if (options.definitionHostResolves && options.definitionConnects) {
+        // A name with a line break in it would smuggle a command of its own: no request goes out.
+        bool sendable = database.find_first_of("\r\n") == std::string::npos;
+        if (options.definitionHostResolves && options.definitionConnects && !sendable) {
+            FUZZ_CHECK(fuzzConnection(2).sent.empty());
+            FUZZ_CHECK(definitionResult == dictSendFailed);
+        } else if (options.definitionHostResolves && options.definitionConnects) {
             FUZZ_CHECK(fuzzConnection(2).sent == "define " + database + " " + word + "\r\n");
-            std::string text = readLiterally(replies[2], sizes, defineMarkers, &refused);
+            LiteralReply reply = readReplyLiterally(replies[2], sizes, defineMarkers, markerCount, dictLimits.replyCapBytes);
+            FUZZ_CHECK(fuzzConnection(2).replyTaken == reply.bytesTaken);
+            refused = reply.refused;
+            const std::string& text = reply.text;
             if (!refused)
                 bodies = referenceDefinitions(text, dictLimits.maxListEntries);
             FUZZ_CHECK(definitionResult == (bodies.empty() ? dictRefused : dictSuccess));

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "dict/dictsession.h"
 #include "dict/netio.h"
 #include "dict/userinterface.h"
@@ -174,6 +176,44 @@ size_t pieceLength(const std::vector<size_t>& sizes, size_t index, size_t offset
 {
     size_t size = sizes[index % sizes.size()];
     return offset >= length ? 0 : size < length - offset ? size : length - offset;
+}
+
+LiteralReply readReplyLiterally(const std::string& reply, const std::vector<size_t>& sizes,
+                                const char* const* markers, int markerCount, size_t cap)
+{
+    // All that could be gathered, with where each piece ends in it and in the reply.
+    std::string all;
+    std::vector<size_t> textEnds, replyEnds;
+    for (size_t at = 0; at < reply.size() && all.size() < cap;) {
+        size_t length = pieceLength(sizes, textEnds.size(), at, reply.size());
+        size_t zero = reply.find('\0', at);
+        size_t kept = zero == std::string::npos || zero >= at + length ? length : zero - at;
+        all.append(reply, at, std::min(kept, cap - all.size()));
+        at += length;
+        textEnds.push_back(all.size());
+        replyEnds.push_back(at);
+    }
+    // The first place where a marker has arrived in full settles the reply.
+    size_t completeAt = all.find("250 ");
+    completeAt = completeAt == std::string::npos ? completeAt : completeAt + 4;
+    size_t settledAt = completeAt;
+    for (int i = 0; i < markerCount; i++) {
+        size_t at = all.find(markers[i]);
+        if (at != std::string::npos)
+            settledAt = std::min(settledAt, at + strlen(markers[i]));
+    }
+    LiteralReply r = {all, false, false, textEnds.size(), replyEnds.empty() ? 0 : replyEnds.back()};
+    for (size_t piece = 0; settledAt != std::string::npos && piece < textEnds.size(); piece++) {
+        if (textEnds[piece] < settledAt)
+            continue;
+        r.text = all.substr(0, textEnds[piece]);
+        r.complete = completeAt <= textEnds[piece];
+        r.refused = !r.complete;
+        r.piecesTaken = piece + 1;
+        r.bytesTaken = replyEnds[piece];
+        break;
+    }
+    return r;
 }
 
 long long referenceLeadingNumber(const std::string& text)

@@ -47,6 +47,19 @@ std::vector<size_t> takePieceSizes(const uint8_t** data, size_t* size);
 // take the sizes in turn; index is the piece's number.
 size_t pieceLength(const std::vector<size_t>& sizes, size_t index, size_t offset, size_t length);
 
+// What readReply must gather from a reply cut into pieces of the given sizes (each piece one
+// receive): every piece up to its first zero byte, no further than the cap, until the piece
+// after which the whole text holds "250 " (complete) or a marker (refused) for the first time.
+struct LiteralReply {
+    std::string text;
+    bool complete;
+    bool refused;
+    size_t piecesTaken;
+    size_t bytesTaken;
+};
+LiteralReply readReplyLiterally(const std::string& reply, const std::vector<size_t>& sizes,
+                                const char* const* markers, int markerCount, size_t cap);
+
 // Straightforward (std::string) readings of the reply conventions, to compare against.
 long long referenceLeadingNumber(const std::string& text);
 long long referenceCountField(const std::string& text);
