@@ -43,6 +43,11 @@ static double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+static double fastest(const std::vector<double>& values)
+{
+    return *std::min_element(values.begin(), values.end());
+}
+
 static void figure(const std::string& name, double value, const char* unit)
 {
     printf("%s %.3f %s\n", name.c_str(), value, unit);
@@ -182,18 +187,19 @@ static void benchReplies()
 static bool lookUp(const char* word, const char* database)
 {
     resetDictSession();
+    // The database list belongs to the match connection: the definitions' connection clears it.
     bool right = dictSession.connectToServer(localDictd) == 1 &&
-                 dictSession.findMatches(word, localDictd) == dictSuccess;
+                 dictSession.findMatches(word, localDictd) == dictSuccess && dictSession.databaseCount > 0;
     const char* chosen = database;
     if (right && chosen == nullptr)
         chosen = dictSession.getMatchDatabase(0);
     right = right && dictSession.retrieveDefinitions(chosen, word, localDictd) == dictSuccess &&
-            dictSession.getDefinitionCount() > 0 && dictSession.databaseCount > 0;
+            dictSession.getDefinitionCount() > 0;
     resetDictSession();
     return right;
 }
 
-static double timeLookUps(const char* word, const char* database, bool* right)
+static double timeLookUps(const char* word, const char* database, bool* right, double* best)
 {
     std::vector<double> times;
     *right = true;
@@ -202,11 +208,12 @@ static double timeLookUps(const char* word, const char* database, bool* right)
         *right = lookUp(word, database) && *right;
         times.push_back(secondsSince(start) * 1000);
     }
+    *best = fastest(times);
     return median(times);
 }
 
 // Runs the dict client as a whole process with its output thrown away.
-static double timeDictClient(const char* word, const char* database, bool* right)
+static double timeDictClient(const char* word, const char* database, bool* right, double* best)
 {
     std::vector<double> times;
     *right = true;
@@ -227,26 +234,33 @@ static double timeDictClient(const char* word, const char* database, bool* right
         times.push_back(secondsSince(start) * 1000);
     }
     posix_spawn_file_actions_destroy(&actions);
+    *best = times.empty() ? 0 : fastest(times);
     return times.empty() ? 0 : median(times);
 }
 
 static void benchLookUps()
 {
     bool right = false;
-    double glimmerwort = timeLookUps("glimmerwort", nullptr, &right);
+    double best = 0;
+    double glimmerwort = timeLookUps("glimmerwort", nullptr, &right, &best);
     if (!right) {
         fprintf(stderr, "look-up of glimmerwort against %s failed (is dictd running?)\n", localDictd);
         return;
     }
     figure("lookup_exchanges_glimmerwort_median", glimmerwort, "ms");
-    double hack = timeLookUps("hack", "wn", &right);
-    if (right)
+    figure("lookup_exchanges_glimmerwort_fastest", best, "ms");
+    double hack = timeLookUps("hack", "wn", &right, &best);
+    if (right) {
         figure("lookup_exchanges_hack_wn_median", hack, "ms");
-    double client = timeDictClient("hack", "wn", &right);
-    if (right)
+        figure("lookup_exchanges_hack_wn_fastest", best, "ms");
+    }
+    double client = timeDictClient("hack", "wn", &right, &best);
+    if (right) {
         figure("dict_client_hack_wn_median", client, "ms");
-    else
+        figure("dict_client_hack_wn_fastest", best, "ms");
+    } else {
         fprintf(stderr, "the dict client did not run\n");
+    }
 }
 
 int main(int argc, char** argv)
