@@ -81,6 +81,13 @@ seeds['exchanges'] = [
     bytes([0x40, 0, 7]) + match_rfc + sep + databases_rfc + sep + define_empty_body,
 ]
 
+# greeting: the piece-size header, then what the server greets with.
+seeds['greeting'] = [bytes([0, 0]) + b'220 dict.example.org dictd 1.9 <auth.mime> <100@dict.example.org>\r\n',
+                     bytes([1, 2, 3]) + b'220 pan.alephnull.com dictd 1.12 <auth.mime> <1@pan>\r\n',
+                     bytes([0, 1]) + b'  220 x\r\n', bytes([0, 0]) + b'2200 x\r\n', bytes([0, 0]) + b'220',
+                     bytes([0, 0]) + b'530 Access denied\r\n', bytes([0, 5]) + b'220 a\x00b\r\n',
+                     bytes([0, 0]) + b'420 Server temporarily unavailable\r\n']
+
 for target, inputs in seeds.items():
     folder = os.path.join(here, 'seeds', target)
     os.makedirs(folder, exist_ok=True)
