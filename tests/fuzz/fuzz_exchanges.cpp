@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dict/dictsession.h"
+#include "dict/lookuptext.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 static const char* const matchMarkers[] = {"551 ", "552 ", "501 "};
@@ -98,6 +99,41 @@ static char** earlierList(const char* text)
     return list;
 }
 
+// The description the choice dialog shows for a match, read plainly: the text between the
+// quotes after the first blank of the first database line holding the name, else the name.
+static std::string plainDescription(int matchIndex)
+{
+    std::string name = dictSession.matchDatabases[matchIndex];
+    std::string description = name;
+    for (int i = 0; i < dictSession.databaseCount && !name.empty(); i++) {
+        std::string line = dictSession.databaseLines[i];
+        if (line.find(name) == std::string::npos)
+            continue;
+        size_t blank = line.find(' ');
+        if (blank != std::string::npos && line.size() - blank - 1 > 2)
+            description = line.substr(blank + 2, line.size() - blank - 3);
+        break;
+    }
+    return description.substr(0, dictSlotSize - 1);
+}
+
+// The database choice list the dialog builds from the session: items in match order, each
+// match's description unless an earlier item already begins with it.
+static void checkDatabaseChoices()
+{
+    std::vector<DatabaseChoice> choices((size_t)dictSession.matchCount + 1);
+    int count = buildDatabaseChoices(dictSession, choices.data(), dictSession.matchCount);
+    FUZZ_CHECK(count >= 1 && count <= dictSession.matchCount);
+    FUZZ_CHECK(choices[0].matchIndex == 0);
+    for (int i = 0; i < count; i++) {
+        const DatabaseChoice& choice = choices[(size_t)i];
+        FUZZ_CHECK(memchr(choice.description, '\0', sizeof choice.description) != nullptr);
+        FUZZ_CHECK(choice.matchIndex >= 0 && choice.matchIndex < dictSession.matchCount);
+        FUZZ_CHECK(i == 0 || choice.matchIndex > choices[(size_t)i - 1].matchIndex);
+        FUZZ_CHECK(plainDescription(choice.matchIndex) == choice.description);
+    }
+}
+
 static void runLookUp(const Options& options, const std::vector<size_t>& sizes, const std::string replies[3])
 {
     const char* greeting = greetings[options.greeting];
@@ -141,6 +177,7 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
             std::vector<std::string> lines =
                 referenceSlotLines(readDatabaseLiterally(replies[1], sizes, &taken), 110, false, dictLimits.maxListEntries);
             FUZZ_CHECK(fuzzConnection(1).replyTaken == taken);
+            checkDatabaseChoices();
             checkSlotList(dictSession.databaseLines, dictSession.databaseCount, lines);
         }
     }
