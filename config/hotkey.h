@@ -43,11 +43,11 @@ void writeHotkeyLetter(const HotkeySpec& spec);
 // The modifier set for the system's hotkey registration.
 unsigned hotkeyModifiers(const HotkeySpec& spec);
 
-// "Press Ctl+Shift+D to look up a word." for the spec, into hint (hotkeyHintCapacity bytes).
+// "Press Ctl+Shift+D to look up a word." for the hotkey, into hint (hotkeyHintCapacity bytes).
 void formatHotkeyHint(const HotkeySpec& spec, char hint[hotkeyHintCapacity]);
 
 // The hotkey control's value: the control flags in the high byte, the key code in the low byte.
 unsigned short hotkeyControlValue(const HotkeySpec& spec);
 
-// The spec a hotkey control value stands for; the extended-key flag is ignored.
+// The hotkey that a hotkey control value stands for; the extended-key flag is ignored.
 HotkeySpec hotkeySpecFromControl(unsigned short value);
