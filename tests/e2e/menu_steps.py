@@ -101,6 +101,14 @@ def wait_dialog(prefix, caption, timeout=15):
     return wait_for(f"the dialog {caption!r}", lambda: visible_dialog(prefix, caption), timeout)
 
 
+def wait_foreground(prefix, caption, timeout=15):
+    """The dialog once it is the foreground window: only then do keys typed by a person reach it."""
+    def found():
+        dialog = visible_dialog(prefix, caption)
+        return dialog if dialog and dialog.get("foreground") == "1" else None
+    return wait_for(f"the dialog {caption!r} in the foreground", found, timeout)
+
+
 def wait_gone(prefix, caption, timeout=10):
     wait_for(f"the dialog {caption!r} to close", lambda: visible_dialog(prefix, caption) is None, timeout)
 

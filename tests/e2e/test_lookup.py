@@ -69,7 +69,11 @@ def wait_dialog(prefix, control_id, what, caption="Lexitray", timeout=20):
 
 
 def wait_word_box(prefix, timeout=20):
-    return wait_dialog(prefix, ID_WORD, "the word box", WORD_BOX_CAPTION, timeout)
+    """The word box once it is in the foreground: it is brought there, and only then does typing reach it."""
+    def found():
+        box = dialog_with(prefix, ID_WORD, WORD_BOX_CAPTION)
+        return box if box and box.get("foreground") == "1" else None
+    return wait_for("the word box in the foreground", found, timeout)
 
 
 def wait_viewer(prefix, timeout=30):

@@ -10,7 +10,7 @@ from lexitray_checks import (HOTKEY_TAKEN_AT_START, MOD_CONTROL, MOD_SHIFT, NIM_
                              hotkey_free, notify_calls, prepared_profile, press_ok, wait_icon, wait_message_box)
 from menu_steps import (ABOUT_CAPTION, WM_COMMAND, WORD_BOX_CAPTION, choose, include_relay, key, open_menu,
                         relay_calls, start_lexitray, stays_away, visible_dialog, visible_menus, wait_dialog,
-                        wait_gone)
+                        wait_foreground, wait_gone)
 
 TPM_BOTTOMALIGN = 0x20
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
@@ -91,11 +91,12 @@ def test_look_up_a_word_runs_the_hotkey_sequence_once_at_a_time(desk):
     desk.prefix.probe("post", window["hwnd"], WM_COMMAND, 40005, 0)
     key(desk, "ctrl+shift+d")
     assert stays_away(lambda: len([w for w in desk.prefix.windows(WORD_BOX_CAPTION) if w["visible"] == "1"]) > 1)
+    wait_foreground(desk.prefix, WORD_BOX_CAPTION)
     key(desk, "Escape")
     wait_gone(desk.prefix, WORD_BOX_CAPTION)
     # Cancelled: the guard is clear again, and the hotkey opens the same box.
     key(desk, "ctrl+shift+d")
-    wait_dialog(desk.prefix, WORD_BOX_CAPTION)
+    wait_foreground(desk.prefix, WORD_BOX_CAPTION)
     key(desk, "Escape")
     wait_gone(desk.prefix, WORD_BOX_CAPTION)
 
@@ -110,7 +111,7 @@ def test_look_up_a_word_works_when_the_hotkey_is_held_elsewhere(desk):
     window = app.tray_window()
     icon = wait_icon(desk.prefix, window["hwnd"])
     choose(desk, icon, "Look Up A Word")
-    wait_dialog(desk.prefix, WORD_BOX_CAPTION)
+    wait_foreground(desk.prefix, WORD_BOX_CAPTION)
     key(desk, "Escape")
     wait_gone(desk.prefix, WORD_BOX_CAPTION)
 

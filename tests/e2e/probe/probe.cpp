@@ -63,8 +63,9 @@ void describeWindow(const char *kind, HWND hwnd)
     printQuoted(className);
     printf(" caption=");
     printQuoted(caption);
-    printf(" visible=%d enabled=%d style=0x%lx exstyle=0x%lx rect=%ld,%ld,%ld,%ld\n", IsWindowVisible(hwnd) ? 1 : 0,
-           IsWindowEnabled(hwnd) ? 1 : 0, static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)),
+    printf(" visible=%d enabled=%d foreground=%d style=0x%lx exstyle=0x%lx rect=%ld,%ld,%ld,%ld\n",
+           IsWindowVisible(hwnd) ? 1 : 0, IsWindowEnabled(hwnd) ? 1 : 0, GetForegroundWindow() == hwnd ? 1 : 0,
+           static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)),
            static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom);
 }
 
