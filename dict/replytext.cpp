@@ -192,15 +192,22 @@ static int finishList(char** list, int filled, char*** result)
     return filled;
 }
 
+// The count a status line announces, when the text begins with that status: clamped to the
+// list limit, 0 when the text is not such a reply.
+static int announcedCount(const char* text, size_t length, int status)
+{
+    if (!beginsWithStatus(text, length, status))
+        return 0;
+    return clampCount(countField(text, length), dictLimits.maxListEntries);
+}
+
 // Cuts the lines after a status line: each line up to the first blank (names) or whole
 // (lines), skipping lines that start with a blank or are empty, stopping at the terminator line, at a line without its CR LF (the reply was cut
 // short) or at the count the status line gives.
 static int cutSlotLines(const char* text, size_t length, int status, bool nameOnly, char*** result)
 {
     *result = nullptr;
-    if (!beginsWithStatus(text, length, status))
-        return 0;
-    int count = clampCount(countField(text, length), dictLimits.maxListEntries);
+    int count = announcedCount(text, length, status);
     if (count == 0)
         return 0;
     char** list = new char*[(size_t)count + 1]();
@@ -242,9 +249,7 @@ int cutDefinitionTexts(const char* text, size_t length, char*** texts)
 {
     const int definitionsStatus = 150;
     *texts = nullptr;
-    if (!beginsWithStatus(text, length, definitionsStatus))
-        return 0;
-    int count = clampCount(countField(text, length), dictLimits.maxListEntries);
+    int count = announcedCount(text, length, definitionsStatus);
     if (count == 0)
         return 0;
     char** list = new char*[(size_t)count + 1]();
