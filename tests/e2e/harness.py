@@ -37,6 +37,16 @@ def wait_for(what, check, timeout=15.0, interval=0.1):
         time.sleep(interval)
 
 
+def stays_away(check, seconds=2.0):
+    """True when check() stays false for the given time."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if check():
+            return False
+        time.sleep(0.2)
+    return True
+
+
 class Xvfb:
     """An X server on the first free display from :90 up; stopped by its own PID."""
 

@@ -138,11 +138,3 @@ def key(desk, *keys):
     desk.prefix.xvfb.xdotool("key", "--delay", "80", *keys)
 
 
-def stays_away(check, seconds=2.0):
-    """True when check() stays false for the given time."""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if check():
-            return False
-        time.sleep(0.2)
-    return True

@@ -9,7 +9,7 @@ import time
 import pytest
 from PIL import Image
 
-from harness import HarnessError, wait_for
+from harness import HarnessError, stays_away, wait_for
 from lexitray_checks import elapsed_since, prepared_profile, wait_icon, wait_message_box
 
 HOTKEY = "ctrl+shift+d"
@@ -100,16 +100,6 @@ def wait_text(prefix, window, control_id, expected, timeout=10):
     except HarnessError:
         raise AssertionError(f"control {control_id} shows {unicode_view(prefix, window['hwnd'])[0].get(control_id)!r},"
                              f" not {expected!r}")
-
-
-def stays_away(check, seconds=2.0):
-    """True when check() stays false for the given time."""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if check():
-            return False
-        time.sleep(0.2)
-    return True
 
 
 # --- what a person does ------------------------------------------------------------------------------

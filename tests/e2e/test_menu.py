@@ -5,11 +5,11 @@ import time
 import pytest
 from PIL import Image
 
-from harness import wait_for
+from harness import stays_away, wait_for
 from lexitray_checks import (HOTKEY_TAKEN_AT_START, MOD_CONTROL, MOD_SHIFT, NIM_DELETE, TRAY_CALLBACK, TRAY_ICON_ID,
                              hotkey_free, notify_calls, prepared_profile, press_ok, wait_icon, wait_message_box)
 from menu_steps import (ABOUT_CAPTION, WM_COMMAND, WORD_BOX_CAPTION, choose, include_relay, key, open_menu,
-                        relay_calls, start_lexitray, stays_away, visible_dialog, visible_menus, wait_dialog,
+                        relay_calls, start_lexitray, visible_dialog, visible_menus, wait_dialog,
                         wait_foreground, wait_gone)
 
 TPM_BOTTOMALIGN = 0x20

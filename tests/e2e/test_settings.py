@@ -8,7 +8,7 @@ from lexitray_checks import (HOTKEY_ID, MOD_ALT, MOD_CONTROL, MOD_SHIFT, box_has
                              prepared_profile, press_ok, visible_balloon, wait_icon, wait_message_box)
 from menu_steps import (CB_GETCOUNT, CB_GETCURSEL, HOTKEYF_ALT, HOTKEYF_CONTROL, HOTKEYF_SHIFT, SETTINGS_CAPTION,
                         WORD_BOX_CAPTION, choose, click_control, controls_by_id, hotkey_value, include_relay, key,
-                        profile_writes, relay_calls, send, start_lexitray, stays_away, visible_dialog, wait_dialog,
+                        profile_writes, relay_calls, send, start_lexitray, visible_dialog, wait_dialog,
                         wait_gone)
 
 ID_SAVE, ID_CANCEL, ID_FONT, ID_HOTKEY, ID_SERVER, ID_STARTUP, ID_HIDEDB = 1, 2, 1002, 1004, 1015, 1016, 1017
