@@ -17,13 +17,16 @@ const char changeTakenMessage[] =
 const char changeErrorMessage[] = "Failed to register hotkey!\nError Number: %d";
 
 // Registers spec with TrayWindow under hotkeyId; on failure error holds the system's code.
-bool registerWithTrayWindow(const HotkeySpec& spec, DWORD* error) {
-    if (RegisterHotKey(TrayWindow, hotkeyId, hotkeyModifiers(spec), spec.letter)) return true;
+bool registerWithTrayWindow(const HotkeySpec& spec, DWORD* error)
+{
+    if (RegisterHotKey(TrayWindow, hotkeyId, hotkeyModifiers(spec), spec.letter))
+        return true;
     *error = GetLastError();
     return false;
 }
 
-void reportFailure(HWND owner, DWORD error, const char* takenMessage, const char* errorMessage) {
+void reportFailure(HWND owner, DWORD error, const char* takenMessage, const char* errorMessage)
+{
     if (error == ERROR_HOTKEY_ALREADY_REGISTERED) {
         showMessage(owner, takenMessage);
     } else {
@@ -33,17 +36,20 @@ void reportFailure(HWND owner, DWORD error, const char* takenMessage, const char
 
 }  // namespace
 
-void registerHotkey(const HotkeySpec& spec) {
+void registerHotkey(const HotkeySpec& spec)
+{
     DWORD error = 0;
     if (!registerWithTrayWindow(spec, &error)) {
         reportFailure(TrayWindow, error, startupTakenMessage, startupErrorMessage);
     }
 }
 
-bool changeHotkey(const HotkeySpec& spec, HWND owner) {
+bool changeHotkey(const HotkeySpec& spec, HWND owner)
+{
     UnregisterHotKey(TrayWindow, hotkeyId);
     DWORD error = 0;
-    if (registerWithTrayWindow(spec, &error)) return true;
+    if (registerWithTrayWindow(spec, &error))
+        return true;
     reportFailure(owner, error, changeTakenMessage, changeErrorMessage);
     return false;
 }

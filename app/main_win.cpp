@@ -1,4 +1,5 @@
-// Entry point of lexitray.exe: one instance, the hidden TrayWindow, its window procedure and the message loop.
+// Entry point of lexitray.exe: one instance, the hidden TrayWindow, its window procedure and the message
+// loop.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -20,9 +21,8 @@ const char programName[] = "Lexitray";  // mutex, window class and window title
 const char singleInstanceMessage[] = "You can only have one copy of Lexitray open at a time.";
 const char registrationFailedMessage[] = "Window Registration Failed!";
 const char registrationFailedTitle[] = "Error!";
-const char creationFailedMessage[] =
-    "Lexitray encountered a problem starting the application.\n"
-    "Please report this error to the Lexitray developers.";
+const char creationFailedMessage[] = "Lexitray encountered a problem starting the application.\n"
+                                     "Please report this error to the Lexitray developers.";
 const char creationFailedTitle[] = "Lexitray::Error";
 
 // The window is never shown; it sits off screen with no size.
@@ -39,11 +39,13 @@ const int modulePathCapacity = MAX_PATH;  // 260
 // starts again; 0 until TrayWindow's creation has registered it.
 UINT taskbarCreatedMessage;
 
-bool systemHasBalloons() {
+bool systemHasBalloons()
+{
     OSVERSIONINFOA version;
     ZeroMemory(&version, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version)) return true;  // only systems that have balloons can fail here
+    if (!GetVersionExA(&version))
+        return true;  // only systems that have balloons can fail here
     return version.dwMajorVersion >= static_cast<DWORD>(balloonMajorVersion);
 }
 
@@ -51,10 +53,11 @@ bool systemHasBalloons() {
 
 // Starts the program with Windows: the Run value holds this program's path. Failures are
 // ignored; the program runs just the same without it.
-void writeAutostartValue(const char* path) {
+void writeAutostartValue(const char* path)
+{
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, autostartKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, autostartKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
         return;
     }
     RegSetValueExA(key, autostartValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
@@ -63,16 +66,19 @@ void writeAutostartValue(const char* path) {
 }
 
 // The program no longer starts with Windows. Failures are ignored, as above.
-void removeAutostartValue() {
+void removeAutostartValue()
+{
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, autostartKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, autostartKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
     RegDeleteValueA(key, autostartValue);
     RegCloseKey(key);
 }
 
 namespace {
 
-LRESULT onCreate(HWND window) {
+LRESULT onCreate(HWND window)
+{
     TrayWindow = window;
     useBalloons = systemHasBalloons();
     seedConfiguration();
@@ -82,7 +88,8 @@ LRESULT onCreate(HWND window) {
     char path[modulePathCapacity];
     const DWORD length = GetModuleFileNameA(nullptr, path, modulePathCapacity);
     path[length < static_cast<DWORD>(modulePathCapacity) ? length : modulePathCapacity - 1] = '\0';
-    if (readConfigInt("startup", 1) == 1) writeAutostartValue(path);
+    if (readConfigInt("startup", 1) == 1)
+        writeAutostartValue(path);
 
     registerHotkey(hotkey);
     char hint[hotkeyHintCapacity];
@@ -94,13 +101,15 @@ LRESULT onCreate(HWND window) {
 }
 
 // The shell started again: put the icon back from the current configuration, quietly.
-void onTaskbarCreated() {
+void onTaskbarCreated()
+{
     char hint[hotkeyHintCapacity];
     formatHotkeyHint(readHotkeySpec(), hint);
     addTrayIcon(hint);
 }
 
-void onDestroy() {
+void onDestroy()
+{
     removeTrayIcon();
     PostQuitMessage(0);
 }
@@ -109,47 +118,52 @@ void onDestroy() {
 void onCommand(WORD command) { onTrayMenuCommand(command); }
 
 // The hotkey starts a look-up.
-void onHotkey(WPARAM id) {
-    if (id == hotkeyId) startLookup();
+void onHotkey(WPARAM id)
+{
+    if (id == hotkeyId)
+        startLookup();
 }
 
 // Clicks on the tray icon open the tray menu.
 void onTrayCallback(WPARAM iconId, LPARAM mouseMessage) { onTrayIconMessage(iconId, mouseMessage); }
 
-LRESULT CALLBACK trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
-        case WM_CREATE:
-            return onCreate(window);
-        case WM_CLOSE:
-            DestroyWindow(window);
-            return 0;
-        case WM_DESTROY:
-            onDestroy();
-            return 0;
-        case WM_COMMAND:
-            onCommand(LOWORD(wParam));
-            return 0;
-        case WM_HOTKEY:
-            onHotkey(wParam);
-            return 0;
-        case trayCallbackMessage:
-            onTrayCallback(wParam, lParam);
-            return 0;
-        default:
-            if (taskbarCreatedMessage != 0 && message == taskbarCreatedMessage) onTaskbarCreated();
-            return DefWindowProcA(window, message, wParam, lParam);
+    case WM_CREATE:
+        return onCreate(window);
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        onDestroy();
+        return 0;
+    case WM_COMMAND:
+        onCommand(LOWORD(wParam));
+        return 0;
+    case WM_HOTKEY:
+        onHotkey(wParam);
+        return 0;
+    case trayCallbackMessage:
+        onTrayCallback(wParam, lParam);
+        return 0;
+    default:
+        if (taskbarCreatedMessage != 0 && message == taskbarCreatedMessage)
+            onTaskbarCreated();
+        return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
-bool registerTrayWindowClass() {
+bool registerTrayWindowClass()
+{
     WNDCLASSEXA windowClass;
     ZeroMemory(&windowClass, sizeof windowClass);
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = trayWindowProc;
     windowClass.hInstance = moduleInstance;
     windowClass.hIcon = LoadIconA(moduleInstance, MAKEINTRESOURCEA(IDI_LEXITRAY));
-    windowClass.hIconSm = static_cast<HICON>(LoadImageA(moduleInstance, MAKEINTRESOURCEA(IDI_LEXITRAY), IMAGE_ICON,
-                                                        GetSystemMetrics(SM_CXSMICON),
+    windowClass.hIconSm = static_cast<HICON>(LoadImageA(moduleInstance, MAKEINTRESOURCEA(IDI_LEXITRAY),
+                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
@@ -157,7 +171,8 @@ bool registerTrayWindowClass() {
     return RegisterClassExA(&windowClass) != 0;
 }
 
-int runMessageLoop() {
+int runMessageLoop()
+{
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -168,11 +183,13 @@ int runMessageLoop() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
     HANDLE mutex = CreateMutexA(nullptr, TRUE, programName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         MessageBoxA(nullptr, singleInstanceMessage, programName, MB_OK | MB_ICONERROR);
-        if (mutex != nullptr) CloseHandle(mutex);
+        if (mutex != nullptr)
+            CloseHandle(mutex);
         return 0;
     }
     moduleInstance = instance;

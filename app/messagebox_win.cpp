@@ -17,7 +17,8 @@ char messageText[messageCapacity];
 
 }  // namespace
 
-void showMessage(void* owner, const char* format, ...) {
+void showMessage(void* owner, const char* format, ...)
+{
     va_list arguments;
     va_start(arguments, format);
     wvnsprintfA(messageText, messageCapacity, format, arguments);
@@ -29,10 +30,10 @@ void showMessage(void* owner, const char* format, ...) {
 }
 
 // The question holds the word, which is UTF-8 like every text inside the program.
-int askYesNo(const char* text) {
+int askYesNo(const char* text)
+{
     const int questionCapacity = 512;
     wchar_t question[questionCapacity];
     utf8ToWide(text, question, questionCapacity);
     return MessageBoxW(nullptr, question, L"Lexitray", MB_YESNO | MB_ICONQUESTION) == IDYES ? 1 : 0;
 }
-

@@ -1,4 +1,5 @@
-// StatusNotifier: status texts as the tray balloon, or on older systems as the popup notice beside the taskbar.
+// StatusNotifier: status texts as the tray balloon, or on older systems as the popup notice beside the
+// taskbar.
 #include <windows.h>
 #include <mmsystem.h>
 #include <shellapi.h>
@@ -33,18 +34,22 @@ HBRUSH popupBrush;
 
 // Closing by any path (count, click, command, a new status, hideStatus) ends in the popup's
 // destroy handling; with no popup on show nothing happens.
-void closePopup() {
-    if (currentPopup != nullptr) DestroyWindow(currentPopup);
+void closePopup()
+{
+    if (currentPopup != nullptr)
+        DestroyWindow(currentPopup);
 }
 
 // The popup's window is gone: stop counting, release the brush, forget the handle.
-void onPopupDestroy(HWND popup) {
+void onPopupDestroy(HWND popup)
+{
     KillTimer(popup, popupTimerId);
     if (popupBrush != nullptr) {
         DeleteObject(popupBrush);
         popupBrush = nullptr;
     }
-    if (currentPopup == popup) currentPopup = nullptr;
+    if (currentPopup == popup)
+        currentPopup = nullptr;
 }
 
 #if defined(__i386__)
@@ -58,7 +63,8 @@ const char taskbarWindowClass[] = "Shell_TrayWnd";
 // which edge the taskbar is on; its rectangle is taken from the taskbar window itself when there
 // is one, since some shells report only a sliver of it. When the shell cannot tell where the
 // taskbar is, the lower right corner of the work area serves.
-POINT popupPosition(int width, int height) {
+POINT popupPosition(int width, int height)
+{
     APPBARDATA bar;
     ZeroMemory(&bar, sizeof bar);
     bar.cbSize = sizeof bar;
@@ -66,13 +72,19 @@ POINT popupPosition(int width, int height) {
         RECT r = bar.rc;
         HWND taskbar = FindWindowA(taskbarWindowClass, nullptr);
         RECT shown;
-        if (taskbar != nullptr && IsWindowVisible(taskbar) && GetWindowRect(taskbar, &shown)) r = shown;
+        if (taskbar != nullptr && IsWindowVisible(taskbar) && GetWindowRect(taskbar, &shown))
+            r = shown;
         switch (bar.uEdge) {
-            case ABE_BOTTOM: return POINT{r.right - width, r.top - height};
-            case ABE_TOP: return POINT{r.right - width, r.bottom};
-            case ABE_LEFT: return POINT{r.right, r.bottom - height};
-            case ABE_RIGHT: return POINT{r.left - width, r.bottom - height};
-            default: break;
+        case ABE_BOTTOM:
+            return POINT{r.right - width, r.top - height};
+        case ABE_TOP:
+            return POINT{r.right - width, r.bottom};
+        case ABE_LEFT:
+            return POINT{r.right, r.bottom - height};
+        case ABE_RIGHT:
+            return POINT{r.left - width, r.bottom - height};
+        default:
+            break;
         }
     }
     RECT work;
@@ -84,7 +96,8 @@ POINT popupPosition(int width, int height) {
 
 // The popup's size: its client area (it has no frame), grown where needed to show the whole
 // picture, which is drawn for the usual dialog font and may outgrow a window laid out in another.
-SIZE popupSize(HWND popup) {
+SIZE popupSize(HWND popup)
+{
     RECT client;
     GetClientRect(popup, &client);
     SIZE size = {client.right, client.bottom};
@@ -97,7 +110,8 @@ SIZE popupSize(HWND popup) {
     return size;
 }
 
-void onPopupInit(HWND popup) {
+void onPopupInit(HWND popup)
+{
     currentPopup = popup;
     const SIZE size = popupSize(popup);
     const POINT at = popupPosition(size.cx, size.cy);
@@ -109,7 +123,8 @@ void onPopupInit(HWND popup) {
     SetTimer(popup, popupTimerId, popupTickMs, nullptr);
 }
 
-void onPopupTick(HWND popup) {
+void onPopupTick(HWND popup)
+{
     popupElapsed += popupTickMs;
     if (popupElapsed >= popupDuration) {
         KillTimer(popup, popupTimerId);
@@ -117,44 +132,48 @@ void onPopupTick(HWND popup) {
     }
 }
 
-INT_PTR onPopupColour(HDC dc) {
+INT_PTR onPopupColour(HDC dc)
+{
     SetTextColor(dc, popupTextColour);
     SetBkColor(dc, popupBackground);
     return reinterpret_cast<INT_PTR>(popupBrush);
 }
 
 // The popup notice. Its static controls let clicks through, so a click anywhere closes it.
-INT_PTR CALLBACK popupProc(HWND popup, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK popupProc(HWND popup, UINT message, WPARAM wParam, LPARAM)
+{
     switch (message) {
-        case WM_INITDIALOG:
-            onPopupInit(popup);
-            return FALSE;  // leave the keyboard focus where it is
-        case WM_TIMER:
-            if (wParam == popupTimerId) onPopupTick(popup);
-            return TRUE;
-        case WM_LBUTTONDOWN:
-        case WM_RBUTTONDOWN:
+    case WM_INITDIALOG:
+        onPopupInit(popup);
+        return FALSE;  // leave the keyboard focus where it is
+    case WM_TIMER:
+        if (wParam == popupTimerId)
+            onPopupTick(popup);
+        return TRUE;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+        closePopup();
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             closePopup();
             return TRUE;
-        case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-                closePopup();
-                return TRUE;
-            }
-            return FALSE;
-        case WM_CTLCOLORSTATIC:
-            return onPopupColour(reinterpret_cast<HDC>(wParam));
-        case WM_DESTROY:
-            onPopupDestroy(popup);
-            return FALSE;
-        default:
-            return FALSE;
+        }
+        return FALSE;
+    case WM_CTLCOLORSTATIC:
+        return onPopupColour(reinterpret_cast<HDC>(wParam));
+    case WM_DESTROY:
+        onPopupDestroy(popup);
+        return FALSE;
+    default:
+        return FALSE;
     }
 }
 
 }  // namespace
 
-void showStatus(const char* text, int milliseconds) {
+void showStatus(const char* text, int milliseconds)
+{
     if (useBalloons) {
         showTrayBalloon(text, milliseconds);
         return;
@@ -165,7 +184,8 @@ void showStatus(const char* text, int milliseconds) {
     CreateDialogParamA(moduleInstance, popupTemplate, TrayWindow, popupProc, 0);
 }
 
-void hideStatus() {
+void hideStatus()
+{
     if (useBalloons) {
         showTrayBalloon("", hideDurationMs);
         return;

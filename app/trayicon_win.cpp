@@ -18,7 +18,8 @@ const int trayIconPixels = 16;
 const char balloonTitle[] = "Lexitray";
 
 // A zeroed record for the one icon of TrayWindow.
-NOTIFYICONDATAA trayRecord() {
+NOTIFYICONDATAA trayRecord()
+{
     NOTIFYICONDATAA data;
     ZeroMemory(&data, sizeof data);
     data.cbSize = trayRecordSize;
@@ -28,7 +29,8 @@ NOTIFYICONDATAA trayRecord() {
 }
 
 // Sends the icon, the tip and the callback message with the given request.
-void sendIconAndTip(DWORD request, const char* tip) {
+void sendIconAndTip(DWORD request, const char* tip)
+{
     NOTIFYICONDATAA data = trayRecord();
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = trayCallbackMessage;
@@ -41,20 +43,18 @@ void sendIconAndTip(DWORD request, const char* tip) {
 
 }  // namespace
 
-void addTrayIcon(const char* tip) {
-    sendIconAndTip(NIM_ADD, tip);
-}
+void addTrayIcon(const char* tip) { sendIconAndTip(NIM_ADD, tip); }
 
-void updateTrayTip(const char* tip) {
-    sendIconAndTip(NIM_MODIFY, tip);
-}
+void updateTrayTip(const char* tip) { sendIconAndTip(NIM_MODIFY, tip); }
 
-void removeTrayIcon() {
+void removeTrayIcon()
+{
     NOTIFYICONDATAA data = trayRecord();
     Shell_NotifyIconA(NIM_DELETE, &data);
 }
 
-void showTrayBalloon(const char* text, int milliseconds) {
+void showTrayBalloon(const char* text, int milliseconds)
+{
     NOTIFYICONDATAA data = trayRecord();
     data.uFlags = NIF_INFO;  // icon, tip and callback stay as they are
     lstrcpynA(data.szInfo, text, sizeof data.szInfo);

@@ -7,9 +7,11 @@
 #include "resource.h"
 #include "ui/settingsdialogs.h"
 
-void showTrayMenu() {
+void showTrayMenu()
+{
     HMENU menu = LoadMenuA(moduleInstance, MAKEINTRESOURCEA(IDM_TRAYMENU));
-    if (menu == nullptr) return;
+    if (menu == nullptr)
+        return;
     POINT cursor;
     GetCursorPos(&cursor);
     // Without the foreground the menu would not close when the user clicks elsewhere.
@@ -20,28 +22,32 @@ void showTrayMenu() {
     DestroyMenu(menu);
 }
 
-void onTrayIconMessage(WPARAM iconId, LPARAM mouseMessage) {
-    if (iconId != trayIconId) return;
-    if (mouseMessage == WM_LBUTTONDOWN || mouseMessage == WM_RBUTTONDOWN) showTrayMenu();
+void onTrayIconMessage(WPARAM iconId, LPARAM mouseMessage)
+{
+    if (iconId != trayIconId)
+        return;
+    if (mouseMessage == WM_LBUTTONDOWN || mouseMessage == WM_RBUTTONDOWN)
+        showTrayMenu();
 }
 
-void onTrayMenuCommand(WORD command) {
+void onTrayMenuCommand(WORD command)
+{
     switch (command) {
-        case IDM_EXIT:
-            // The window stays; the message loop ends and the program returns 0.
-            removeTrayIcon();
-            PostQuitMessage(0);
-            break;
-        case IDM_ABOUT:
-            runAboutDialog(TrayWindow);
-            break;
-        case IDM_SETTINGS:
-            runSettingsDialog();  // everything it changes is applied by the dialog itself
-            break;
-        case IDM_LOOKUP:
-            startLookup();
-            break;
-        default:
-            break;
+    case IDM_EXIT:
+        // The window stays; the message loop ends and the program returns 0.
+        removeTrayIcon();
+        PostQuitMessage(0);
+        break;
+    case IDM_ABOUT:
+        runAboutDialog(TrayWindow);
+        break;
+    case IDM_SETTINGS:
+        runSettingsDialog();  // everything it changes is applied by the dialog itself
+        break;
+    case IDM_LOOKUP:
+        startLookup();
+        break;
+    default:
+        break;
     }
 }

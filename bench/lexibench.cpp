@@ -145,7 +145,8 @@ static double timeCutting(const std::string& reply, int runs, bool cold, int exp
 
 static void benchReplies()
 {
-    const size_t sizes[] = {1 * kibi, 16 * kibi, 256 * kibi, 1 * mebi, 4 * mebi, 16 * mebi, 32 * mebi, 64 * mebi};
+    const size_t sizes[] = {1 * kibi, 16 * kibi, 256 * kibi, 1 * mebi,
+                            4 * mebi, 16 * mebi, 32 * mebi,  64 * mebi};
     double perMegabyteAt1 = 0, perMegabyteAt32 = 0;
     // Time per megabyte of cutting, from memory (cold) and with the reply in the caches (warm).
     double cutPerMegabyteAt1[2] = {0, 0}, cutPerMegabyteAt32[2] = {0, 0};
@@ -176,14 +177,18 @@ static void benchReplies()
                 fprintf(stderr, "cutting a %s reply gave the wrong count\n", sizeName(size).c_str());
                 exit(1);
             }
-            figure("cut_definitions_" + sizeName(size) + (cold ? "_cold" : "_warm"), megabytes / cutSeconds, "MB/s");
+            figure("cut_definitions_" + sizeName(size) + (cold ? "_cold" : "_warm"), megabytes / cutSeconds,
+                   "MB/s");
             (size == mebi ? cutPerMegabyteAt1 : cutPerMegabyteAt32)[cold] = cutSeconds / megabytes;
         }
     }
     figure("readreply_time_per_MB_32MiB_over_1MiB", perMegabyteAt32 / perMegabyteAt1, "x");
-    figure("cut_definitions_cold_time_per_MB_32MiB_over_1MiB", cutPerMegabyteAt32[1] / cutPerMegabyteAt1[1], "x");
-    figure("cut_definitions_warm_time_per_MB_32MiB_over_1MiB", cutPerMegabyteAt32[0] / cutPerMegabyteAt1[0], "x");
-    if (perMegabyteAt32 > linearLimit * perMegabyteAt1 || cutPerMegabyteAt32[1] > linearLimit * cutPerMegabyteAt1[1])
+    figure("cut_definitions_cold_time_per_MB_32MiB_over_1MiB", cutPerMegabyteAt32[1] / cutPerMegabyteAt1[1],
+           "x");
+    figure("cut_definitions_warm_time_per_MB_32MiB_over_1MiB", cutPerMegabyteAt32[0] / cutPerMegabyteAt1[0],
+           "x");
+    if (perMegabyteAt32 > linearLimit * perMegabyteAt1 ||
+        cutPerMegabyteAt32[1] > linearLimit * cutPerMegabyteAt1[1])
         fprintf(stderr, "note: reading or cutting grows faster than linearly\n");
 }
 
@@ -225,7 +230,8 @@ static double timeDictClient(const char* word, const char* database, bool* right
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char* argv[] = {(char*)"dict", (char*)"-h", (char*)localDictd, (char*)"-d", (char*)database, (char*)word, nullptr};
+    char* argv[] = {(char*)"dict", (char*)"-h", (char*)localDictd, (char*)"-d", (char*)database,
+                    (char*)word,   nullptr};
     for (int run = 0; run < lookUpRuns; run++) {
         Clock::time_point start = Clock::now();
         pid_t child = 0;

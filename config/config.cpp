@@ -40,19 +40,11 @@ struct SeedValue {
     const char* text;
 };
 const SeedValue seedSettings[] = {
-    { "server", "0" },
-    { "control", "1" },
-    { "shift", "1" },
-    { "alt", "0" },
-    { "hidedbdialog", "0" },
-    { "letter", "D" },
-    { "startup", "1" },
+    {"server", "0"},       {"control", "1"}, {"shift", "1"},   {"alt", "0"},
+    {"hidedbdialog", "0"}, {"letter", "D"},  {"startup", "1"},
 };
 
-void formatServerKey(char* key, int index)
-{
-    snprintf(key, serverKeyCapacity, "server%d", index);
-}
+void formatServerKey(char* key, int index) { snprintf(key, serverKeyCapacity, "server%d", index); }
 
 }  // namespace
 
@@ -61,10 +53,7 @@ int readConfigInt(const char* key, int defaultValue)
     return profileReadInt(configFileName, configSection, key, defaultValue);
 }
 
-bool readConfigFlag(const char* key, int defaultValue)
-{
-    return readConfigInt(key, defaultValue) == 1;
-}
+bool readConfigFlag(const char* key, int defaultValue) { return readConfigInt(key, defaultValue) == 1; }
 
 void readConfigString(const char* key, const char* defaultText, char* buffer, int capacity)
 {

@@ -12,7 +12,8 @@ const int letterCapacity = 3;
 
 }  // namespace
 
-HotkeySpec readHotkeySpec() {
+HotkeySpec readHotkeySpec()
+{
     HotkeySpec spec;
     spec.control = readConfigFlag("control", 1);
     spec.shift = readConfigFlag("shift", 1);
@@ -22,48 +23,62 @@ HotkeySpec readHotkeySpec() {
     spec.letter = static_cast<unsigned char>(letter[0]);
     // A key that is present but empty names no key at all; such a hotkey could never be
     // pressed and its hint would end early, so it falls back to the usual key.
-    if (spec.letter == 0) spec.letter = hotkeyDefaultLetter;
+    if (spec.letter == 0)
+        spec.letter = hotkeyDefaultLetter;
     return spec;
 }
 
-void writeHotkeySpec(const HotkeySpec& spec) {
+void writeHotkeySpec(const HotkeySpec& spec)
+{
     writeHotkeyModifiers(spec);
     writeHotkeyLetter(spec);
 }
 
-void writeHotkeyModifiers(const HotkeySpec& spec) {
+void writeHotkeyModifiers(const HotkeySpec& spec)
+{
     writeConfigString("control", spec.control ? "1" : "0");
     writeConfigString("shift", spec.shift ? "1" : "0");
     writeConfigString("alt", spec.alt ? "1" : "0");
 }
 
-void writeHotkeyLetter(const HotkeySpec& spec) {
+void writeHotkeyLetter(const HotkeySpec& spec)
+{
     const char letter[2] = {static_cast<char>(spec.letter), '\0'};
     writeConfigString("letter", letter);
 }
 
-unsigned hotkeyModifiers(const HotkeySpec& spec) {
+unsigned hotkeyModifiers(const HotkeySpec& spec)
+{
     unsigned modifiers = 0;
-    if (spec.control) modifiers |= hotkeyModControl;
-    if (spec.alt) modifiers |= hotkeyModAlt;
-    if (spec.shift) modifiers |= hotkeyModShift;
+    if (spec.control)
+        modifiers |= hotkeyModControl;
+    if (spec.alt)
+        modifiers |= hotkeyModAlt;
+    if (spec.shift)
+        modifiers |= hotkeyModShift;
     return modifiers;
 }
 
-void formatHotkeyHint(const HotkeySpec& spec, char hint[hotkeyHintCapacity]) {
+void formatHotkeyHint(const HotkeySpec& spec, char hint[hotkeyHintCapacity])
+{
     snprintf(hint, hotkeyHintCapacity, "Press %s%s%s%c to look up a word.", spec.control ? "Ctl+" : "",
              spec.shift ? "Shift+" : "", spec.alt ? "Alt+" : "", static_cast<char>(spec.letter));
 }
 
-unsigned short hotkeyControlValue(const HotkeySpec& spec) {
+unsigned short hotkeyControlValue(const HotkeySpec& spec)
+{
     unsigned flags = 0;
-    if (spec.control) flags |= hotkeyFlagControl;
-    if (spec.shift) flags |= hotkeyFlagShift;
-    if (spec.alt) flags |= hotkeyFlagAlt;
+    if (spec.control)
+        flags |= hotkeyFlagControl;
+    if (spec.shift)
+        flags |= hotkeyFlagShift;
+    if (spec.alt)
+        flags |= hotkeyFlagAlt;
     return static_cast<unsigned short>(flags * 256 + spec.letter);
 }
 
-HotkeySpec hotkeySpecFromControl(unsigned short value) {
+HotkeySpec hotkeySpecFromControl(unsigned short value)
+{
     const unsigned flags = value >> 8;
     HotkeySpec spec;
     spec.control = (flags & hotkeyFlagControl) != 0;

@@ -1,4 +1,5 @@
-// The global hotkey as configured, and its conversions to the profile, the system registration and the hotkey control.
+// The global hotkey as configured, and its conversions to the profile, the system registration and the hotkey
+// control.
 #pragma once
 #include <stddef.h>
 

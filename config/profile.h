@@ -13,8 +13,8 @@ int profileReadInt(const char* fileName, const char* section, const char* key, i
 // Copies the key's value, or defaultText when the key is absent, into buffer, cut to
 // capacity - 1 characters and terminated. Returns the number of characters copied.
 // Blanks around a value and one pair of matching quotes around it are not part of it.
-int profileReadString(const char* fileName, const char* section, const char* key,
-                      const char* defaultText, char* buffer, int capacity);
+int profileReadString(const char* fileName, const char* section, const char* key, const char* defaultText,
+                      char* buffer, int capacity);
 
 // Stores text as the key's value, creating the file, section and key as needed and replacing
 // an existing value in place. Returns false when the file could not be written.

@@ -61,10 +61,7 @@ bool saveFile(const std::string& path, const std::string& text)
 }
 
 // White space as the system's profile reader sees it (0x1a is the old end-of-file mark).
-bool isProfileSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1a';
-}
+bool isProfileSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1a'; }
 
 struct Range {
     size_t begin;
@@ -91,9 +88,9 @@ struct KeyPlace {
     bool sectionFound;
     size_t insertAt;  // just after the section's last non-blank line
     bool keyFound;
-    Range name;       // the key's name as written in the file
-    Range line;       // the key's whole line, without its line break
-    Range value;      // the value, without surrounding blanks
+    Range name;   // the key's name as written in the file
+    Range line;   // the key's whole line, without its line break
+    Range value;  // the value, without surrounding blanks
 };
 
 KeyPlace findKey(const std::string& text, const char* section, const char* key)
@@ -104,7 +101,7 @@ KeyPlace findKey(const std::string& text, const char* section, const char* key)
     while (start < text.size()) {
         size_t newline = text.find('\n', start);
         size_t next = newline == std::string::npos ? text.size() : newline + 1;
-        Range line = { start, newline == std::string::npos ? text.size() : newline };
+        Range line = {start, newline == std::string::npos ? text.size() : newline};
         Range content = trimmed(text, line);
         start = next;
         if (content.begin == content.end)
@@ -116,7 +113,7 @@ KeyPlace findKey(const std::string& text, const char* section, const char* key)
             size_t close = content.begin + 1;
             while (close < content.end && text[close] != ']')
                 close++;
-            Range name = { content.begin + 1, close };
+            Range name = {content.begin + 1, close};
             inSection = equalsIgnoringCase(text, trimmed(text, name), section);
             if (inSection) {
                 place.sectionFound = true;
@@ -132,13 +129,13 @@ KeyPlace findKey(const std::string& text, const char* section, const char* key)
             equals++;
         if (equals == content.end)
             continue;
-        Range name = trimmed(text, { content.begin, equals });
+        Range name = trimmed(text, {content.begin, equals});
         if (!equalsIgnoringCase(text, name, key))
             continue;
         place.keyFound = true;
         place.name = name;
-        place.line = { line.begin, content.end };
-        place.value = trimmed(text, { equals + 1, content.end });
+        place.line = {line.begin, content.end};
+        place.value = trimmed(text, {equals + 1, content.end});
         return place;
     }
     return place;
@@ -150,7 +147,7 @@ Range unquoted(const std::string& text, Range value)
     if (value.end - value.begin >= 2) {
         char first = text[value.begin];
         if ((first == '"' || first == '\'') && text[value.end - 1] == first)
-            return { value.begin + 1, value.end - 1 };
+            return {value.begin + 1, value.end - 1};
     }
     return value;
 }
@@ -204,8 +201,8 @@ uint32_t parseProfileNumber(const char* text)
 
 }  // namespace
 
-int profileReadString(const char* fileName, const char* section, const char* key,
-                      const char* defaultText, char* buffer, int capacity)
+int profileReadString(const char* fileName, const char* section, const char* key, const char* defaultText,
+                      char* buffer, int capacity)
 {
     if (capacity < 1)
         return 0;
@@ -259,7 +256,4 @@ bool profileWriteString(const char* fileName, const char* section, const char* k
     return saveFile(path, file);
 }
 
-bool profileDeleteFile(const char* fileName)
-{
-    return unlink(resolvePath(fileName).c_str()) == 0;
-}
+bool profileDeleteFile(const char* fileName) { return unlink(resolvePath(fileName).c_str()) == 0; }

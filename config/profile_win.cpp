@@ -9,13 +9,13 @@ int profileReadInt(const char* fileName, const char* section, const char* key, i
     return static_cast<int>(GetPrivateProfileIntA(section, key, defaultValue, fileName));
 }
 
-int profileReadString(const char* fileName, const char* section, const char* key,
-                      const char* defaultText, char* buffer, int capacity)
+int profileReadString(const char* fileName, const char* section, const char* key, const char* defaultText,
+                      char* buffer, int capacity)
 {
     if (capacity < 1)
         return 0;
-    return static_cast<int>(GetPrivateProfileStringA(section, key, defaultText, buffer,
-                                                     static_cast<DWORD>(capacity), fileName));
+    return static_cast<int>(
+        GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(capacity), fileName));
 }
 
 bool profileWriteString(const char* fileName, const char* section, const char* key, const char* text)
@@ -23,7 +23,4 @@ bool profileWriteString(const char* fileName, const char* section, const char* k
     return WritePrivateProfileStringA(section, key, text, fileName) != 0;
 }
 
-bool profileDeleteFile(const char* fileName)
-{
-    return DeleteFileA(fileName) != 0;
-}
+bool profileDeleteFile(const char* fileName) { return DeleteFileA(fileName) != 0; }

@@ -54,8 +54,7 @@ int DictSession::resolveHost(const char* host, char* addressText)
     if (!netLookUpHost(host, address, &addressCount))
         return 0;
     if (addressCount > 0)
-        snprintf(addressText, addressTextSize, "%u.%u.%u.%u", address[0], address[1], address[2],
-                 address[3]);
+        snprintf(addressText, addressTextSize, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
     return 1;
 }
 
@@ -66,8 +65,9 @@ ReplyDeadline deadlineIn(int milliseconds)
 
 int receiveBefore(NetSocket s, char* buffer, int capacity, ReplyDeadline deadline)
 {
-    long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now()).count();
+    long long left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
     if (left <= 0)
         return -1;
     int wait = left < dictLimits.receiveTimeoutMs ? (int)left : dictLimits.receiveTimeoutMs;

@@ -36,11 +36,11 @@ void appendReplyText(ReplyText* reply, const char* piece, size_t pieceLength);
 // Limits that keep a slow, silent or hostile server from freezing the tray or eating memory.
 // Process-wide so that tests can shorten them; the program never changes them.
 struct DictLimits {
-    int connectTimeoutMs;   // a connect that has not completed by then counts as failed
-    int receiveTimeoutMs;   // a receive that waits longer counts as failed
-    int replyTimeoutMs;     // a whole reply (or greeting) taking longer ends as "ended"
-    size_t replyCapBytes;   // a reply that reaches this size ends as "ended"
-    int maxListEntries;     // the most matches, databases or definitions one reply may give
+    int connectTimeoutMs;  // a connect that has not completed by then counts as failed
+    int receiveTimeoutMs;  // a receive that waits longer counts as failed
+    int replyTimeoutMs;    // a whole reply (or greeting) taking longer ends as "ended"
+    size_t replyCapBytes;  // a reply that reaches this size ends as "ended"
+    int maxListEntries;    // the most matches, databases or definitions one reply may give
 };
 extern DictLimits dictLimits;
 extern const DictLimits dictDefaultLimits;
@@ -114,8 +114,8 @@ size_t dropFirstLine(const char* text, size_t length, size_t start);
 // The offset of the first occurrence of needle in text[from, to), or to when there is none.
 size_t findText(const char* text, size_t from, size_t to, const char* needle, size_t needleLength);
 
-// Appends a received piece like appendReplyText and searches the new bytes, with the three before them, for "250 " and then for the
-// markers. Returns replyComplete, replyRefused, or replyEnded when neither turned up.
+// Appends a received piece like appendReplyText and searches the new bytes, with the three before them, for
+// "250 " and then for the markers. Returns replyComplete, replyRefused, or replyEnded when neither turned up.
 ReplyOutcome appendReplyPiece(ReplyText* reply, const char* piece, size_t pieceLength,
                               const char* const* refusalMarkers, int markerCount);
 

@@ -26,10 +26,7 @@ static int sendRequest(DictSession* session, const char* request, size_t length)
 
 // Whether the text holds a line break, which would end the request line early and send the
 // rest to the server as a command of its own.
-static bool holdsLineBreak(const char* text)
-{
-    return text != nullptr && strpbrk(text, "\r\n") != nullptr;
-}
+static bool holdsLineBreak(const char* text) { return text != nullptr && strpbrk(text, "\r\n") != nullptr; }
 
 // Builds a request from a format with one or two texts; false when it does not fit or a text
 // would break the request line.

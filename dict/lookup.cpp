@@ -35,7 +35,8 @@ int DictSession::lookUpWord(const char* word)
             closeSocket();
             snprintf(text, sizeof text,
                      "The dictionary server \"%s\" is not responding.\n"
-                     "Would you like to try the next server in the list?", host);
+                     "Would you like to try the next server in the list?",
+                     host);
             if (askYesNo(text) != 1)
                 return 0;
             index++;
@@ -52,7 +53,8 @@ int DictSession::lookUpWord(const char* word)
             closeSocket();
             snprintf(text, sizeof text,
                      "The word \"%s\" was not found in any dictionary on \"%s\"\n"
-                     "Would you like to try the next server in the list?", word, host);
+                     "Would you like to try the next server in the list?",
+                     word, host);
             if (askYesNo(text) != 1)
                 return 0;
             index++;

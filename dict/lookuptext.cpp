@@ -4,10 +4,7 @@
 #include <string.h>
 
 // A byte that continues a UTF-8 sequence (10xxxxxx).
-static bool isContinuationByte(char c)
-{
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
+static bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 size_t utf8PrefixLength(const char* text, size_t length, size_t maxBytes)
 {
@@ -27,7 +24,7 @@ void takeCapturedWord(const char* text, size_t length, char* word, int capacity)
     // The word ends at the first blank, and at a tab or line break too: a selection that runs
     // to the end of a line must not carry its line break into the request line.
     size_t wordLength = 0;
-    while (wordLength < length && static_cast<unsigned char>(text[wordLength]) > ' ')
+    while (wordLength<length&& static_cast<unsigned char>(text[wordLength])> ' ')
         wordLength++;
     wordLength = utf8PrefixLength(text, wordLength, static_cast<size_t>(capacity - 1));
     memcpy(word, text, wordLength);

@@ -26,7 +26,4 @@ int netLookUpHost(const char* host, unsigned char firstAddress[4], int* addressC
     return 1;
 }
 
-uint32_t netParseAddress(const char* text)
-{
-    return (uint32_t)inet_addr(text);
-}
+uint32_t netParseAddress(const char* text) { return (uint32_t)inet_addr(text); }

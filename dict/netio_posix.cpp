@@ -43,10 +43,7 @@ static int waitFor(int fd, short events, int timeoutMs)
     return result > 0 ? 1 : 0;
 }
 
-int netStartup()
-{
-    return 1;
-}
+int netStartup() { return 1; }
 
 NetSocket netOpenStream()
 {

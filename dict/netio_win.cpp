@@ -45,8 +45,8 @@ NetSocket netOpenStream()
     // exchange. Wine refuses the call; the reply then just comes a little later.
     DWORD frequency = 1;
     DWORD returned = 0;
-    WSAIoctl(s, SIO_TCP_SET_ACK_FREQUENCY, &frequency, sizeof frequency, nullptr, 0, &returned,
-             nullptr, nullptr);
+    WSAIoctl(s, SIO_TCP_SET_ACK_FREQUENCY, &frequency, sizeof frequency, nullptr, 0, &returned, nullptr,
+             nullptr);
     return (NetSocket)s;
 }
 

@@ -202,8 +202,8 @@ static int announcedCount(const char* text, size_t length, int status)
 }
 
 // Cuts the lines after a status line: each line up to the first blank (names) or whole
-// (lines), skipping lines that start with a blank or are empty, stopping at the terminator line, at a line without its CR LF (the reply was cut
-// short) or at the count the status line gives.
+// (lines), skipping lines that start with a blank or are empty, stopping at the terminator line, at a line
+// without its CR LF (the reply was cut short) or at the count the status line gives.
 static int cutSlotLines(const char* text, size_t length, int status, bool nameOnly, char*** result)
 {
     *result = nullptr;

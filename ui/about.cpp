@@ -28,27 +28,26 @@ const char aboutText[] =
     "something does not work as it should, please report it on the project's issue tracker, "
     "together with the server you used and what you saw.";
 
-INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
     switch (message) {
-        case WM_INITDIALOG:
-            SetDlgItemTextA(dialog, IDC_ABOUT_TEXT, aboutText);
-            return FALSE;
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case IDOK:
-                case IDCANCEL:
-                    EndDialog(dialog, aboutResult);
-                    return TRUE;
-                default:
-                    return FALSE;
-            }
+    case WM_INITDIALOG:
+        SetDlgItemTextA(dialog, IDC_ABOUT_TEXT, aboutText);
+        return FALSE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(dialog, aboutResult);
+            return TRUE;
         default:
             return FALSE;
+        }
+    default:
+        return FALSE;
     }
 }
 
 }  // namespace
 
-void runAboutDialog(HWND owner) {
-    DialogBoxParamA(moduleInstance, aboutTemplate, owner, aboutDialogProc, 0);
-}
+void runAboutDialog(HWND owner) { DialogBoxParamA(moduleInstance, aboutTemplate, owner, aboutDialogProc, 0); }

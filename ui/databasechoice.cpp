@@ -80,12 +80,13 @@ int runDatabaseChoiceDialog()
     if (matchCount < 1)
         return 0;
     DatabaseChoiceState state;
-    state.choices = static_cast<DatabaseChoice*>(calloc(static_cast<size_t>(matchCount), sizeof(DatabaseChoice)));
+    state.choices =
+        static_cast<DatabaseChoice*>(calloc(static_cast<size_t>(matchCount), sizeof(DatabaseChoice)));
     if (!state.choices)
         return 0;
     state.count = buildDatabaseChoices(dictSession, state.choices, matchCount);
-    INT_PTR chosen = DialogBoxParamW(moduleInstance, L"DB", nullptr, databaseChoiceProc,
-                                     reinterpret_cast<LPARAM>(&state));
+    INT_PTR chosen =
+        DialogBoxParamW(moduleInstance, L"DB", nullptr, databaseChoiceProc, reinterpret_cast<LPARAM>(&state));
     free(state.choices);
     // A dialog that could not open leaves the first match.
     if (chosen < 0 || chosen >= matchCount)

@@ -150,5 +150,6 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
 void runDefinitionViewer(HWND owner)
 {
     ViewerState state = {nullptr, nullptr};
-    DialogBoxParamW(moduleInstance, L"DISPLAY", owner, definitionViewerProc, reinterpret_cast<LPARAM>(&state));
+    DialogBoxParamW(moduleInstance, L"DISPLAY", owner, definitionViewerProc,
+                    reinterpret_cast<LPARAM>(&state));
 }

@@ -27,24 +27,26 @@ const int modulePathCapacity = MAX_PATH;  // 260
 const WPARAM hotkeyInvalidCombinations = HKCOMB_NONE;
 const unsigned hotkeyReplacementFlags = hotkeyFlagShift | hotkeyFlagControl;
 
-LRESULT sendToControl(HWND dialog, int control, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT sendToControl(HWND dialog, int control, UINT message, WPARAM wParam, LPARAM lParam)
+{
     return SendDlgItemMessageA(dialog, control, message, wParam, lParam);
 }
 
-void checkBox(HWND dialog, int control, bool on) {
+void checkBox(HWND dialog, int control, bool on)
+{
     CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
 }
 
-bool isTicked(HWND dialog, int control) {
-    return IsDlgButtonChecked(dialog, control) == BST_CHECKED;
-}
+bool isTicked(HWND dialog, int control) { return IsDlgButtonChecked(dialog, control) == BST_CHECKED; }
 
-void onInitSettings(HWND dialog) {
+void onInitSettings(HWND dialog)
+{
     sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETRULES, hotkeyInvalidCombinations,
                   MAKELPARAM(hotkeyReplacementFlags, 0));
     // The list always shows the built-in entries; entries edited in the file keep their index.
     for (int i = 0; i < serverCount; ++i) {
-        sendToControl(dialog, IDC_SETTINGS_SERVER, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(builtInServers[i]));
+        sendToControl(dialog, IDC_SETTINGS_SERVER, CB_ADDSTRING, 0,
+                      reinterpret_cast<LPARAM>(builtInServers[i]));
     }
     const int server = readConfigInt("server", 0);
     const int selection = server >= 0 && server < serverCount ? server : noSelection;
@@ -57,7 +59,8 @@ void onInitSettings(HWND dialog) {
 }
 
 // Starts the program with Windows from where it lies now, or no longer.
-void saveAutostart(bool on) {
+void saveAutostart(bool on)
+{
     if (on) {
         writeConfigString("startup", "1");
         char path[modulePathCapacity] = {};
@@ -71,7 +74,8 @@ void saveAutostart(bool on) {
 
 // Applies the hotkey first: when it cannot be registered the user stays in the dialog and
 // nothing is written. Otherwise every setting is written and the new hint is shown.
-void onSaveSettings(HWND dialog) {
+void onSaveSettings(HWND dialog)
+{
     const int server = static_cast<int>(sendToControl(dialog, IDC_SETTINGS_SERVER, CB_GETCURSEL, 0, 0));
     const int chosen = server >= 0 ? server : noSelection;
     char serverText[decimalCapacity];
@@ -81,10 +85,12 @@ void onSaveSettings(HWND dialog) {
     const HotkeySpec hotkey = hotkeySpecFromControl(LOWORD(controlValue));
     if (hotkey.letter == 0) {
         showMessage(dialog, emptyHotkeyMessage);
-        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_SETTINGS_HOTKEY)), TRUE);
+        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_SETTINGS_HOTKEY)),
+                     TRUE);
         return;
     }
-    if (!changeHotkey(hotkey, dialog)) return;
+    if (!changeHotkey(hotkey, dialog))
+        return;
 
     saveAutostart(isTicked(dialog, IDC_SETTINGS_STARTUP));
     writeHotkeyModifiers(hotkey);
@@ -102,7 +108,8 @@ void onSaveSettings(HWND dialog) {
 
 // The face and height are stored at once, whatever the dialog ends with; the definition
 // viewer picks them up when it next opens.
-void onPickFont(HWND dialog) {
+void onPickFont(HWND dialog)
+{
     LOGFONTA font;
     ZeroMemory(&font, sizeof font);
     CHOOSEFONTA chooser;
@@ -111,7 +118,8 @@ void onPickFont(HWND dialog) {
     chooser.hwndOwner = dialog;
     chooser.lpLogFont = &font;
     chooser.Flags = CF_SCREENFONTS;
-    if (!ChooseFontA(&chooser)) return;
+    if (!ChooseFontA(&chooser))
+        return;
     font.lfFaceName[LF_FACESIZE - 1] = '\0';
     writeConfigString("font", font.lfFaceName);
     char height[decimalCapacity];
@@ -119,32 +127,34 @@ void onPickFont(HWND dialog) {
     writeConfigString("fontsize", height);
 }
 
-INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
     switch (message) {
-        case WM_INITDIALOG:
-            onInitSettings(dialog);
-            return FALSE;
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case IDOK:
-                    onSaveSettings(dialog);
-                    return TRUE;
-                case IDCANCEL:
-                    EndDialog(dialog, IDCANCEL);
-                    return TRUE;
-                case IDC_SETTINGS_FONT:
-                    onPickFont(dialog);
-                    return TRUE;
-                default:
-                    return FALSE;
-            }
+    case WM_INITDIALOG:
+        onInitSettings(dialog);
+        return FALSE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            onSaveSettings(dialog);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        case IDC_SETTINGS_FONT:
+            onPickFont(dialog);
+            return TRUE;
         default:
             return FALSE;
+        }
+    default:
+        return FALSE;
     }
 }
 
 }  // namespace
 
-INT_PTR runSettingsDialog() {
+INT_PTR runSettingsDialog()
+{
     return DialogBoxParamA(moduleInstance, settingsTemplate, nullptr, settingsDialogProc, 0);
 }

@@ -55,7 +55,9 @@ void wideToUtf8(const wchar_t* text, int length, char* buffer, int capacity)
         length = bounded;
     }
     char scratch[utf8ScratchSize];
-    int written = length ? WideCharToMultiByte(CP_UTF8, 0, text, length, scratch, utf8ScratchSize - 1, nullptr, nullptr) : 0;
+    int written =
+        length ? WideCharToMultiByte(CP_UTF8, 0, text, length, scratch, utf8ScratchSize - 1, nullptr, nullptr)
+               : 0;
     if (written < 0)
         written = 0;
     size_t kept = utf8PrefixLength(scratch, static_cast<size_t>(written), static_cast<size_t>(capacity - 1));

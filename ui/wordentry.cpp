@@ -62,8 +62,9 @@ void fillFromClipboard(HWND dialog)
 
 void onInitDialog(HWND dialog)
 {
-    HICON big = static_cast<HICON>(LoadImageW(moduleInstance, MAKEINTRESOURCEW(IDI_LEXITRAY), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
+    HICON big =
+        static_cast<HICON>(LoadImageW(moduleInstance, MAKEINTRESOURCEW(IDI_LEXITRAY), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
     HICON small = static_cast<HICON>(LoadImageW(moduleInstance, MAKEINTRESOURCEW(IDI_LEXITRAY), IMAGE_ICON,
                                                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                                 LR_SHARED));

@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // The same text in one piece.
     ReplyText whole = {};
-    ReplyOutcome wholeOutcome = appendReplyPiece(&whole, expected.text.data(), expected.text.size(), markers, markerCount);
+    ReplyOutcome wholeOutcome =
+        appendReplyPiece(&whole, expected.text.data(), expected.text.size(), markers, markerCount);
     FUZZ_CHECK(wholeOutcome == outcome);
     checkReply(whole, expected.text);
 

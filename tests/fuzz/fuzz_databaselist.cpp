@@ -14,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     int count = cutDatabaseLines(text, size, &lines);
     FUZZ_CHECK(count >= 0 && count <= dictLimits.maxListEntries);
     FUZZ_CHECK(count <= clampCount(countField(text, size), dictLimits.maxListEntries));
-    checkSlotList(lines, count, referenceSlotLines(std::string(text, size), databaseStatus, false, dictLimits.maxListEntries));
+    checkSlotList(
+        lines, count,
+        referenceSlotLines(std::string(text, size), databaseStatus, false, dictLimits.maxListEntries));
     releaseTextList(lines, count);
     return 0;
 }

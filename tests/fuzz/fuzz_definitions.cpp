@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     int count = cutDefinitionTexts(text, size, &bodies);
     FUZZ_CHECK(count >= 0 && count <= dictLimits.maxListEntries);
     FUZZ_CHECK(count <= clampCount(countField(text, size), dictLimits.maxListEntries));
-    std::vector<std::string> expected = referenceDefinitions(std::string(text, size), dictLimits.maxListEntries);
+    std::vector<std::string> expected =
+        referenceDefinitions(std::string(text, size), dictLimits.maxListEntries);
     checkTextList(bodies, count, expected);
     // No body holds a terminator: each ends at the first one after its header.
     for (const std::string& body : expected)

@@ -36,7 +36,8 @@ struct Options {
 
 // What the database list reading gathers: a head of nine characters asked for piece by
 // piece, then receives of up to 2048 bytes until the text holds the terminator line.
-static std::string readDatabaseLiterally(const std::string& reply, const std::vector<size_t>& sizes, size_t* taken)
+static std::string readDatabaseLiterally(const std::string& reply, const std::vector<size_t>& sizes,
+                                         size_t* taken)
 {
     const size_t headLength = 9;
     std::string text;
@@ -153,7 +154,8 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
 
     bool refused = false;
     size_t taken = 0;
-    LiteralReply matchReply = readReplyLiterally(replies[0], sizes, matchMarkers, markerCount, dictLimits.replyCapBytes);
+    LiteralReply matchReply =
+        readReplyLiterally(replies[0], sizes, matchMarkers, markerCount, dictLimits.replyCapBytes);
     FUZZ_CHECK(fuzzConnection(0).replyTaken == matchReply.bytesTaken);
     refused = matchReply.refused;
     const std::string& matchText = matchReply.text;
@@ -174,8 +176,8 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
             FUZZ_CHECK(matchResult == dictSuccess);
             FUZZ_CHECK(fuzzConnection(1).sent == "show databases\r\n");
             FUZZ_CHECK(fuzzConnection(1).closed);
-            std::vector<std::string> lines =
-                referenceSlotLines(readDatabaseLiterally(replies[1], sizes, &taken), 110, false, dictLimits.maxListEntries);
+            std::vector<std::string> lines = referenceSlotLines(
+                readDatabaseLiterally(replies[1], sizes, &taken), 110, false, dictLimits.maxListEntries);
             FUZZ_CHECK(fuzzConnection(1).replyTaken == taken);
             checkDatabaseChoices();
             checkSlotList(dictSession.databaseLines, dictSession.databaseCount, lines);
@@ -195,7 +197,8 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
             FUZZ_CHECK(definitionResult == dictSendFailed);
         } else if (options.definitionHostResolves && options.definitionConnects) {
             FUZZ_CHECK(fuzzConnection(2).sent == "define " + database + " " + word + "\r\n");
-            LiteralReply reply = readReplyLiterally(replies[2], sizes, defineMarkers, markerCount, dictLimits.replyCapBytes);
+            LiteralReply reply =
+                readReplyLiterally(replies[2], sizes, defineMarkers, markerCount, dictLimits.replyCapBytes);
             FUZZ_CHECK(fuzzConnection(2).replyTaken == reply.bytesTaken);
             refused = reply.refused;
             const std::string& text = reply.text;

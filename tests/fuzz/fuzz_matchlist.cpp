@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     int count = cutMatchNames(text, size, &names);
     FUZZ_CHECK(count >= 0 && count <= dictLimits.maxListEntries);
     FUZZ_CHECK(count <= clampCount(countField(text, size), dictLimits.maxListEntries));
-    checkSlotList(names, count, referenceSlotLines(std::string(text, size), matchStatus, true, dictLimits.maxListEntries));
+    checkSlotList(names, count,
+                  referenceSlotLines(std::string(text, size), matchStatus, true, dictLimits.maxListEntries));
     releaseTextList(names, count);
     return 0;
 }

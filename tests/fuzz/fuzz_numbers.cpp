@@ -26,9 +26,11 @@ static void checkSearches(const char* data, size_t size, const std::string& text
     for (size_t from : starts) {
         if (from > size)
             continue;
-        FUZZ_CHECK(findText(data, from, size, needle.data(), needle.size()) == plainFind(text, from, size, needle));
+        FUZZ_CHECK(findText(data, from, size, needle.data(), needle.size()) ==
+                   plainFind(text, from, size, needle));
         size_t to = from + (size - from) / 2;
-        FUZZ_CHECK(findText(data, from, to, needle.data(), needle.size()) == plainFind(text, from, to, needle));
+        FUZZ_CHECK(findText(data, from, to, needle.data(), needle.size()) ==
+                   plainFind(text, from, to, needle));
         size_t lineEnd = text.find("\r\n", from);
         FUZZ_CHECK(dropFirstLine(data, size, from) == (lineEnd == std::string::npos ? size : lineEnd + 2));
     }

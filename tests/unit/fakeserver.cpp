@@ -53,7 +53,10 @@ FakeStep awaitRequest() { return FakeStep{fakeAwaitRequest, "", 0}; }
 FakeStep closeNow() { return FakeStep{fakeClose, "", 0}; }
 FakeStep resetNow() { return FakeStep{fakeReset, "", 0}; }
 FakeStep staySilent() { return FakeStep{fakeSilence, "", 0}; }
-FakeStep floodWith(const std::string& unit, long long totalBytes) { return FakeStep{fakeFlood, unit, totalBytes}; }
+FakeStep floodWith(const std::string& unit, long long totalBytes)
+{
+    return FakeStep{fakeFlood, unit, totalBytes};
+}
 
 FakeScript inPieces(const std::string& text, size_t pieceSize, int pauseMs)
 {
@@ -132,10 +135,7 @@ void FakeServer::openListener(int queueLength)
     }
 }
 
-FakeServer::~FakeServer()
-{
-    stop();
-}
+FakeServer::~FakeServer() { stop(); }
 
 void FakeServer::stop()
 {

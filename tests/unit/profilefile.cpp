@@ -30,10 +30,10 @@ std::string joinPath(const std::string& dir, const char* name, char separator)
 void giveUniqueWriteTime(const std::string& path)
 {
     static unsigned long long writesSoFar = 0;
-    const unsigned long long year2001 = 126227808000000000ULL;   // in 100 ns ticks since 1601
+    const unsigned long long year2001 = 126227808000000000ULL;  // in 100 ns ticks since 1601
     const unsigned long long ticksPerSecond = 10000000ULL;
     unsigned long long ticks = year2001 + ++writesSoFar * ticksPerSecond;
-    FILETIME time = { static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32) };
+    FILETIME time = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
     HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
@@ -129,7 +129,4 @@ void writeFileLines(const std::string& path, const std::vector<std::string>& lin
     writeFileText(path, text);
 }
 
-void removeFile(const std::string& path)
-{
-    remove(path.c_str());
-}
+void removeFile(const std::string& path) { remove(path.c_str()); }

@@ -30,7 +30,10 @@ protected:
         removeFile(profileFilePath());
         removeFile(staleFilePath());
     }
-    static void writeProfile(const std::vector<std::string>& lines) { writeFileLines(profileFilePath(), lines); }
+    static void writeProfile(const std::vector<std::string>& lines)
+    {
+        writeFileLines(profileFilePath(), lines);
+    }
     static std::vector<std::string> profileLines() { return readFileLines(profileFilePath()); }
     static std::string readString(const char* key, const char* defaultText)
     {
@@ -61,7 +64,7 @@ std::string hostOf(const char* entry)
 // ---- Reading integers, texts and flags ----
 
 struct IntCase {
-    const char* line;   // as it stands in the file
+    const char* line;  // as it stands in the file
     const char* key;
     int expected;
 };
@@ -69,31 +72,31 @@ struct IntCase {
 TEST_F(ConfigProfile, IntegersReadLikeTheSystem)
 {
     const IntCase cases[] = {
-        { "blank= 12", "blank", 12 },
-        { "plus=+3", "plus", 3 },
-        { "minus=-1", "minus", -1 },
-        { "trailing=12abc", "trailing", 12 },
-        { "letters=abc", "letters", 0 },
-        { "empty=", "empty", absentDefault },
-        { "", "absent", absentDefault },
-        { "twosigns=+-3", "twosigns", 0 },
-        { "signblank=- 4", "signblank", 0 },
-        { "quoted=\"7\"", "quoted", 7 },
-        { "leadingzero=010", "leadingzero", 10 },
-        { "hex=0x10", "hex", 16 },
-        { "upperhex=0X10", "upperhex", 0 },
-        { "binary=0b101", "binary", 5 },
-        { "octal=0o17", "octal", 15 },
-        { "sentinel=999", "sentinel", 999 },
-        { "intmax=2147483647", "intmax", INT_MAX },
-        { "wrapsneg=2147483648", "wrapsneg", INT_MIN },
-        { "wraps=4294967297", "wraps", 1 },
-        { "wrapsbelow=-2147483649", "wrapsbelow", INT_MAX },
+        {"blank= 12", "blank", 12},
+        {"plus=+3", "plus", 3},
+        {"minus=-1", "minus", -1},
+        {"trailing=12abc", "trailing", 12},
+        {"letters=abc", "letters", 0},
+        {"empty=", "empty", absentDefault},
+        {"", "absent", absentDefault},
+        {"twosigns=+-3", "twosigns", 0},
+        {"signblank=- 4", "signblank", 0},
+        {"quoted=\"7\"", "quoted", 7},
+        {"leadingzero=010", "leadingzero", 10},
+        {"hex=0x10", "hex", 16},
+        {"upperhex=0X10", "upperhex", 0},
+        {"binary=0b101", "binary", 5},
+        {"octal=0o17", "octal", 15},
+        {"sentinel=999", "sentinel", 999},
+        {"intmax=2147483647", "intmax", INT_MAX},
+        {"wrapsneg=2147483648", "wrapsneg", INT_MIN},
+        {"wraps=4294967297", "wraps", 1},
+        {"wrapsbelow=-2147483649", "wrapsbelow", INT_MAX},
         // Only the first 29 characters are read: 10^29 - 1 modulo 2^32.
-        { "long=99999999999999999999999999999991", "long", -1610612737 },
-        { "MixedCase=5", "mixedcase", 5 },
+        {"long=99999999999999999999999999999991", "long", -1610612737},
+        {"MixedCase=5", "mixedcase", 5},
     };
-    std::vector<std::string> lines = { "[Lexitray]" };
+    std::vector<std::string> lines = {"[Lexitray]"};
     for (const IntCase& item : cases)
         if (item.line[0] != '\0')
             lines.push_back(item.line);
@@ -115,7 +118,7 @@ TEST_F(ConfigProfile, MissingFileReadsAsDefaults)
 
 TEST_F(ConfigProfile, EmptyValueIsNotTheDefault)
 {
-    writeProfile({ "[Lexitray]", "font=", "spaces=   " });
+    writeProfile({"[Lexitray]", "font=", "spaces=   "});
     EXPECT_EQ("", readString("font", "NULL"));
     EXPECT_EQ("", readString("spaces", "NULL"));
     EXPECT_EQ("NULL", readString("fontsize", "NULL"));
@@ -123,8 +126,8 @@ TEST_F(ConfigProfile, EmptyValueIsNotTheDefault)
 
 TEST_F(ConfigProfile, TextsLoseSurroundingBlanksAndOnePairOfQuotes)
 {
-    writeProfile({ "[Lexitray]", "  spaced  =  two words  ", "quoted=  \"  q x \"  ", "single='r'",
-                   "unmatched=\"s", "tab=a\tb" });
+    writeProfile({"[Lexitray]", "  spaced  =  two words  ", "quoted=  \"  q x \"  ", "single='r'",
+                  "unmatched=\"s", "tab=a\tb"});
     EXPECT_EQ("two words", readString("spaced", "D"));
     EXPECT_EQ("  q x ", readString("quoted", "D"));
     EXPECT_EQ("r", readString("single", "D"));
@@ -134,7 +137,7 @@ TEST_F(ConfigProfile, TextsLoseSurroundingBlanksAndOnePairOfQuotes)
 
 TEST_F(ConfigProfile, TextsAreCutToCapacityLessOne)
 {
-    writeProfile({ "[Lexitray]", "letter=Qxyz" });
+    writeProfile({"[Lexitray]", "letter=Qxyz"});
     const int guardSize = 4;
     struct Cut {
         const char* key;
@@ -142,11 +145,9 @@ TEST_F(ConfigProfile, TextsAreCutToCapacityLessOne)
         int capacity;
         const char* expected;
     } cuts[] = {
-        { "letter", "D", 3, "Qx" },
-        { "letter", "D", 5, "Qxyz" },
-        { "letter", "D", 1, "" },
-        { "absent", "DEFAULTLONG", 5, "DEFA" },
-        { "absent", "D", 3, "D" },
+        {"letter", "D", 3, "Qx"}, {"letter", "D", 5, "Qxyz"},
+        {"letter", "D", 1, ""},   {"absent", "DEFAULTLONG", 5, "DEFA"},
+        {"absent", "D", 3, "D"},
     };
     for (const Cut& cut : cuts) {
         char buffer[16 + guardSize];
@@ -160,8 +161,8 @@ TEST_F(ConfigProfile, TextsAreCutToCapacityLessOne)
 
 TEST_F(ConfigProfile, FlagsAreOnOnlyWhenTheyReadAsOne)
 {
-    writeProfile({ "[Lexitray]", "control=2", "shift=1", "alt=yes", "startup= 1", "hidedbdialog=01",
-                   "letter=-1" });
+    writeProfile(
+        {"[Lexitray]", "control=2", "shift=1", "alt=yes", "startup= 1", "hidedbdialog=01", "letter=-1"});
     EXPECT_FALSE(readConfigFlag("control", 1));
     EXPECT_TRUE(readConfigFlag("shift", 0));
     EXPECT_FALSE(readConfigFlag("alt", 1));
@@ -177,24 +178,24 @@ TEST_F(ConfigProfile, FlagsAreOnOnlyWhenTheyReadAsOne)
 TEST_F(ConfigProfile, WriteCreatesFileSectionAndKey)
 {
     writeConfigString("font", "Courier New");
-    EXPECT_EQ((std::vector<std::string>{ "[Lexitray]", "font=Courier New" }), profileLines());
+    EXPECT_EQ((std::vector<std::string>{"[Lexitray]", "font=Courier New"}), profileLines());
     EXPECT_EQ("Courier New", readString("font", "NULL"));
 }
 
 TEST_F(ConfigProfile, WriteAddsSectionToAFileWithoutIt)
 {
-    writeProfile({ "[Other]", "x=1" });
+    writeProfile({"[Other]", "x=1"});
     writeConfigString("alt", "1");
-    EXPECT_EQ((std::vector<std::string>{ "[Other]", "x=1", "[Lexitray]", "alt=1" }), profileLines());
+    EXPECT_EQ((std::vector<std::string>{"[Other]", "x=1", "[Lexitray]", "alt=1"}), profileLines());
     EXPECT_EQ(1, readConfigInt("alt", 0));
 }
 
 TEST_F(ConfigProfile, WriteReplacesInPlaceAndAddsWithinTheSection)
 {
-    writeProfile({ "[Lexitray]", "a=1", "b=2", "", "[Other]", "b=7" });
+    writeProfile({"[Lexitray]", "a=1", "b=2", "", "[Other]", "b=7"});
     writeConfigString("b", "20");
     writeConfigString("d", "4");
-    EXPECT_EQ((std::vector<std::string>{ "[Lexitray]", "a=1", "b=20", "d=4", "[Other]", "b=7" }),
+    EXPECT_EQ((std::vector<std::string>{"[Lexitray]", "a=1", "b=20", "d=4", "[Other]", "b=7"}),
               profileLines());
     EXPECT_EQ(20, readConfigInt("b", 0));
     EXPECT_EQ(4, readConfigInt("d", 0));
@@ -206,30 +207,30 @@ TEST_F(ConfigProfile, WriteAfterALastLineWithoutLineBreak)
     writeConfigString("b", "2");
     EXPECT_EQ(1, readConfigInt("a", 0));
     EXPECT_EQ(2, readConfigInt("b", 0));
-    EXPECT_EQ((std::vector<std::string>{ "[Lexitray]", "a=1", "b=2" }), profileLines());
+    EXPECT_EQ((std::vector<std::string>{"[Lexitray]", "a=1", "b=2"}), profileLines());
 }
 
 TEST_F(ConfigProfile, WrittenTextsReadBackTheSame)
 {
-    const char* texts[] = { "", "D", "-13", "Lucida Console", "host : a = b ; c", "  lead and trail  " };
-    const char* expected[] = { "", "D", "-13", "Lucida Console", "host : a = b ; c", "lead and trail" };
+    const char* texts[] = {"", "D", "-13", "Lucida Console", "host : a = b ; c", "  lead and trail  "};
+    const char* expected[] = {"", "D", "-13", "Lucida Console", "host : a = b ; c", "lead and trail"};
     for (size_t i = 0; i < sizeof texts / sizeof texts[0]; i++) {
         writeConfigString("font", texts[i]);
         EXPECT_EQ(expected[i], readString("font", "NULL")) << "written: [" << texts[i] << "]";
     }
     // Leading blanks go on writing, trailing ones stay in the file and go on reading.
-    EXPECT_EQ((std::vector<std::string>{ "[Lexitray]", "font=lead and trail  " }), profileLines());
+    EXPECT_EQ((std::vector<std::string>{"[Lexitray]", "font=lead and trail  "}), profileLines());
 }
 
 // ---- First-run seeding ----
 
 std::vector<std::string> seededLines()
 {
-    std::vector<std::string> lines = { "[Lexitray]" };
+    std::vector<std::string> lines = {"[Lexitray]"};
     for (int i = 0; i < serverCount; i++)
         lines.push_back("server" + std::to_string(i) + "=" + builtInServers[i]);
-    const char* settings[] = { "server=0", "control=1", "shift=1", "alt=0", "hidedbdialog=0", "letter=D",
-                               "startup=1" };
+    const char* settings[] = {"server=0",       "control=1", "shift=1",  "alt=0",
+                              "hidedbdialog=0", "letter=D",  "startup=1"};
     for (const char* setting : settings)
         lines.push_back(setting);
     return lines;
@@ -246,8 +247,8 @@ TEST_F(ConfigSeed, FirstRunWritesTheTwentyFourKeysInOrder)
 
 TEST_F(ConfigSeed, FileWithoutServerIsSeededAgainAndKeepsTheFont)
 {
-    writeProfile({ "[Lexitray]", "font=Courier New", "server3=my.own.host : edited", "control=0",
-                   "letter=Q", "startup=0", "fontsize=-13" });
+    writeProfile({"[Lexitray]", "font=Courier New", "server3=my.own.host : edited", "control=0", "letter=Q",
+                  "startup=0", "fontsize=-13"});
     seedConfiguration();
     EXPECT_EQ("Courier New", readString("font", "NULL"));
     EXPECT_EQ(-13, readConfigInt("fontsize", 0));
@@ -307,9 +308,9 @@ TEST_F(ConfigServerHost, SeededEntriesGiveTheBuiltInHosts)
 TEST_F(ConfigServerHost, HostIsTheEntryUpToTheFirstBlank)
 {
     // A value that begins with a blank needs quotes in the file: blanks around values are dropped.
-    writeProfile({ "[Lexitray]", "server0=host.example : Some databases", "server1=whole.example",
-                   "server2=\" lead.example : x\"", "server3=", "server4=tab\there.example : x",
-                   "server5=a:b : c" });
+    writeProfile({"[Lexitray]", "server0=host.example : Some databases", "server1=whole.example",
+                  "server2=\" lead.example : x\"", "server3=", "server4=tab\there.example : x",
+                  "server5=a:b : c"});
     EXPECT_EQ("host.example", serverHost(0));
     EXPECT_EQ("whole.example", serverHost(1));
     EXPECT_EQ("", serverHost(2));
@@ -329,7 +330,7 @@ TEST_F(ConfigServerHost, IndexWithoutEntryGivesTheDefaultHost)
     ASSERT_EQ(lines.size() - 1, withoutSeven.size());
     writeProfile(withoutSeven);
 
-    const int indexes[] = { 20, 17, -1, 7, INT_MIN, INT_MAX };
+    const int indexes[] = {20, 17, -1, 7, INT_MIN, INT_MAX};
     for (int index : indexes)
         EXPECT_EQ(defaultServerHost, serverHost(index)) << "index " << index;
     EXPECT_EQ(hostOf(builtInServers[8]), serverHost(8));
@@ -339,16 +340,16 @@ TEST_F(ConfigServerHost, LongHostIsCutToFitTheBuffer)
 {
     const int guardSize = 8;
     std::string sixty(60, 'h');
-    writeProfile({ "[Lexitray]", "server0=" + sixty + " : far too long", "server1=" + std::string(24, 'x'),
-                   "server2=" + std::string(25, 'y') + " : one too many", "server3=" + sixty });
+    writeProfile({"[Lexitray]", "server0=" + sixty + " : far too long", "server1=" + std::string(24, 'x'),
+                  "server2=" + std::string(25, 'y') + " : one too many", "server3=" + sixty});
     struct Expectation {
         int index;
         std::string host;
     } expectations[] = {
-        { 0, std::string(24, 'h') },
-        { 1, std::string(24, 'x') },
-        { 2, std::string(24, 'y') },
-        { 3, std::string(24, 'h') },
+        {0, std::string(24, 'h')},
+        {1, std::string(24, 'x')},
+        {2, std::string(24, 'y')},
+        {3, std::string(24, 'h')},
     };
     for (const Expectation& item : expectations) {
         char buffer[hostBufferSize + guardSize];
@@ -387,9 +388,6 @@ TEST(ConfigServers, BuiltInEntriesFollowTheEntryForm)
     EXPECT_LE(strlen(defaultServerHost), static_cast<size_t>(maxHostLength));
 }
 
-TEST(ConfigServers, HideDbDialogStartsOff)
-{
-    EXPECT_FALSE(hideDbDialogAtStart);
-}
+TEST(ConfigServers, HideDbDialogStartsOff) { EXPECT_FALSE(hideDbDialogAtStart); }
 
 }  // namespace

@@ -15,10 +15,7 @@ const char* const matchRefusals[] = {"551 ", "552 ", "501 "};
 const char testRequest[] = "MATCH * exact x\r\n";
 
 // The greeting, then the server waits for the request before it replies.
-FakeScript greetThenAwait()
-{
-    return {sendText(fakeGreeting), awaitRequest()};
-}
+FakeScript greetThenAwait() { return {sendText(fakeGreeting), awaitRequest()}; }
 // Slack for scheduling on a busy machine, on top of a time-out that is expected to fire.
 const long long slackMs = 1500;
 
@@ -84,7 +81,11 @@ TEST_F(Connection, GreetingIsJudgedByItsLeadingNumber)
         {"greeting in pieces", inPieces("220 split greeting\r\n", 2, 20), 1},
         {"no line end, then silence", {sendText("220 x"), staySilent()}, 1},
         {"zero byte inside", {sendText(std::string("220 a\0b\r\n", 9))}, 1},
-        {"zero byte splits 220", {sendText(std::string("22\0" "0 x\r\n", 7))}, 0},
+        {"zero byte splits 220",
+         {sendText(std::string("22\0"
+                               "0 x\r\n",
+                               7))},
+         0},
     };
     for (const GreetingCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -233,18 +234,29 @@ TEST_F(Connection, CompletionAndRefusalMarkers)
     const MarkerCase cases[] = {
         {"refusal alone", {sendText("552 no match\r\n")}, replyRefused, "552 no match\r\n"},
         {"refusal split", inPieces("501 syntax error\r\n", 2, 20), replyRefused, "501 "},
-        {"refusal before 250", {sendText("551 bad\r\n"), pauseFor(30), sendText("250 ok\r\n")}, replyRefused,
+        {"refusal before 250",
+         {sendText("551 bad\r\n"), pauseFor(30), sendText("250 ok\r\n")},
+         replyRefused,
          "551 bad\r\n"},
-        {"refusal and 250 in one piece", {sendText("552 none 250 ok\r\n")}, replyComplete, "552 none 250 ok\r\n"},
-        {"1250 inside text", {sendText("152 1\r\nwn 1250 x"), pauseFor(30), sendText("\r\n.\r\n250 ok\r\n")},
-         replyComplete, "152 1\r\nwn 1250 x"},
+        {"refusal and 250 in one piece",
+         {sendText("552 none 250 ok\r\n")},
+         replyComplete,
+         "552 none 250 ok\r\n"},
+        {"1250 inside text",
+         {sendText("152 1\r\nwn 1250 x"), pauseFor(30), sendText("\r\n.\r\n250 ok\r\n")},
+         replyComplete,
+         "152 1\r\nwn 1250 x"},
         {"not a caller's marker", {sendText("550 x\r\n"), closeNow()}, replyEnded, "550 x\r\n"},
         {"marker needs its blank", {sendText("552\r\n"), closeNow()}, replyEnded, "552\r\n"},
-        {"early close", {sendText("152 2 matches\r\nwn \"x\"\r\n"), closeNow()}, replyEnded,
+        {"early close",
+         {sendText("152 2 matches\r\nwn \"x\"\r\n"), closeNow()},
+         replyEnded,
          "152 2 matches\r\nwn \"x\"\r\n"},
         {"reset", {sendText("152 2 matches\r\n"), pauseFor(50), resetNow()}, replyEnded, "152 2 matches\r\n"},
-        {"zero byte ends a piece", {sendText(std::string("152 a\0junk", 10)), pauseFor(30), sendText("250 ok\r\n")},
-         replyComplete, "152 a250 ok\r\n"},
+        {"zero byte ends a piece",
+         {sendText(std::string("152 a\0junk", 10)), pauseFor(30), sendText("250 ok\r\n")},
+         replyComplete,
+         "152 a250 ok\r\n"},
     };
     for (const MarkerCase& c : cases) {
         SCOPED_TRACE(c.name);

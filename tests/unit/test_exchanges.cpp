@@ -50,7 +50,8 @@ FakeScript answering(const std::string& reply)
     return {sendText(fakeGreeting), awaitRequest(), sendText(reply)};
 }
 
-const Texts threeDatabases = {"wn \"WordNet (r) 3.0 (2006)\"", "gcide \"The Collaborative International Dictionary of English\"",
+const Texts threeDatabases = {"wn \"WordNet (r) 3.0 (2006)\"",
+                              "gcide \"The Collaborative International Dictionary of English\"",
                               "jargon \"The Jargon File\""};
 
 Texts matchNames()
@@ -102,8 +103,8 @@ protected:
 
 TEST_F(Exchanges, TwelveMatchesInServerOrderAndTheDatabaseList)
 {
-    Texts names = {"wn", "gcide", "moby-thesaurus", "foldoc", "jargon", "vera", "elements", "easton", "hitchcock",
-                   "bouvier", "devil", "world02"};
+    Texts names = {"wn",       "gcide",  "moby-thesaurus", "foldoc",  "jargon", "vera",
+                   "elements", "easton", "hitchcock",      "bouvier", "devil",  "world02"};
     FakeServer server({answering(matchReply(names, "hack")), answering(databaseReply(threeDatabases))});
     EXPECT_EQ(matchesFrom(server, "hack"), 1);
     EXPECT_EQ(dictSession.getMatchCount(), 12);
@@ -177,9 +178,10 @@ TEST_F(Exchanges, DatabaseHeadInPiecesOfFiveAndFour)
     for (int i = 0; i < 12; i++)
         lines.push_back("db" + std::to_string(i) + " \"Database number " + std::to_string(i) + "\"");
     std::string reply = databaseReply(lines);
-    FakeServer server({answering(matchReply({"wn"}, "hack")),
-                       FakeScript{sendText(fakeGreeting), awaitRequest(), sendText(reply.substr(0, 5)), pauseFor(30),
-                                  sendText(reply.substr(5, 4)), pauseFor(30), sendText(reply.substr(9))}});
+    FakeServer server(
+        {answering(matchReply({"wn"}, "hack")),
+         FakeScript{sendText(fakeGreeting), awaitRequest(), sendText(reply.substr(0, 5)), pauseFor(30),
+                    sendText(reply.substr(5, 4)), pauseFor(30), sendText(reply.substr(9))}});
     EXPECT_EQ(matchesFrom(server, "hack"), 1);
     EXPECT_EQ(dictSession.databaseCount, 12);
     EXPECT_EQ(databaseLines(), lines);
@@ -189,11 +191,12 @@ TEST_F(Exchanges, DatabaseReplyCompleteAtOnceNeedsNoFurtherReceive)
 {
     // With a long receive time-out, any further receive would show as a long wait.
     dictLimits.receiveTimeoutMs = 5000;
-    std::string withoutStatus250 = "110 3 databases present\r\n" + threeDatabases[0] + "\r\n" + threeDatabases[1] +
-                                   "\r\n" + threeDatabases[2] + "\r\n.\r\n";
+    std::string withoutStatus250 = "110 3 databases present\r\n" + threeDatabases[0] + "\r\n" +
+                                   threeDatabases[1] + "\r\n" + threeDatabases[2] + "\r\n.\r\n";
     const FakeScript deliveries[] = {
         {sendText(withoutStatus250), staySilent()},
-        {sendText(withoutStatus250.substr(0, 9)), pauseFor(30), sendText(withoutStatus250.substr(9)), staySilent()},
+        {sendText(withoutStatus250.substr(0, 9)), pauseFor(30), sendText(withoutStatus250.substr(9)),
+         staySilent()},
     };
     for (const FakeScript& delivery : deliveries) {
         resetDictSession();
@@ -251,7 +254,8 @@ TEST_F(Exchanges, LongNamesAndLinesAreCutToTheirSlots)
 {
     std::string longName(100, 'n');
     std::string longLine = "db \"" + std::string(200, 'd') + "\"";
-    FakeServer server({answering(matchReply({longName, "wn"}, "hack")), answering(databaseReply({longLine}))});
+    FakeServer server(
+        {answering(matchReply({longName, "wn"}, "hack")), answering(databaseReply({longLine}))});
     EXPECT_EQ(matchesFrom(server, "hack"), 1);
     EXPECT_EQ(matchNames(), (Texts{longName.substr(0, 69), "wn"}));
     EXPECT_EQ(databaseLines(), Texts{longLine.substr(0, 69)});
@@ -269,17 +273,24 @@ TEST_F(Exchanges, DefinitionBodiesAreCutExactly)
     for (int i = 0; i < 12; i++)
         twelve.push_back("Body " + std::to_string(i) + "\r\n  with a second line");
     const DefinitionCase cases[] = {
-        {"two definitions", definitionsReply("hack", "wn", {"hack\r\n  n 1: one", "hack\r\n  v 2: two"}),
+        {"two definitions",
+         definitionsReply("hack", "wn", {"hack\r\n  n 1: one", "hack\r\n  v 2: two"}),
          {"hack\r\n  n 1: one", "hack\r\n  v 2: two"}},
         {"twelve", definitionsReply("hack", "wn", twelve), twelve},
-        {"doubled dot kept", definitionsReply("x", "wn", {"..x begins with two dots\r\n.. and so does this"}),
+        {"doubled dot kept",
+         definitionsReply("x", "wn", {"..x begins with two dots\r\n.. and so does this"}),
          {"..x begins with two dots\r\n.. and so does this"}},
         {"single line", definitionsReply("x", "wn", {"only line"}), {"only line"}},
         {"one empty body line", definitionsReply("x", "wn", {"", "after"}), {"", "after"}},
-        {"no body lines", "150 2 found\r\n151 a wn\r\n.\r\n151 b wn\r\nsecond\r\n.\r\n250 ok\r\n", {"", "second"}},
-        {"dot lines that are not terminators", definitionsReply("x", "wn", {".a\r\n. \r\n.b."}), {".a\r\n. \r\n.b."}},
+        {"no body lines",
+         "150 2 found\r\n151 a wn\r\n.\r\n151 b wn\r\nsecond\r\n.\r\n250 ok\r\n",
+         {"", "second"}},
+        {"dot lines that are not terminators",
+         definitionsReply("x", "wn", {".a\r\n. \r\n.b."}),
+         {".a\r\n. \r\n.b."}},
         {"count beyond the definitions", "150 3 found\r\n151 x wn\r\none\r\n.\r\n250 ok\r\n", {"one"}},
-        {"count below the definitions", "150 1 found\r\n151 x wn\r\none\r\n.\r\n151 x wn\r\ntwo\r\n.\r\n250 ok\r\n",
+        {"count below the definitions",
+         "150 1 found\r\n151 x wn\r\none\r\n.\r\n151 x wn\r\ntwo\r\n.\r\n250 ok\r\n",
          {"one"}},
     };
     for (const DefinitionCase& c : cases) {
@@ -381,7 +392,10 @@ TEST_F(Exchanges, OverlongRequestIsNotSent)
 // A line break in a word would end the request line early and send the rest as a command.
 TEST_F(Exchanges, RequestWithALineBreakIsNotSent)
 {
-    struct Case { const char* database; const char* word; };
+    struct Case {
+        const char* database;
+        const char* word;
+    };
     const Case cases[] = {{"wn", "glimmer\r\nQUIT"}, {"wn", "glimmer\n"}, {"wn\r", "glimmer"}};
     for (const Case& c : cases) {
         FakeServer server({answering(definitionsReply("x", "wn", {"never"}))});

@@ -48,10 +48,7 @@ FakeScript greetAndAwait(const FakeScript& reply)
     return FakeScript{sendText(fakeGreeting), awaitRequest()} + reply;
 }
 
-FakeScript answer(const std::string& text)
-{
-    return greetAndAwait({sendText(text)});
-}
+FakeScript answer(const std::string& text) { return greetAndAwait({sendText(text)}); }
 
 const char definitionHead[] = "150 1 definitions retrieved\r\n151 \"x\" wn \"WordNet\"\r\n";
 const char oneDefinition[] = "150 1 found\r\n151 \"x\" wn \"WordNet\"\r\nbody\r\n.\r\n250 ok\r\n";
@@ -77,6 +74,8 @@ std::string manyMatches(int count)
 std::vector<HostileCase> hostileCases()
 {
     const std::string longLine(100000, 'L');
+    // The table keeps one case a line or two: clang-format would put every field on a line of its own.
+    // clang-format off
     std::vector<HostileCase> cases = {
         {"silent after connect", askDefinitions, {staySilent()}, 15, 0, anyLength, {}, notChecked, 0},
         {"greeting one byte at a time", askDefinitions,
@@ -147,6 +146,7 @@ std::vector<HostileCase> hostileCases()
         {"database lines without terminator", askMatches, answer(twoMatches), 1, 2, 2,
          greetAndAwait({sendText("110 2 databases\r\nwn \"x\"\r\ngc"), closeNow()}), 1, 0},
     };
+    // clang-format on
     return cases;
 }
 
@@ -176,8 +176,9 @@ TEST_F(Hostile, EveryBehaviourEndsBoundedWithTheRightResult)
         bool big = dictLimits.replyCapBytes > testCapBytes;
         if (big)
             dictLimits.replyTimeoutMs = bigReplyTimeoutMs;
-        FakeScript databaseScript =
-            c.databaseScript.empty() ? answer("110 1 databases\r\nwn \"WordNet\"\r\n.\r\n250 ok\r\n") : c.databaseScript;
+        FakeScript databaseScript = c.databaseScript.empty()
+                                        ? answer("110 1 databases\r\nwn \"WordNet\"\r\n.\r\n250 ok\r\n")
+                                        : c.databaseScript;
         FakeServer server({c.script, databaseScript});
         ASSERT_TRUE(server.listening());
 
@@ -196,7 +197,8 @@ TEST_F(Hostile, EveryBehaviourEndsBoundedWithTheRightResult)
             first = count > 0 ? dictSession.getDefinition(0) : nullptr;
         }
         long long elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
 
         EXPECT_EQ(result, c.expectedResult);
         EXPECT_EQ(count, c.expectedCount);
@@ -218,8 +220,16 @@ TEST_F(Hostile, CuttingNeverReadsPastTheText)
 {
     // The cutters work on a length, not on a terminating zero: give them texts that stop
     // right where a line end, a count or a terminator would be needed.
-    const char* const texts[] = {"152", "152 ", "152 9", "152 9\r", "152 9\r\nwn", "152 9\r\nwn \"x\"\r",
-                                 "110 2\r\nwn", "150 1\r\n151", "150 1\r\n151 x\r\nbody\r\n.", "150 1\r\n151 x\r\n\r\n.\r"};
+    const char* const texts[] = {"152",
+                                 "152 ",
+                                 "152 9",
+                                 "152 9\r",
+                                 "152 9\r\nwn",
+                                 "152 9\r\nwn \"x\"\r",
+                                 "110 2\r\nwn",
+                                 "150 1\r\n151",
+                                 "150 1\r\n151 x\r\nbody\r\n.",
+                                 "150 1\r\n151 x\r\n\r\n.\r"};
     for (const char* text : texts) {
         SCOPED_TRACE(text);
         size_t length = strlen(text);

@@ -11,7 +11,8 @@
 
 namespace {
 
-HotkeySpec makeSpec(bool control, bool shift, bool alt, unsigned char letter) {
+HotkeySpec makeSpec(bool control, bool shift, bool alt, unsigned char letter)
+{
     HotkeySpec spec;
     spec.control = control;
     spec.shift = shift;
@@ -20,14 +21,16 @@ HotkeySpec makeSpec(bool control, bool shift, bool alt, unsigned char letter) {
     return spec;
 }
 
-void expectSameSpec(const HotkeySpec& expected, const HotkeySpec& actual) {
+void expectSameSpec(const HotkeySpec& expected, const HotkeySpec& actual)
+{
     EXPECT_EQ(expected.control, actual.control);
     EXPECT_EQ(expected.shift, actual.shift);
     EXPECT_EQ(expected.alt, actual.alt);
     EXPECT_EQ(expected.letter, actual.letter);
 }
 
-std::string hintOf(const HotkeySpec& spec) {
+std::string hintOf(const HotkeySpec& spec)
+{
     char hint[hotkeyHintCapacity];
     formatHotkeyHint(spec, hint);
     return hint;
@@ -39,7 +42,8 @@ protected:
     void SetUp() override { removeFile(profileFilePath()); }
     void TearDown() override { removeFile(profileFilePath()); }
 
-    std::string storedText(const char* key) {
+    std::string storedText(const char* key)
+    {
         char text[16];
         readConfigString(key, "<absent>", text, sizeof text);
         return text;
@@ -49,7 +53,8 @@ protected:
 }  // namespace
 
 // Every combination of the three modifiers through the three encodings.
-TEST(HotkeyConversions, ModifiersAndControlValueForEveryCombination) {
+TEST(HotkeyConversions, ModifiersAndControlValueForEveryCombination)
+{
     struct Case {
         bool control, shift, alt;
         unsigned modifiers;     // MOD_CONTROL 2, MOD_SHIFT 4, MOD_ALT 1
@@ -61,7 +66,8 @@ TEST(HotkeyConversions, ModifiersAndControlValueForEveryCombination) {
         {false, true, true, 5, 5},   {true, true, true, 7, 7},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "control " << c.control << " shift " << c.shift << " alt " << c.alt);
+        SCOPED_TRACE(testing::Message()
+                     << "control " << c.control << " shift " << c.shift << " alt " << c.alt);
         const HotkeySpec spec = makeSpec(c.control, c.shift, c.alt, 'D');
         EXPECT_EQ(c.modifiers, hotkeyModifiers(spec));
         EXPECT_EQ(c.controlFlags * 256 + 'D', hotkeyControlValue(spec));
@@ -69,13 +75,15 @@ TEST(HotkeyConversions, ModifiersAndControlValueForEveryCombination) {
     }
 }
 
-TEST(HotkeyConversions, DefaultIsCtrlShiftD) {
+TEST(HotkeyConversions, DefaultIsCtrlShiftD)
+{
     const HotkeySpec spec = makeSpec(true, true, false, 'D');
     EXPECT_EQ(0x6u, hotkeyModifiers(spec));
     EXPECT_EQ(0x0344, hotkeyControlValue(spec));
 }
 
-TEST(HotkeyConversions, KeyCodeUsesTheWholeLowByte) {
+TEST(HotkeyConversions, KeyCodeUsesTheWholeLowByte)
+{
     for (unsigned code : {0u, 1u, 'd' + 0u, 0x7Fu, 0x80u, 0xDEu, 0xFFu}) {
         SCOPED_TRACE(code);
         const HotkeySpec spec = makeSpec(true, false, true, static_cast<unsigned char>(code));
@@ -84,19 +92,22 @@ TEST(HotkeyConversions, KeyCodeUsesTheWholeLowByte) {
     }
 }
 
-TEST(HotkeyConversions, ControlValueIgnoresTheExtendedKeyFlag) {
+TEST(HotkeyConversions, ControlValueIgnoresTheExtendedKeyFlag)
+{
     // Ctrl+Alt with the extended flag (arrow keys, Insert, ...) and key code 0x2D.
-    const HotkeySpec spec = hotkeySpecFromControl(static_cast<unsigned short>((hotkeyFlagControl | hotkeyFlagAlt |
-                                                                               hotkeyFlagExtended) * 256 + 0x2D));
+    const HotkeySpec spec = hotkeySpecFromControl(
+        static_cast<unsigned short>((hotkeyFlagControl | hotkeyFlagAlt | hotkeyFlagExtended) * 256 + 0x2D));
     expectSameSpec(makeSpec(true, false, true, 0x2D), spec);
     EXPECT_EQ(hotkeyModControl | hotkeyModAlt, hotkeyModifiers(spec));
 }
 
-TEST(HotkeyConversions, EmptyControlGivesKeyCodeZero) {
+TEST(HotkeyConversions, EmptyControlGivesKeyCodeZero)
+{
     expectSameSpec(makeSpec(false, false, false, 0), hotkeySpecFromControl(0));
 }
 
-TEST(HotkeyHint, NamesTheModifiersInOrderAndTheKey) {
+TEST(HotkeyHint, NamesTheModifiersInOrderAndTheKey)
+{
     struct Case {
         HotkeySpec spec;
         const char* hint;
@@ -109,24 +120,29 @@ TEST(HotkeyHint, NamesTheModifiersInOrderAndTheKey) {
         {makeSpec(true, true, true, 'X'), "Press Ctl+Shift+Alt+X to look up a word."},
         {makeSpec(false, true, false, 'd'), "Press Shift+d to look up a word."},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.hint, hintOf(c.spec));
+    for (const Case& c : cases)
+        EXPECT_EQ(c.hint, hintOf(c.spec));
 }
 
-TEST(HotkeyHint, LongestHintFitsWhole) {
+TEST(HotkeyHint, LongestHintFitsWhole)
+{
     EXPECT_EQ(hotkeyHintCapacity - 1, hintOf(makeSpec(true, true, true, 'X')).size());
 }
 
-TEST(HotkeyHint, KeyCodeAbove127IsThatByte) {
+TEST(HotkeyHint, KeyCodeAbove127IsThatByte)
+{
     const std::string hint = hintOf(makeSpec(false, false, false, 0xDE));
     ASSERT_EQ(strlen("Press X to look up a word."), hint.size());
     EXPECT_EQ(0xDE, static_cast<unsigned char>(hint[6]));
 }
 
-TEST_F(HotkeyProfile, AbsentKeysGiveCtrlShiftD) {
+TEST_F(HotkeyProfile, AbsentKeysGiveCtrlShiftD)
+{
     expectSameSpec(makeSpec(true, true, false, 'D'), readHotkeySpec());
 }
 
-TEST_F(HotkeyProfile, ReadsAltQ) {
+TEST_F(HotkeyProfile, ReadsAltQ)
+{
     writeConfigString("control", "0");
     writeConfigString("shift", "0");
     writeConfigString("alt", "1");
@@ -137,7 +153,8 @@ TEST_F(HotkeyProfile, ReadsAltQ) {
     EXPECT_EQ("Press Alt+Q to look up a word.", hintOf(spec));
 }
 
-TEST_F(HotkeyProfile, FlagsCountOnlyWhenExactlyOne) {
+TEST_F(HotkeyProfile, FlagsCountOnlyWhenExactlyOne)
+{
     writeConfigString("control", "2");
     writeConfigString("shift", "yes");
     writeConfigString("alt", "1");
@@ -147,7 +164,8 @@ TEST_F(HotkeyProfile, FlagsCountOnlyWhenExactlyOne) {
     EXPECT_TRUE(spec.alt);
 }
 
-TEST_F(HotkeyProfile, LetterIsItsFirstCharacterWithoutCaseFolding) {
+TEST_F(HotkeyProfile, LetterIsItsFirstCharacterWithoutCaseFolding)
+{
     struct Case {
         const char* stored;
         unsigned char letter;
@@ -160,14 +178,16 @@ TEST_F(HotkeyProfile, LetterIsItsFirstCharacterWithoutCaseFolding) {
     }
 }
 
-TEST_F(HotkeyProfile, EmptyLetterFallsBackToD) {
+TEST_F(HotkeyProfile, EmptyLetterFallsBackToD)
+{
     writeConfigString("letter", "");
     const HotkeySpec spec = readHotkeySpec();
     EXPECT_EQ('D', spec.letter);
     EXPECT_EQ("Press Ctl+Shift+D to look up a word.", hintOf(spec));
 }
 
-TEST_F(HotkeyProfile, WritesFlagsAsOneOrZeroAndTheKeyAsOneCharacter) {
+TEST_F(HotkeyProfile, WritesFlagsAsOneOrZeroAndTheKeyAsOneCharacter)
+{
     writeHotkeySpec(makeSpec(true, false, true, 'K'));
     EXPECT_EQ("1", storedText("control"));
     EXPECT_EQ("0", storedText("shift"));
@@ -175,7 +195,8 @@ TEST_F(HotkeyProfile, WritesFlagsAsOneOrZeroAndTheKeyAsOneCharacter) {
     EXPECT_EQ("K", storedText("letter"));
 }
 
-TEST_F(HotkeyProfile, WrittenSpecReadsBackUnchanged) {
+TEST_F(HotkeyProfile, WrittenSpecReadsBackUnchanged)
+{
     const HotkeySpec specs[] = {makeSpec(true, false, false, 'D'), makeSpec(false, true, true, '9'),
                                 makeSpec(true, true, true, 'd'), makeSpec(false, false, false, 0xC0)};
     for (const HotkeySpec& spec : specs) {
@@ -185,7 +206,8 @@ TEST_F(HotkeyProfile, WrittenSpecReadsBackUnchanged) {
     }
 }
 
-TEST_F(HotkeyProfile, ControlValueOfTheStoredSpecRoundTrips) {
+TEST_F(HotkeyProfile, ControlValueOfTheStoredSpecRoundTrips)
+{
     // The settings dialog shows Ctrl with the key and no Shift; saving it unchanged writes shift "0".
     writeConfigString("control", "1");
     writeConfigString("shift", "0");

@@ -25,8 +25,8 @@ const char deadHost[] = "127.0.99.1";
 const char connectStatusFormat[] = "Trying to connect to DICT server \"%s\"...";
 const char notRespondingFormat[] =
     "The dictionary server \"%s\" is not responding.\nWould you like to try the next server in the list?";
-const char notFoundFormat[] =
-    "The word \"%s\" was not found in any dictionary on \"%s\"\nWould you like to try the next server in the list?";
+const char notFoundFormat[] = "The word \"%s\" was not found in any dictionary on \"%s\"\nWould you like to "
+                              "try the next server in the list?";
 
 std::string format1(const char* format, const std::string& a)
 {
@@ -64,7 +64,8 @@ std::string databaseReply(const std::vector<std::string>& lines)
     return reply + ".\r\n250 ok\r\n";
 }
 
-std::string definitionReply(const std::string& word, const std::string& database, const std::vector<std::string>& bodies)
+std::string definitionReply(const std::string& word, const std::string& database,
+                            const std::vector<std::string>& bodies)
 {
     std::string reply = "150 " + std::to_string(bodies.size()) + " definitions retrieved\r\n";
     for (const std::string& body : bodies)
@@ -160,8 +161,8 @@ TEST_F(LookUpWord, OneMatchRunsTheThreeExchangesWithProgressAndNoDialog)
     // The retrieval status stays up for the viewer to take away.
     std::vector<std::string> expected = {"showStatus", "showStatus", "hideStatus", "showStatus"};
     EXPECT_EQ(expected, calledFunctions());
-    std::vector<std::string> texts = {format1(connectStatusFormat, server.host()), "Finding matches for word...",
-                                      "Retrieving definitions..."};
+    std::vector<std::string> texts = {format1(connectStatusFormat, server.host()),
+                                      "Finding matches for word...", "Retrieving definitions..."};
     EXPECT_EQ(texts, statusTexts());
     for (const UiCall& call : uiCalls()) {
         if (call.function == "showStatus") {
@@ -240,8 +241,9 @@ TEST_P(LookUpStart, FirstAttemptAndTheOneAfterYes)
 // host. Here the test gives it one, so that the attempt stays on this machine and shows which
 // key was read.
 INSTANTIATE_TEST_SUITE_P(ServerIndex, LookUpStart,
-                         ::testing::Values(StartCase{"0", 0, 1}, StartCase{"16", 16, 0}, StartCase{"17", 0, 1},
-                                           StartCase{"999", 0, 1}, StartCase{"-1", -1, 0}));
+                         ::testing::Values(StartCase{"0", 0, 1}, StartCase{"16", 16, 0},
+                                           StartCase{"17", 0, 1}, StartCase{"999", 0, 1},
+                                           StartCase{"-1", -1, 0}));
 
 TEST_F(LookUpWord, NoToNotRespondingEndsWithZeroAndNothingElse)
 {
@@ -286,7 +288,8 @@ TEST_F(LookUpWord, ServerThatGreetsButRefusesTheMatchGetsTheNotFoundQuestion)
 
 TEST_F(LookUpWord, MatchListWithoutEntriesCountsAsNotFound)
 {
-    FakeServer server({answering("152 0 matches found\r\n.\r\n250 ok\r\n"), answering(databaseReply(testDatabaseLines))});
+    FakeServer server(
+        {answering("152 0 matches found\r\n.\r\n250 ok\r\n"), answering(databaseReply(testDatabaseLines))});
     ASSERT_TRUE(server.listening());
     setServerEntry(0, server.host());
 
@@ -334,8 +337,8 @@ TEST_F(LookUpWord, YesKeepsCyclingThroughTheListUntilNo)
 
 TEST_F(LookUpWord, FailedRetrievalEndsWithZeroWithoutQuestionAndTakesTheStatusAway)
 {
-    FakeServer server({answering(matchReply({"alpha"}, "glimmerwort")), answering(databaseReply(testDatabaseLines)),
-                       answering("550 invalid database\r\n")});
+    FakeServer server({answering(matchReply({"alpha"}, "glimmerwort")),
+                       answering(databaseReply(testDatabaseLines)), answering("550 invalid database\r\n")});
     ASSERT_TRUE(server.listening());
     setServerEntry(0, server.host());
 
@@ -388,7 +391,8 @@ TEST_F(LookUpWord, RealDictdServesTheChosenDatabase)
 {
     const char* address = getenv("LEXITRAY_REAL_DICTD");
     if (address == nullptr || address[0] == '\0')
-        GTEST_SKIP() << "LEXITRAY_REAL_DICTD is not set: no local dictd was started (scripts/test starts one)";
+        GTEST_SKIP()
+            << "LEXITRAY_REAL_DICTD is not set: no local dictd was started (scripts/test starts one)";
     setServerEntry(0, address);
     scriptDatabaseChoices({1});
 
@@ -422,21 +426,21 @@ TEST_P(CapturedWord, IsTheTextUpToTheFirstBlank)
 
 INSTANTIATE_TEST_SUITE_P(
     Clipboard, CapturedWord,
-    ::testing::Values(CaptureCase{"TwoWords", "glimmer wort", "glimmer"},
-                      CaptureCase{"LeadingBlank", " glimmer", ""},
-                      CaptureCase{"TabEndsIt", "glimmer\twort", "glimmer"},
-                      CaptureCase{"LineBreakEndsIt", "glimmer\r\nwort", "glimmer"},
-                      CaptureCase{"LoneLineFeedEndsIt", "glimmer\nQUIT", "glimmer"},
-                      CaptureCase{"Empty", "", ""},
-                      CaptureCase{"FortyCharacters", std::string(40, 'q'), std::string(40, 'q')},
-                      CaptureCase{"CutTo255", std::string(300, 'q'), std::string(255, 'q')},
-                      CaptureCase{"NoSplitCharacter", std::string(254, 'q') + "\xC3\xA9", std::string(254, 'q')},
-                      CaptureCase{"NonAscii", "caf\xC3\xA9 au lait", "caf\xC3\xA9"}),
+    ::testing::Values(
+        CaptureCase{"TwoWords", "glimmer wort", "glimmer"}, CaptureCase{"LeadingBlank", " glimmer", ""},
+        CaptureCase{"TabEndsIt", "glimmer\twort", "glimmer"},
+        CaptureCase{"LineBreakEndsIt", "glimmer\r\nwort", "glimmer"},
+        CaptureCase{"LoneLineFeedEndsIt", "glimmer\nQUIT", "glimmer"}, CaptureCase{"Empty", "", ""},
+        CaptureCase{"FortyCharacters", std::string(40, 'q'), std::string(40, 'q')},
+        CaptureCase{"CutTo255", std::string(300, 'q'), std::string(255, 'q')},
+        CaptureCase{"NoSplitCharacter", std::string(254, 'q') + "\xC3\xA9", std::string(254, 'q')},
+        CaptureCase{"NonAscii", "caf\xC3\xA9 au lait", "caf\xC3\xA9"}),
     [](const ::testing::TestParamInfo<CaptureCase>& info) { return std::string(info.param.name); });
 
 TEST(Utf8Prefix, NeverEndsInsideACharacter)
 {
-    const char text[] = "a\xE2\x80\x9C" "b";  // a, a left quotation mark (3 bytes), b
+    const char text[] = "a\xE2\x80\x9C"
+                        "b";  // a, a left quotation mark (3 bytes), b
     EXPECT_EQ(5u, utf8PrefixLength(text, 5, 10));
     EXPECT_EQ(4u, utf8PrefixLength(text, 5, 4));
     EXPECT_EQ(1u, utf8PrefixLength(text, 5, 3));
@@ -496,26 +500,35 @@ const std::vector<std::string> abLines = {"a \"Dictionary A\"", "b \"Dictionary 
 
 INSTANTIATE_TEST_SUITE_P(
     Matches, DatabaseChoices,
-    ::testing::Values(
-        ChoiceCase{"ABA", {"a", "b", "a"}, abLines, {"Dictionary A", "Dictionary B"}, {0, 1}},
-        ChoiceCase{"TwoInOne", {"a", "a"}, abLines, {"Dictionary A"}, {0}},
-        ChoiceCase{"AAB", {"a", "a", "b"}, abLines, {"Dictionary A", "Dictionary B"}, {0, 2}},
-        // A later description that begins an earlier item, ignoring case, adds nothing.
-        ChoiceCase{"PrefixOfEarlier", {"long", "short"}, {"long \"Word List Extra\"", "short \"word list\""},
-                   {"Word List Extra"}, {0}},
-        ChoiceCase{"EqualIgnoringCase", {"x", "y"}, {"x \"Same\"", "y \"SAME\""}, {"Same"}, {0}},
-        // An earlier item that is only the beginning of a later description does not hide it.
-        ChoiceCase{"LongerThanEarlier", {"short", "long"}, {"short \"Word List\"", "long \"Word List Extra\""},
-                   {"Word List", "Word List Extra"}, {0, 1}},
-        // The name is found anywhere in a line, also inside an earlier line's description.
-        ChoiceCase{"NameInsideEarlierLine", {"wn", "gcide"}, {"gcide \"Words from wn and more\"", "wn \"WordNet\""},
-                   {"Words from wn and more"}, {0}},
-        // A match without a line, or without any database list, shows its name.
-        ChoiceCase{"NoLineForMatch", {"a", "zz"}, abLines, {"Dictionary A", "zz"}, {0, 1}},
-        ChoiceCase{"NoDatabaseList", {"a", "b"}, {}, {"a", "b"}, {0, 1}},
-        // Lines too short for a description keep the name.
-        ChoiceCase{"LineWithoutBlank", {"xyz", "b"}, {"xyz", "b \"B\""}, {"xyz", "B"}, {0, 1}},
-        ChoiceCase{"EmptyDescription", {"a", "b"}, {"a \"\"", "b \"B\""}, {"a", "B"}, {0, 1}}),
+    ::testing::Values(ChoiceCase{"ABA", {"a", "b", "a"}, abLines, {"Dictionary A", "Dictionary B"}, {0, 1}},
+                      ChoiceCase{"TwoInOne", {"a", "a"}, abLines, {"Dictionary A"}, {0}},
+                      ChoiceCase{"AAB", {"a", "a", "b"}, abLines, {"Dictionary A", "Dictionary B"}, {0, 2}},
+                      // A later description that begins an earlier item, ignoring case, adds nothing.
+                      ChoiceCase{"PrefixOfEarlier",
+                                 {"long", "short"},
+                                 {"long \"Word List Extra\"", "short \"word list\""},
+                                 {"Word List Extra"},
+                                 {0}},
+                      ChoiceCase{
+                          "EqualIgnoringCase", {"x", "y"}, {"x \"Same\"", "y \"SAME\""}, {"Same"}, {0}},
+                      // An earlier item that is only the beginning of a later description does not hide it.
+                      ChoiceCase{"LongerThanEarlier",
+                                 {"short", "long"},
+                                 {"short \"Word List\"", "long \"Word List Extra\""},
+                                 {"Word List", "Word List Extra"},
+                                 {0, 1}},
+                      // The name is found anywhere in a line, also inside an earlier line's description.
+                      ChoiceCase{"NameInsideEarlierLine",
+                                 {"wn", "gcide"},
+                                 {"gcide \"Words from wn and more\"", "wn \"WordNet\""},
+                                 {"Words from wn and more"},
+                                 {0}},
+                      // A match without a line, or without any database list, shows its name.
+                      ChoiceCase{"NoLineForMatch", {"a", "zz"}, abLines, {"Dictionary A", "zz"}, {0, 1}},
+                      ChoiceCase{"NoDatabaseList", {"a", "b"}, {}, {"a", "b"}, {0, 1}},
+                      // Lines too short for a description keep the name.
+                      ChoiceCase{"LineWithoutBlank", {"xyz", "b"}, {"xyz", "b \"B\""}, {"xyz", "B"}, {0, 1}},
+                      ChoiceCase{"EmptyDescription", {"a", "b"}, {"a \"\"", "b \"B\""}, {"a", "B"}, {0, 1}}),
     [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
 
 TEST(DatabaseChoiceItems, CapacityBoundsTheItems)

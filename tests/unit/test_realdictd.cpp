@@ -95,7 +95,8 @@ protected:
     void SetUp() override
     {
         if (realDictd() == nullptr)
-            GTEST_SKIP() << "LEXITRAY_REAL_DICTD is not set: no local dictd was started (scripts/test starts one)";
+            GTEST_SKIP()
+                << "LEXITRAY_REAL_DICTD is not set: no local dictd was started (scripts/test starts one)";
         ASSERT_EQ(netStartup(), 1);
         dictLimits = dictDefaultLimits;
         resetUiDoubles();
@@ -163,8 +164,12 @@ TEST_F(RealDictd, DefinitionsAreTheRawBodiesByteForByte)
         const char* word;
     };
     const Request requests[] = {
-        {"lexitest", "glimmerwort"}, {"lexitest2", "glimmerwort"}, {"lexitest", "quillfeather"},
-        {"lexitest", "café"},        {"wn", "hack"},               {"gcide", "hack"},
+        {"lexitest", "glimmerwort"},
+        {"lexitest2", "glimmerwort"},
+        {"lexitest", "quillfeather"},
+        {"lexitest", "café"},
+        {"wn", "hack"},
+        {"gcide", "hack"},
     };
     for (const Request& r : requests) {
         SCOPED_TRACE(std::string(r.database) + " " + r.word);
@@ -203,8 +208,9 @@ TEST_F(RealDictd, LookUpExchangesDoNotWaitForDelayedAcknowledgements)
         ASSERT_EQ(dictSession.connectToServer(host()), 1);
         ASSERT_EQ(dictSession.findMatches("hack", host()), 1);
         ASSERT_EQ(dictSession.retrieveDefinitions(dictSession.getMatchDatabase(0), "hack", host()), 1);
-        long long elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - start).count();
+        long long elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
         if (best < 0 || elapsed < best)
             best = elapsed;
     }

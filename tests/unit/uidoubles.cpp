@@ -29,10 +29,7 @@ void resetUiDoubles()
     databaseChoicesUsed = 0;
 }
 
-const std::vector<UiCall>& uiCalls()
-{
-    return recordedCalls;
-}
+const std::vector<UiCall>& uiCalls() { return recordedCalls; }
 
 int countUiCalls(const char* function)
 {
@@ -71,15 +68,9 @@ int askYesNo(const char* text)
     return yesNoUsed < yesNoAnswers.size() ? yesNoAnswers[yesNoUsed++] : 0;
 }
 
-void showStatus(const char* text, int milliseconds)
-{
-    record("showStatus", text, nullptr, milliseconds);
-}
+void showStatus(const char* text, int milliseconds) { record("showStatus", text, nullptr, milliseconds); }
 
-void hideStatus()
-{
-    record("hideStatus", "", nullptr, 0);
-}
+void hideStatus() { record("hideStatus", "", nullptr, 0); }
 
 int runDatabaseChoiceDialog()
 {

@@ -1,7 +1,9 @@
-// probe.exe: test helper run beside lexitray.exe in the same Wine desktop; reads and pokes windows, prints plain lines.
+// probe.exe: test helper run beside lexitray.exe in the same Wine desktop; reads and pokes windows, prints
+// plain lines.
 //
-// Every output line is "kind key=value key=value ..."; texts are quoted with C escapes (\n, \r, \t, \", \\, \xNN)
-// so the test side can split lines with shlex. Window arguments are a handle ("0x1234") or a caption or class name.
+// Every output line is "kind key=value key=value ..."; texts are quoted with C escapes (\n, \r, \t, \", \\,
+// \xNN) so the test side can split lines with shlex. Window arguments are a handle ("0x1234") or a caption or
+// class name.
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -18,26 +20,38 @@ const int tipChars = 128;
 const int infoChars = 256;
 const int infoTitleChars = 64;
 
-void printQuoted(const char *text)
+void printQuoted(const char* text)
 {
     putchar('"');
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
         switch (*p) {
-        case '\n': fputs("\\n", stdout); break;
-        case '\r': fputs("\\r", stdout); break;
-        case '\t': fputs("\\t", stdout); break;
-        case '"': fputs("\\\"", stdout); break;
-        case '\\': fputs("\\\\", stdout); break;
+        case '\n':
+            fputs("\\n", stdout);
+            break;
+        case '\r':
+            fputs("\\r", stdout);
+            break;
+        case '\t':
+            fputs("\\t", stdout);
+            break;
+        case '"':
+            fputs("\\\"", stdout);
+            break;
+        case '\\':
+            fputs("\\\\", stdout);
+            break;
         default:
-            if (*p < 32 || *p >= 127) printf("\\x%02x", *p);
-            else putchar(*p);
+            if (*p < 32 || *p >= 127)
+                printf("\\x%02x", *p);
+            else
+                putchar(*p);
         }
     }
     putchar('"');
 }
 
 // Wide texts come from the shell's memory; only ASCII matters to the tests, the rest is escaped.
-void printQuotedWide(const WCHAR *text, int capacity)
+void printQuotedWide(const WCHAR* text, int capacity)
 {
     char narrow[textCapacity];
     int n = 0;
@@ -49,7 +63,7 @@ void printQuotedWide(const WCHAR *text, int capacity)
 
 unsigned long handleValue(HWND hwnd) { return static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)); }
 
-void describeWindow(const char *kind, HWND hwnd)
+void describeWindow(const char* kind, HWND hwnd)
 {
     char className[256] = "";
     char caption[textCapacity] = "";
@@ -59,37 +73,40 @@ void describeWindow(const char *kind, HWND hwnd)
     GetWindowThreadProcessId(hwnd, &pid);
     RECT r = {};
     GetWindowRect(hwnd, &r);
-    printf("%s hwnd=0x%lx pid=%lu owner=0x%lx class=", kind, handleValue(hwnd), pid, handleValue(GetWindow(hwnd, GW_OWNER)));
+    printf("%s hwnd=0x%lx pid=%lu owner=0x%lx class=", kind, handleValue(hwnd), pid,
+           handleValue(GetWindow(hwnd, GW_OWNER)));
     printQuoted(className);
     printf(" caption=");
     printQuoted(caption);
     printf(" visible=%d enabled=%d foreground=%d style=0x%lx exstyle=0x%lx rect=%ld,%ld,%ld,%ld\n",
-           IsWindowVisible(hwnd) ? 1 : 0, IsWindowEnabled(hwnd) ? 1 : 0, GetForegroundWindow() == hwnd ? 1 : 0,
-           static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)),
+           IsWindowVisible(hwnd) ? 1 : 0, IsWindowEnabled(hwnd) ? 1 : 0,
+           GetForegroundWindow() == hwnd ? 1 : 0, static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)),
            static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom);
 }
 
 struct FindState {
-    const char *name;  // caption or class to match; null matches every window
+    const char* name;  // caption or class to match; null matches every window
     HWND found[maxFound];
     int count;
 };
 
 BOOL CALLBACK collectTopLevel(HWND hwnd, LPARAM param)
 {
-    FindState *state = reinterpret_cast<FindState *>(param);
+    FindState* state = reinterpret_cast<FindState*>(param);
     if (state->name) {
         char className[256] = "";
         char caption[textCapacity] = "";
         GetClassNameA(hwnd, className, sizeof className);
         GetWindowTextA(hwnd, caption, sizeof caption);
-        if (strcmp(className, state->name) != 0 && strcmp(caption, state->name) != 0) return TRUE;
+        if (strcmp(className, state->name) != 0 && strcmp(caption, state->name) != 0)
+            return TRUE;
     }
-    if (state->count < maxFound) state->found[state->count++] = hwnd;
+    if (state->count < maxFound)
+        state->found[state->count++] = hwnd;
     return TRUE;
 }
 
-void findTopLevel(FindState *state, const char *name)
+void findTopLevel(FindState* state, const char* name)
 {
     state->name = name;
     state->count = 0;
@@ -97,9 +114,10 @@ void findTopLevel(FindState *state, const char *name)
 }
 
 // A handle in hex, or the first top-level window whose caption or class is the text.
-HWND resolveWindow(const char *spec)
+HWND resolveWindow(const char* spec)
 {
-    if (spec[0] == '0' && (spec[1] == 'x' || spec[1] == 'X')) return reinterpret_cast<HWND>(strtoul(spec, nullptr, 16));
+    if (spec[0] == '0' && (spec[1] == 'x' || spec[1] == 'X'))
+        return reinterpret_cast<HWND>(strtoul(spec, nullptr, 16));
     FindState state;
     findTopLevel(&state, spec);
     return state.count > 0 ? state.found[0] : nullptr;
@@ -111,7 +129,8 @@ BOOL CALLBACK printChild(HWND hwnd, LPARAM)
     char text[textCapacity] = "";
     GetClassNameA(hwnd, className, sizeof className);
     // WM_GETTEXT reaches controls of other processes where GetWindowText would not ask them.
-    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                        nullptr);
     text[sizeof text - 1] = 0;
     int checked = 0;
     if (_stricmp(className, "Button") == 0) {
@@ -132,15 +151,16 @@ BOOL CALLBACK printChild(HWND hwnd, LPARAM)
     printQuoted(className);
     printf(" text=");
     printQuoted(text);
-    printf(" enabled=%d visible=%d checked=%d style=0x%lx rect=%ld,%ld,%ld,%ld\n", IsWindowEnabled(hwnd) ? 1 : 0,
-           IsWindowVisible(hwnd) ? 1 : 0, checked, static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)), r.left,
-           r.top, r.right, r.bottom);
+    printf(" enabled=%d visible=%d checked=%d style=0x%lx rect=%ld,%ld,%ld,%ld\n",
+           IsWindowEnabled(hwnd) ? 1 : 0, IsWindowVisible(hwnd) ? 1 : 0, checked,
+           static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)), r.left, r.top, r.right, r.bottom);
     return TRUE;
 }
 
-UINT messageNumber(const char *text)
+UINT messageNumber(const char* text)
 {
-    if (text[0] >= '0' && text[0] <= '9') return static_cast<UINT>(strtoul(text, nullptr, 0));
+    if (text[0] >= '0' && text[0] <= '9')
+        return static_cast<UINT>(strtoul(text, nullptr, 0));
     return RegisterWindowMessageA(text);
 }
 
@@ -153,21 +173,24 @@ struct TooltipList {
     int balloonCount;
 };
 
-bool isShellOwner(const TooltipList *list, HWND hwnd)
+bool isShellOwner(const TooltipList* list, HWND hwnd)
 {
     for (int i = 0; i < list->ownerCount; ++i)
-        if (list->shellOwner[i] == hwnd) return true;
+        if (list->shellOwner[i] == hwnd)
+            return true;
     return false;
 }
 
 BOOL CALLBACK collectTooltip(HWND hwnd, LPARAM param)
 {
-    TooltipList *list = reinterpret_cast<TooltipList *>(param);
+    TooltipList* list = reinterpret_cast<TooltipList*>(param);
     char className[64] = "";
     GetClassNameA(hwnd, className, sizeof className);
-    if (_stricmp(className, TOOLTIPS_CLASSA) != 0 || !isShellOwner(list, GetWindow(hwnd, GW_OWNER))) return TRUE;
+    if (_stricmp(className, TOOLTIPS_CLASSA) != 0 || !isShellOwner(list, GetWindow(hwnd, GW_OWNER)))
+        return TRUE;
     if (GetWindowLongA(hwnd, GWL_STYLE) & tooltipBalloonStyle) {
-        if (list->balloonCount < maxFound) list->balloons[list->balloonCount++] = hwnd;
+        if (list->balloonCount < maxFound)
+            list->balloons[list->balloonCount++] = hwnd;
     } else if (list->tipCount < maxFound) {
         list->tips[list->tipCount++] = hwnd;
     }
@@ -176,15 +199,16 @@ BOOL CALLBACK collectTooltip(HWND hwnd, LPARAM param)
 
 BOOL CALLBACK collectIconWindow(HWND hwnd, LPARAM param)
 {
-    TooltipList *list = reinterpret_cast<TooltipList *>(param);
+    TooltipList* list = reinterpret_cast<TooltipList*>(param);
     char className[64] = "";
     GetClassNameA(hwnd, className, sizeof className);
-    if (strcmp(className, "__wine_tray_icon") == 0 && list->ownerCount < maxFound) list->shellOwner[list->ownerCount++] = hwnd;
+    if (strcmp(className, "__wine_tray_icon") == 0 && list->ownerCount < maxFound)
+        list->shellOwner[list->ownerCount++] = hwnd;
     return TRUE;
 }
 
-const int recordBefore = 16;         // owner and the fields before the tooltip handle
-const int tipOffFromTooltip = 20;    // tooltip, state, id, callback message, display
+const int recordBefore = 16;       // owner and the fields before the tooltip handle
+const int tipOffFromTooltip = 20;  // tooltip, state, id, callback message, display
 const int recordBytes = recordBefore + tipOffFromTooltip + 2 * (tipChars + infoChars + infoTitleChars);
 
 struct IconRecord {
@@ -194,17 +218,19 @@ struct IconRecord {
 };
 
 // A text of the record ends within its field and holds no control characters.
-bool wideTextFits(const WCHAR *text, int capacity)
+bool wideTextFits(const WCHAR* text, int capacity)
 {
     for (int i = 0; i < capacity; ++i) {
-        if (text[i] == 0) return true;
-        if (text[i] < 32 && text[i] != '\n' && text[i] != '\r' && text[i] != '\t') return false;
+        if (text[i] == 0)
+            return true;
+        if (text[i] < 32 && text[i] != '\n' && text[i] != '\r' && text[i] != '\t')
+            return false;
     }
     return false;
 }
 
 // Checks that the bytes around a copy of the tooltip handle are an icon record, and unpacks it.
-bool unpackIconRecord(const BYTE *record, DWORD shellPid, IconRecord *icon)
+bool unpackIconRecord(const BYTE* record, DWORD shellPid, IconRecord* icon)
 {
     const int ownerOffsets[] = {recordBefore - 4, recordBefore - 12};
     icon->owner = 0;
@@ -214,22 +240,25 @@ bool unpackIconRecord(const BYTE *record, DWORD shellPid, IconRecord *icon)
         HWND hwnd = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(candidate));
         DWORD pid = 0;
         // Full window handles carry a generation in their high word; small numbers are coincidences.
-        if (HIWORD(candidate) != 0 && IsWindow(hwnd) && GetWindowThreadProcessId(hwnd, &pid) && pid != shellPid) {
+        if (HIWORD(candidate) != 0 && IsWindow(hwnd) && GetWindowThreadProcessId(hwnd, &pid) &&
+            pid != shellPid) {
             icon->owner = candidate;
             break;
         }
     }
-    if (!icon->owner) return false;
+    if (!icon->owner)
+        return false;
     memcpy(&icon->id, record + recordBefore + 8, 4);
     memcpy(&icon->callback, record + recordBefore + 12, 4);
     memcpy(&icon->display, record + recordBefore + 16, 4);
-    memcpy(icon->tip, record + recordBefore + tipOffFromTooltip, sizeof icon->tip + sizeof icon->info + sizeof icon->title);
+    memcpy(icon->tip, record + recordBefore + tipOffFromTooltip,
+           sizeof icon->tip + sizeof icon->info + sizeof icon->title);
     return icon->display >= -2 && icon->display < maxFound && wideTextFits(icon->tip, tipChars) &&
            wideTextFits(icon->info, infoChars) && wideTextFits(icon->title, infoTitleChars);
 }
 
 // Scans the shell's private memory for a word holding the tooltip handle that starts a valid icon record.
-bool findIconRecord(HANDLE shell, DWORD shellPid, DWORD tooltip, IconRecord *icon)
+bool findIconRecord(HANDLE shell, DWORD shellPid, DWORD tooltip, IconRecord* icon)
 {
     const SIZE_T chunkBytes = 1 << 16;
     const SIZE_T scanLimit = static_cast<SIZE_T>(1) << 30;
@@ -240,21 +269,26 @@ bool findIconRecord(HANDLE shell, DWORD shellPid, DWORD tooltip, IconRecord *ico
     for (ULONG_PTR address = 0;
          scanned < scanLimit && VirtualQueryEx(shell, reinterpret_cast<LPCVOID>(address), &info, sizeof info);
          address = reinterpret_cast<ULONG_PTR>(info.BaseAddress) + info.RegionSize) {
-        if (info.RegionSize == 0) break;
-        if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE || info.Protect != PAGE_READWRITE) continue;
+        if (info.RegionSize == 0)
+            break;
+        if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE || info.Protect != PAGE_READWRITE)
+            continue;
         ULONG_PTR base = reinterpret_cast<ULONG_PTR>(info.BaseAddress);
         for (SIZE_T off = 0; off < info.RegionSize; off += chunkBytes) {
             SIZE_T want = info.RegionSize - off < chunkBytes ? info.RegionSize - off : chunkBytes;
             SIZE_T got = 0;
-            if (!ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(base + off), chunk, want, &got)) continue;
+            if (!ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(base + off), chunk, want, &got))
+                continue;
             scanned += got;
             for (SIZE_T at = 0; at + 4 <= got; at += 4) {
                 DWORD word;
                 memcpy(&word, chunk + at, 4);
-                if (word != tooltip) continue;
+                if (word != tooltip)
+                    continue;
                 SIZE_T recordGot = 0;
                 ULONG_PTR start = base + off + at - recordBefore;
-                if (ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(start), record, sizeof record, &recordGot) &&
+                if (ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(start), record, sizeof record,
+                                      &recordGot) &&
                     recordGot == sizeof record && unpackIconRecord(record, shellPid, icon))
                     return true;
             }
@@ -265,7 +299,7 @@ bool findIconRecord(HANDLE shell, DWORD shellPid, DWORD tooltip, IconRecord *ico
 
 // Each icon has its own tooltip window; the shell's record of the icon holds that handle, its owner window,
 // identifier, callback message, slot on the taskbar, tip and pending balloon text.
-void describeTrayIcon(HANDLE shell, DWORD shellPid, HWND tooltip, const RECT &tray)
+void describeTrayIcon(HANDLE shell, DWORD shellPid, HWND tooltip, const RECT& tray)
 {
     printf("trayicon tooltip=0x%lx", handleValue(tooltip));
     static IconRecord icon;
@@ -306,7 +340,8 @@ int commandTrayIcons()
     EnumChildWindows(tray, collectIconWindow, reinterpret_cast<LPARAM>(&list));
     EnumWindows(collectIconWindow, reinterpret_cast<LPARAM>(&list));
     EnumWindows(collectTooltip, reinterpret_cast<LPARAM>(&list));
-    for (int i = 0; i < list.balloonCount; ++i) describeWindow("balloon", list.balloons[i]);
+    for (int i = 0; i < list.balloonCount; ++i)
+        describeWindow("balloon", list.balloons[i]);
     DWORD pid = 0;
     GetWindowThreadProcessId(tray, &pid);
     HANDLE shell = OpenProcess(PROCESS_VM_READ | PROCESS_QUERY_INFORMATION, FALSE, pid);
@@ -316,7 +351,8 @@ int commandTrayIcons()
     }
     RECT trayRect = {};
     GetWindowRect(tray, &trayRect);
-    for (int i = 0; i < list.tipCount; ++i) describeTrayIcon(shell, pid, list.tips[i], trayRect);
+    for (int i = 0; i < list.tipCount; ++i)
+        describeTrayIcon(shell, pid, list.tips[i], trayRect);
     CloseHandle(shell);
     return 0;
 }
@@ -326,11 +362,13 @@ void pumpFor(DWORD milliseconds)
     DWORD start = GetTickCount();
     for (;;) {
         DWORD spent = GetTickCount() - start;
-        if (spent >= milliseconds) return;
+        if (spent >= milliseconds)
+            return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - spent, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_HOTKEY) printf("hotkey id=%lu\n", static_cast<unsigned long>(msg.wParam));
+            if (msg.message == WM_HOTKEY)
+                printf("hotkey id=%lu\n", static_cast<unsigned long>(msg.wParam));
             DispatchMessageA(&msg);
         }
         fflush(stdout);
@@ -352,10 +390,13 @@ int commandHoldHotkey(UINT modifiers, UINT key, DWORD seconds)
     return 0;
 }
 
-LRESULT CALLBACK demoWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(hwnd, msg, wp, lp); }
+LRESULT CALLBACK demoWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
 
 // An icon of the probe's own with a known tip and balloon, so the tests can check that reading icons works.
-int commandDemoIcon(const char *tip, const char *info, DWORD seconds)
+int commandDemoIcon(const char* tip, const char* info, DWORD seconds)
 {
     const UINT demoIconId = 77;
     WNDCLASSA wc = {};
@@ -363,8 +404,8 @@ int commandDemoIcon(const char *tip, const char *info, DWORD seconds)
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "LexitrayProbeDemo";
     RegisterClassA(&wc);
-    HWND hwnd = CreateWindowA("LexitrayProbeDemo", "probe demo", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
-                              nullptr);
+    HWND hwnd = CreateWindowA("LexitrayProbeDemo", "probe demo", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                              wc.hInstance, nullptr);
     NOTIFYICONDATAA nid = {};
     nid.cbSize = sizeof nid;
     nid.hWnd = hwnd;
@@ -403,11 +444,12 @@ int commandTrayDelete(HWND owner, UINT id)
 
 // "unicode <window>": each child's text read as wide text and printed as UTF-8, and every item
 // of its list boxes, so that text beyond the ANSI code page can be checked exactly.
-void printQuotedUtf8(const WCHAR *text)
+void printQuotedUtf8(const WCHAR* text)
 {
     char utf8[textCapacity * 3];
     int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
-    if (n <= 0) utf8[0] = 0;
+    if (n <= 0)
+        utf8[0] = 0;
     utf8[sizeof utf8 - 1] = 0;
     printQuoted(utf8);
 }
@@ -415,14 +457,16 @@ void printQuotedUtf8(const WCHAR *text)
 BOOL CALLBACK printChildUnicode(HWND hwnd, LPARAM)
 {
     WCHAR text[textCapacity] = L"";
-    SendMessageTimeoutW(hwnd, WM_GETTEXT, textCapacity, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, textCapacity, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        2000, nullptr);
     text[textCapacity - 1] = 0;
     printf("utext id=%d text=", GetDlgCtrlID(hwnd));
     printQuotedUtf8(text);
     printf("\n");
     char className[256] = "";
     GetClassNameA(hwnd, className, sizeof className);
-    if (_stricmp(className, "ListBox") != 0) return TRUE;
+    if (_stricmp(className, "ListBox") != 0)
+        return TRUE;
     DWORD_PTR count = 0, selected = 0;
     SendMessageTimeoutW(hwnd, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
     SendMessageTimeoutW(hwnd, LB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 2000, &selected);
@@ -431,9 +475,11 @@ BOOL CALLBACK printChildUnicode(HWND hwnd, LPARAM)
         SendMessageTimeoutW(hwnd, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 2000, &length);
         WCHAR item[textCapacity] = L"";
         if (length < textCapacity)
-            SendMessageTimeoutW(hwnd, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item), SMTO_ABORTIFHUNG, 2000, nullptr);
+            SendMessageTimeoutW(hwnd, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item), SMTO_ABORTIFHUNG, 2000,
+                                nullptr);
         item[textCapacity - 1] = 0;
-        printf("item id=%d index=%d selected=%d text=", GetDlgCtrlID(hwnd), i, static_cast<int>(selected) == i ? 1 : 0);
+        printf("item id=%d index=%d selected=%d text=", GetDlgCtrlID(hwnd), i,
+               static_cast<int>(selected) == i ? 1 : 0);
         printQuotedUtf8(item);
         printf("\n");
     }
@@ -460,17 +506,20 @@ int commandSend(HWND hwnd, int controlId, UINT msg, WPARAM wp, LPARAM lp)
 
 int usage()
 {
-    fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | press <window> <id>\n"
-          "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> <vk> <seconds>\n"
+    fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | "
+          "press <window> <id>\n"
+          "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> "
+          "<vk> <seconds>\n"
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
           "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n",
           stderr);
     return 2;
 }
 
-int needWindow(HWND hwnd, const char *spec)
+int needWindow(HWND hwnd, const char* spec)
 {
-    if (hwnd && IsWindow(hwnd)) return 0;
+    if (hwnd && IsWindow(hwnd))
+        return 0;
     printf("nowindow ");
     printQuoted(spec);
     printf("\n");
@@ -479,15 +528,17 @@ int needWindow(HWND hwnd, const char *spec)
 
 }  // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
-    if (argc < 2) return usage();
-    const char *command = argv[1];
+    if (argc < 2)
+        return usage();
+    const char* command = argv[1];
     int status = 0;
     if (strcmp(command, "list") == 0 || (strcmp(command, "find") == 0 && argc == 3)) {
         FindState state;
         findTopLevel(&state, argc == 3 ? argv[2] : nullptr);
-        for (int i = 0; i < state.count; ++i) describeWindow("window", state.found[i]);
+        for (int i = 0; i < state.count; ++i)
+            describeWindow("window", state.found[i]);
         status = state.count > 0 ? 0 : 1;
     } else if (strcmp(command, "texts") == 0 && argc == 3) {
         HWND hwnd = resolveWindow(argv[2]);
@@ -499,12 +550,14 @@ int main(int argc, char **argv)
     } else if (strcmp(command, "unicode") == 0 && argc == 3) {
         HWND hwnd = resolveWindow(argv[2]);
         status = needWindow(hwnd, argv[2]);
-        if (status == 0) EnumChildWindows(hwnd, printChildUnicode, 0);
+        if (status == 0)
+            EnumChildWindows(hwnd, printChildUnicode, 0);
     } else if (strcmp(command, "rect") == 0 && argc == 3) {
         HWND hwnd = resolveWindow(argv[2]);
         status = needWindow(hwnd, argv[2]);
         RECT r = {};
-        if (status == 0 && GetWindowRect(hwnd, &r)) printf("rect %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+        if (status == 0 && GetWindowRect(hwnd, &r))
+            printf("rect %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
     } else if (strcmp(command, "press") == 0 && argc == 4) {
         HWND hwnd = resolveWindow(argv[2]);
         status = needWindow(hwnd, argv[2]);
@@ -512,7 +565,8 @@ int main(int argc, char **argv)
             int id = static_cast<int>(strtol(argv[3], nullptr, 0));
             HWND button = GetDlgItem(hwnd, id);
             // A posted command does not wait for whatever the button opens.
-            BOOL ok = PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+            BOOL ok =
+                PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
             printf("pressed=%d\n", ok ? 1 : 0);
             status = ok ? 0 : 1;
         }
@@ -520,8 +574,9 @@ int main(int argc, char **argv)
         HWND hwnd = resolveWindow(argv[2]);
         status = needWindow(hwnd, argv[2]);
         if (status == 0) {
-            BOOL ok = PostMessageA(hwnd, messageNumber(argv[3]), static_cast<WPARAM>(strtoul(argv[4], nullptr, 0)),
-                                   static_cast<LPARAM>(strtoul(argv[5], nullptr, 0)));
+            BOOL ok =
+                PostMessageA(hwnd, messageNumber(argv[3]), static_cast<WPARAM>(strtoul(argv[4], nullptr, 0)),
+                             static_cast<LPARAM>(strtoul(argv[5], nullptr, 0)));
             printf("posted=%d\n", ok ? 1 : 0);
             status = ok ? 0 : 1;
         }
@@ -538,13 +593,14 @@ int main(int argc, char **argv)
         OSVERSIONINFOA info = {};
         info.dwOSVersionInfoSize = sizeof info;
         GetVersionExA(&info);
-        printf("version major=%lu minor=%lu build=%lu\n", info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber);
+        printf("version major=%lu minor=%lu build=%lu\n", info.dwMajorVersion, info.dwMinorVersion,
+               info.dwBuildNumber);
     } else if (strcmp(command, "appbar") == 0) {
         APPBARDATA data = {};
         data.cbSize = sizeof data;
         UINT_PTR ok = SHAppBarMessage(ABM_GETTASKBARPOS, &data);
-        printf("appbar ok=%d edge=%u rect=%ld,%ld,%ld,%ld\n", ok ? 1 : 0, data.uEdge, data.rc.left, data.rc.top,
-               data.rc.right, data.rc.bottom);
+        printf("appbar ok=%d edge=%u rect=%ld,%ld,%ld,%ld\n", ok ? 1 : 0, data.uEdge, data.rc.left,
+               data.rc.top, data.rc.right, data.rc.bottom);
     } else if (strcmp(command, "trayicon") == 0) {
         status = commandTrayIcons();
     } else if (strcmp(command, "traydelete") == 0 && argc == 4) {
