@@ -19,6 +19,22 @@ RELAY_CALLS = [
 ]
 DESKTOP_SIZE = "1024x768"
 PREFIX_MARK = "lexitray-e2e-ready"
+# The loader of each architecture and the server, as scripts/wine-env found them; never Debian's `wine`
+# wrapper, which picks the 32-bit loader even where 32-bit programs cannot run.
+WINE_LOADERS = {
+    "i686": os.environ.get("LEXITRAY_WINE_i686", "/usr/lib/wine/wine"),
+    "x86_64": os.environ.get("LEXITRAY_WINE_x86_64", "/usr/lib/wine/wine64"),
+}
+WINESERVER = os.environ.get("LEXITRAY_WINESERVER", "/usr/lib/wine/wineserver64")
+
+
+def exe_arch(path):
+    """i686 or x86_64, from a Windows program's header."""
+    with open(path, "rb") as f:
+        header = f.read(4096)
+    offset = int.from_bytes(header[60:64], "little")
+    machine = int.from_bytes(header[offset + 4:offset + 6], "little")
+    return {0x14C: "i686", 0x8664: "x86_64"}.get(machine, "unknown")
 
 
 class HarnessError(Exception):
@@ -217,21 +233,33 @@ class WinePrefix:
         self.artifacts = artifacts
         self.nt40 = nt40
         self.desktop = None
-        self.env = dict(os.environ,
-                        WINEPREFIX=path, WINEARCH="win32", DISPLAY=xvfb.display, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         self.exe = os.path.join(build_dir, "lexitray.exe")
         self.probe_exe = os.path.join(build_dir, "probe.exe")
+        # The prefix is of the program's own kind: a 32-bit one for the i686 build, a 64-bit one otherwise.
+        self.arch = exe_arch(self.exe)
+        self.loader = WINE_LOADERS.get(self.arch, WINE_LOADERS["x86_64"])
+        self.env = dict(os.environ,
+                        WINEPREFIX=path, WINEARCH="win32" if self.arch == "i686" else "win64",
+                        WINELOADER=self.loader, WINESERVER=WINESERVER, DISPLAY=xvfb.display, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+
+    def wine_command(self, *args):
+        """The command line that runs a Windows program (or a Wine tool such as reg) in this prefix."""
+        return [self.loader, *map(str, args)]
+
+    def server(self, *args, timeout=60, check=False):
+        return subprocess.run([WINESERVER, *args], env=self.env, check=check, timeout=timeout,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     # --- the prefix itself ---------------------------------------------------------------------------
     def ensure(self):
         if os.path.exists(os.path.join(self.path, PREFIX_MARK)):
             return
         if os.path.exists(self.path):
-            subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+            self.server("-k")
             shutil.rmtree(self.path)
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
-        subprocess.run(["wineboot", "--init"], env=self.env, check=True, timeout=300,
+        subprocess.run(self.wine_command("wineboot", "--init"), env=self.env, check=True, timeout=300,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         reg = os.path.join(self.path, "lexitray-e2e.reg")
         with open(reg, "w") as f:
@@ -240,35 +268,36 @@ class WinePrefix:
                     f"[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n\"Default\"=\"{DESKTOP_SIZE}\"\n\n"
                     "[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n"
                     f"\"RelayInclude\"=\"{';'.join(RELAY_CALLS)}\"\n\n")
+            # The version Wine reports to programs; winecfg -v cannot set it in a 64-bit prefix.
+            if self.nt40:
+                f.write("[HKEY_CURRENT_USER\\Software\\Wine]\n\"Version\"=\"nt40\"\n\n")
         self.wine("regedit", "/S", reg, timeout=120)
-        if self.nt40:
-            self.wine("winecfg", "-v", "nt40", timeout=120)
         # The desktop settings take effect with a fresh wineserver.
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        self.server("-k")
+        self.server("-w")
         open(os.path.join(self.path, PREFIX_MARK), "w").close()
 
     def start(self):
         """Starts this prefix's wineserver (kept alive between programs) and its desktop with the taskbar."""
         self.ensure()
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
-        self.desktop = subprocess.Popen(["wine", "explorer.exe", f"/desktop=Default,{DESKTOP_SIZE}"], env=self.env,
+        self.server("-p", check=True)
+        self.desktop = subprocess.Popen(self.wine_command("explorer.exe", f"/desktop=Default,{DESKTOP_SIZE}"), env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for("the desktop's taskbar", lambda: self.windows("Shell_TrayWnd"), timeout=60, interval=0.3)
         return self
 
     def stop(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        self.server("-k")
         if self.desktop:
             try:
                 self.desktop.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.desktop.kill()
                 self.desktop.wait()
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=30)
+        self.server("-w", timeout=30)
 
     def wine(self, *args, timeout=60, check=True, env=None):
-        return subprocess.run(["wine", *args], env=env or self.env, check=check, timeout=timeout,
+        return subprocess.run(self.wine_command(*args), env=env or self.env, check=check, timeout=timeout,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors="replace")
 
     # --- files and registry ----------------------------------------------------------------------------
@@ -328,14 +357,14 @@ class WinePrefix:
 
     # --- the probe -------------------------------------------------------------------------------------
     def probe(self, *args, check=True, timeout=30):
-        result = subprocess.run(["wine", self.probe_exe, *map(str, args)], env=self.env, timeout=timeout,
+        result = subprocess.run(self.wine_command(self.probe_exe, *args), env=self.env, timeout=timeout,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors="replace")
         if check and result.returncode not in (0, 1):
             raise HarnessError(f"probe {args} failed with {result.returncode}: {result.stdout}")
         return parse_probe_output(result.stdout)
 
     def probe_background(self, *args):
-        return subprocess.Popen(["wine", self.probe_exe, *map(str, args)], env=self.env, stdout=subprocess.PIPE,
+        return subprocess.Popen(self.wine_command(self.probe_exe, *args), env=self.env, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, text=True, errors="replace")
 
     def windows(self, name=None):
@@ -367,7 +396,7 @@ class WinePrefix:
         log = open(log_path, "w")
         env = dict(self.env, WINEDEBUG="-all,+relay")
         os.makedirs(self.workdir, exist_ok=True)
-        proc = subprocess.Popen(["wine", self.exe], env=env, cwd=self.workdir, stdout=subprocess.DEVNULL, stderr=log)
+        proc = subprocess.Popen(self.wine_command(self.exe), env=env, cwd=self.workdir, stdout=subprocess.DEVNULL, stderr=log)
         log.close()
         return App(self, proc, log_path)
 

@@ -133,7 +133,7 @@ def open_notepad(desk, text, encoding="ascii"):
     path = os.path.join(desk.prefix.build_dir, "e2e-artifacts", f"{desk.name}-words.txt")
     with open(path, "wb") as f:
         f.write(text.encode(encoding))
-    proc = subprocess.Popen(["wine", "notepad.exe", desk.prefix.windows_path(path)], env=desk.prefix.env,
+    proc = subprocess.Popen(desk.prefix.wine_command("notepad.exe", desk.prefix.windows_path(path)), env=desk.prefix.env,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     desk.helpers.append(proc)
     name = os.path.basename(path)
