@@ -12,6 +12,9 @@ ARTIFACTS = os.path.join(BUILD_DIR, "e2e-artifacts")
 
 
 def pytest_configure(config):
+    # The smoke run (scripts/test gives the x86_64 program one where the i686 one has the whole suite):
+    # start, a look-up from the hotkey to the viewer, Settings, Exit.
+    config.addinivalue_line("markers", "smoke: the few tests that make the smoke run of a second build")
     if not os.path.exists(os.path.join(BUILD_DIR, "lexitray.exe")):
         raise pytest.UsageError(f"no lexitray.exe in LEXITRAY_BUILD={BUILD_DIR!r}")
     if not os.path.exists(os.path.join(BUILD_DIR, "probe.exe")):

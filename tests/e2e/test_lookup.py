@@ -186,6 +186,7 @@ def report_timings():
 
 
 # --- the tests -----------------------------------------------------------------------------------------
+@pytest.mark.smoke
 def test_selected_word_goes_from_notepad_to_the_viewer(look):
     app, _ = start_lexitray(look)
     open_notepad(look, "snorkelbloom grows under water\r\n")

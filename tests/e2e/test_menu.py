@@ -72,6 +72,7 @@ def test_releases_double_clicks_and_moves_do_nothing(desk):
     wait_for("the tray menu", lambda: visible_menus(desk.prefix), timeout=10)
 
 
+@pytest.mark.smoke
 def test_exit_removes_the_icon_and_ends_with_0(desk):
     app, window, icon = start_lexitray(desk)
     choose(desk, icon, "Exit")

@@ -161,6 +161,7 @@ class TestOpening:
 
 
 class TestSave:
+    @pytest.mark.smoke
     def test_new_hotkey_is_written_in_order_registered_and_named(self, desk):
         app, window, icon = start_lexitray(desk)
         tray = int(window["hwnd"], 16)

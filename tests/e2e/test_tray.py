@@ -12,6 +12,7 @@ from lexitray_checks import (
     notify_calls, prepared_profile, press_ok, visible_balloon, wait_icon, wait_message_box)
 
 
+@pytest.mark.smoke
 class TestFirstStart:
     """One start in an empty profile; each test checks one thing it must have done."""
 

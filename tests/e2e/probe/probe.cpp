@@ -207,12 +207,18 @@ BOOL CALLBACK collectIconWindow(HWND hwnd, LPARAM param)
     return TRUE;
 }
 
-const int recordBefore = 16;       // owner and the fields before the tooltip handle
-const int tipOffFromTooltip = 20;  // tooltip, state, id, callback message, display
-const int recordBytes = recordBefore + tipOffFromTooltip + 2 * (tipChars + infoChars + infoTitleChars);
+// The shell's record of an icon, in pointer-sized slots: the list links, the image, the owner window, the
+// adaptor window and a flag come before the tooltip handle; the state, identifier, callback message and
+// display slot (four 32-bit words), then the three texts, come after it. The probe is built for the
+// shell's own architecture, so a slot is the size of its own pointers.
+const int slotBytes = sizeof(void*);
+const int recordBefore = 4 * slotBytes;
+const int fieldsAfterTooltip = slotBytes + 16;
+const int recordBytes = recordBefore + fieldsAfterTooltip + 2 * (tipChars + infoChars + infoTitleChars);
 
 struct IconRecord {
-    DWORD owner, id, callback;
+    ULONG_PTR owner;
+    DWORD id, callback;
     int display;
     WCHAR tip[tipChars], info[infoChars], title[infoTitleChars];
 };
@@ -232,15 +238,16 @@ bool wideTextFits(const WCHAR* text, int capacity)
 // Checks that the bytes around a copy of the tooltip handle are an icon record, and unpacks it.
 bool unpackIconRecord(const BYTE* record, DWORD shellPid, IconRecord* icon)
 {
-    const int ownerOffsets[] = {recordBefore - 4, recordBefore - 12};
+    // Wine versions differ in whether a flag sits between the owner and the tooltip.
+    const int ownerOffsets[] = {recordBefore - slotBytes, recordBefore - 3 * slotBytes};
     icon->owner = 0;
     for (int off : ownerOffsets) {
-        DWORD candidate;
-        memcpy(&candidate, record + off, 4);
-        HWND hwnd = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(candidate));
+        ULONG_PTR candidate;
+        memcpy(&candidate, record + off, sizeof candidate);
+        HWND hwnd = reinterpret_cast<HWND>(candidate);
         DWORD pid = 0;
         // Full window handles carry a generation in their high word; small numbers are coincidences.
-        if (HIWORD(candidate) != 0 && IsWindow(hwnd) && GetWindowThreadProcessId(hwnd, &pid) &&
+        if ((candidate >> 16) != 0 && IsWindow(hwnd) && GetWindowThreadProcessId(hwnd, &pid) &&
             pid != shellPid) {
             icon->owner = candidate;
             break;
@@ -248,17 +255,17 @@ bool unpackIconRecord(const BYTE* record, DWORD shellPid, IconRecord* icon)
     }
     if (!icon->owner)
         return false;
-    memcpy(&icon->id, record + recordBefore + 8, 4);
-    memcpy(&icon->callback, record + recordBefore + 12, 4);
-    memcpy(&icon->display, record + recordBefore + 16, 4);
-    memcpy(icon->tip, record + recordBefore + tipOffFromTooltip,
-           sizeof icon->tip + sizeof icon->info + sizeof icon->title);
+    const BYTE* after = record + recordBefore + slotBytes;
+    memcpy(&icon->id, after + 4, 4);
+    memcpy(&icon->callback, after + 8, 4);
+    memcpy(&icon->display, after + 12, 4);
+    memcpy(icon->tip, after + 16, sizeof icon->tip + sizeof icon->info + sizeof icon->title);
     return icon->display >= -2 && icon->display < maxFound && wideTextFits(icon->tip, tipChars) &&
            wideTextFits(icon->info, infoChars) && wideTextFits(icon->title, infoTitleChars);
 }
 
 // Scans the shell's private memory for a word holding the tooltip handle that starts a valid icon record.
-bool findIconRecord(HANDLE shell, DWORD shellPid, DWORD tooltip, IconRecord* icon)
+bool findIconRecord(HANDLE shell, DWORD shellPid, ULONG_PTR tooltip, IconRecord* icon)
 {
     const SIZE_T chunkBytes = 1 << 16;
     const SIZE_T scanLimit = static_cast<SIZE_T>(1) << 30;
@@ -280,9 +287,9 @@ bool findIconRecord(HANDLE shell, DWORD shellPid, DWORD tooltip, IconRecord* ico
             if (!ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(base + off), chunk, want, &got))
                 continue;
             scanned += got;
-            for (SIZE_T at = 0; at + 4 <= got; at += 4) {
-                DWORD word;
-                memcpy(&word, chunk + at, 4);
+            for (SIZE_T at = 0; at + slotBytes <= got; at += slotBytes) {
+                ULONG_PTR word;
+                memcpy(&word, chunk + at, sizeof word);
                 if (word != tooltip)
                     continue;
                 SIZE_T recordGot = 0;
@@ -303,7 +310,7 @@ void describeTrayIcon(HANDLE shell, DWORD shellPid, HWND tooltip, const RECT& tr
 {
     printf("trayicon tooltip=0x%lx", handleValue(tooltip));
     static IconRecord icon;
-    if (!findIconRecord(shell, shellPid, handleValue(tooltip), &icon)) {
+    if (!findIconRecord(shell, shellPid, reinterpret_cast<ULONG_PTR>(tooltip), &icon)) {
         printf(" record=unreadable\n");
         return;
     }
