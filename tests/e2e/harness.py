@@ -189,7 +189,7 @@ class App:
             m = re.match(r"^([0-9a-f]+):Call ([\w.]+)\((.*)\) ret=[0-9a-f]+$", line)
             if m:
                 args = [int(v, 16) if not t else (int(v, 16), t)
-                        for v, t in re.findall(r'([0-9a-f]{8})(?: L?"((?:[^"\\]|\\.)*)")?', m.group(3))]
+                        for v, t in re.findall(r'(?:^|,)([0-9a-f]{8,16})(?: L?"((?:[^"\\]|\\.)*)")?', m.group(3))]
                 calls.append([m.group(2), args, None])
                 open_calls.setdefault((m.group(1), m.group(2)), []).append(calls[-1])
                 continue
@@ -374,14 +374,15 @@ class WinePrefix:
     def controls(self, hwnd):
         return [f for kind, f in self.probe("texts", hwnd) if kind == "control"]
 
-    def tray_icons(self):
-        return [f for kind, f in self.probe("trayicon") if kind == "trayicon"]
+    def tray_icons(self, rows=None):
+        """The shell's icon records, from the given probe "trayicon" output or a fresh one."""
+        return [f for kind, f in (rows if rows is not None else self.probe("trayicon")) if kind == "trayicon"]
 
     def taskbar(self):
         return [f for kind, f in self.probe("trayicon") if kind == "taskbar"][0]
 
-    def icon_of(self, owner_hwnd):
-        for icon in self.tray_icons():
+    def icon_of(self, owner_hwnd, rows=None):
+        for icon in self.tray_icons(rows):
             # The shell marks a removed icon's record hidden (-1) before it lets it go.
             if (icon.get("owner") and int(icon["owner"], 16) == int(owner_hwnd, 16) and icon.get("id") == "2122"
                     and int(icon["display"]) >= 0):

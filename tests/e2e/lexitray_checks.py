@@ -42,9 +42,20 @@ def wait_icon(prefix, owner, timeout=15, tip=None):
     return wait_for(f"the tray icon of {owner}" + (f" with tip {tip!r}" if tip else ""), found, timeout)
 
 
-def visible_balloon(prefix):
-    balloons = [f for kind, f in prefix.probe("trayicon") if kind == "balloon" and f["visible"] == "1"]
+def visible_balloon(prefix, rows=None):
+    rows = rows if rows is not None else prefix.probe("trayicon")
+    balloons = [f for kind, f in rows if kind == "balloon" and f["visible"] == "1"]
     return balloons[0] if balloons else None
+
+
+def wait_balloon(prefix, owner, timeout=15):
+    """The owner's icon record while its balloon is up, both read in one look: a balloon comes a moment
+    after its icon (about a second under 64-bit Wine), and a slow look must not miss it."""
+    def found():
+        rows = prefix.probe("trayicon")
+        icon = prefix.icon_of(owner, rows)
+        return icon if icon and icon.get("info") and visible_balloon(prefix, rows) else None
+    return wait_for("the balloon", found, timeout)
 
 
 def message_boxes(prefix):

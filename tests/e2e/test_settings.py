@@ -5,7 +5,7 @@ import pytest
 
 from harness import wait_for
 from lexitray_checks import (HOTKEY_ID, MOD_ALT, MOD_CONTROL, MOD_SHIFT, box_has_icon, hotkey_calls, hotkey_free,
-                             prepared_profile, press_ok, visible_balloon, wait_icon, wait_message_box)
+                             prepared_profile, press_ok, wait_balloon, wait_icon, wait_message_box)
 from menu_steps import (CB_GETCOUNT, CB_GETCURSEL, HOTKEYF_ALT, HOTKEYF_CONTROL, HOTKEYF_SHIFT, SETTINGS_CAPTION,
                         WORD_BOX_CAPTION, choose, click_control, controls_by_id, hotkey_value, include_relay, key,
                         profile_writes, relay_calls, send, start_lexitray, visible_dialog, wait_dialog,
@@ -174,8 +174,7 @@ class TestSave:
         # The tip and a 3-second balloon name the new hotkey.
         hint = "Press Alt+Q to look up a word."
         assert wait_icon(desk.prefix, window["hwnd"], tip=hint)
-        wait_for("the balloon", lambda: visible_balloon(desk.prefix), timeout=8)
-        assert desk.prefix.icon_of(window["hwnd"])["info"] == hint
+        assert wait_balloon(desk.prefix, window["hwnd"])["info"] == hint
         desk.screenshot("hint-after-save")
         writes = profile_writes(app)[writes_before:]
         assert writes == list(zip(SAVE_ORDER, ["1", "0", "0", "1", "0", "Q", "1"]))

@@ -9,7 +9,7 @@ from harness import wait_for
 from lexitray_checks import (
     HINT_DEFAULT, HOTKEY_ID, HOTKEY_TAKEN_AT_START, MOD_ALT, MOD_CONTROL, MOD_SHIFT, NIM_ADD, NIM_DELETE, NIM_MODIFY,
     ONE_COPY, SEEDED_ORDER, TRAY_CALLBACK, TRAY_ICON_ID, WM_CLOSE, box_has_icon, hotkey_calls, hotkey_free,
-    notify_calls, prepared_profile, press_ok, visible_balloon, wait_icon, wait_message_box)
+    notify_calls, prepared_profile, press_ok, visible_balloon, wait_balloon, wait_icon, wait_message_box)
 
 
 @pytest.mark.smoke
@@ -29,9 +29,8 @@ class TestFirstStart:
         try:
             seen["window"] = app.tray_window()
             seen["icon"] = wait_icon(prefix, seen["window"]["hwnd"])
-            seen["balloon"] = wait_for("the balloon", lambda: visible_balloon(prefix), timeout=8)
             # The icon record keeps the balloon text while the balloon is up.
-            seen["balloon_icon"] = prefix.icon_of(seen["window"]["hwnd"])
+            seen["balloon_icon"] = wait_balloon(prefix, seen["window"]["hwnd"])
             session.screenshot("balloon")
             seen["stale_left"] = session.stale_files_left()
             seen["profile"] = prefix.read_profile()
@@ -97,9 +96,7 @@ def test_configured_hotkey_is_registered_and_named(desk, keys, modifiers, key, h
     assert hotkey_calls(app) == [([int(window["hwnd"], 16), HOTKEY_ID, modifiers, key], 1)]
     assert not hotkey_free(desk.prefix, modifiers, key)
     assert hotkey_free(desk.prefix, MOD_CONTROL | MOD_SHIFT, ord("D")), "Ctrl+Shift+D held though not configured"
-    balloon = wait_for("the balloon", lambda: visible_balloon(desk.prefix), timeout=8)
-    assert balloon
-    assert desk.prefix.icon_of(window["hwnd"])["info"] == hint
+    assert wait_balloon(desk.prefix, window["hwnd"])["info"] == hint
     desk.screenshot("hint")
 
 
@@ -138,8 +135,7 @@ def test_hotkey_held_elsewhere_gives_message_then_icon_and_hint(desk):
     press_ok(desk.prefix, box)
     icon = wait_icon(desk.prefix, window["hwnd"])
     assert icon["tip"] == HINT_DEFAULT
-    wait_for("the balloon", lambda: visible_balloon(desk.prefix), timeout=8)
-    assert desk.prefix.icon_of(window["hwnd"])["info"] == HINT_DEFAULT
+    assert wait_balloon(desk.prefix, window["hwnd"])["info"] == HINT_DEFAULT
     assert [ret for _, ret in hotkey_calls(app)] == [0]
     assert app.running()
 
