@@ -49,12 +49,12 @@ def visible_balloon(prefix, rows=None):
 
 
 def wait_balloon(prefix, owner, timeout=15):
-    """The owner's icon record while its balloon is up, both read in one look: a balloon comes a moment
-    after its icon (about a second under 64-bit Wine), and a slow look must not miss it."""
+    """The owner's icon record while it holds a balloon text. The shell keeps the text from the moment the
+    balloon is asked for until it has been shown and has gone again, so a look that is slow (the balloon
+    comes about a second after its icon under 64-bit Wine, and lasts 3 s after Save) does not miss it."""
     def found():
-        rows = prefix.probe("trayicon")
-        icon = prefix.icon_of(owner, rows)
-        return icon if icon and icon.get("info") and visible_balloon(prefix, rows) else None
+        icon = prefix.icon_of(owner)
+        return icon if icon and icon.get("info") else None
     return wait_for("the balloon", found, timeout)
 
 

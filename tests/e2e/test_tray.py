@@ -31,6 +31,7 @@ class TestFirstStart:
             seen["icon"] = wait_icon(prefix, seen["window"]["hwnd"])
             # The icon record keeps the balloon text while the balloon is up.
             seen["balloon_icon"] = wait_balloon(prefix, seen["window"]["hwnd"])
+            seen["balloon"] = wait_for("the balloon", lambda: visible_balloon(prefix), timeout=8)
             session.screenshot("balloon")
             seen["stale_left"] = session.stale_files_left()
             seen["profile"] = prefix.read_profile()
