@@ -13,7 +13,8 @@ struct Program {
     const char* name;
     bool askControl;
     bool typeKeys;
-    uint32_t requestAnswerMs;    // the copy request is answered after this long (never: hung)
+    uint32_t requestAnswerMs;    // the copy request returns after this long
+    bool requestAnswered;        // ... answered, or given up on a program that does not answer
     uint32_t requestCopyLandMs;  // after the request, its copy lands at this time (never: it ignores it)
     uint32_t keyCopyAfterMs;     // the copy keys make a copy land this long after they are typed
     uint32_t modifiersUpMs;      // the user lets go of Shift/Alt/Windows at this time
@@ -50,13 +51,10 @@ Outcome run(const Program& program)
         switch (nextCaptureAction(&capture, seen)) {
         case CaptureAction::requestCopy:
             outcome.requests++;
-            if (program.requestAnswerMs == never) {
-                now += captureBudgetMs;
-            } else {
-                now += program.requestAnswerMs;
-                answered = true;
+            now += program.requestAnswerMs;
+            answered = program.requestAnswered;
+            if (answered)
                 landsAt = program.requestCopyLandMs;
-            }
             break;
         case CaptureAction::wait:
             now += captureSliceMs;
@@ -79,19 +77,22 @@ Outcome run(const Program& program)
 }
 
 const Program programs[] = {
-    // name, ask, keys, answer, lands, keys copy, modifiers up; copied, typed, keys from/to, done by
-    {"edit control copies at once", true, true, 1, 1, 5, 120, true, false, 0, 0, 5},
-    {"control's copy lands within the grace", true, true, 1, 30, 5, 0, true, false, 0, 0, 40},
-    {"browser copies on the keys", true, true, 1, never, 20, 0, true, true, 50, 60, 90},
-    {"keys wait for the user to let go", true, true, 1, never, 20, 110, true, true, 110, 120, 150},
-    {"modifiers never let go: keys after the bound", true, true, 1, never, 20, never, true, true, 200, 210,
-     240},
-    {"nothing copies anywhere", true, true, 1, never, never, 0, false, true, 50, 60, 500},
-    {"hung program: no keys, given up at the bound", true, true, never, never, 5, 0, false, false, 0, 0,
-     captureBudgetMs},
-    {"slow answer leaves no time for the keys", true, true, 900, never, 5, 0, false, false, 0, 0, 1000},
-    {"no focused control: keys only", false, true, 0, never, 20, 0, true, true, 0, 10, 40},
-    {"own program in front: nothing at all", false, false, 0, never, 5, 0, false, false, 0, 0, 0},
+    // name, ask, keys, request returns, answered, lands, keys copy, modifiers up;
+    // copied, keys typed, keys from/to, done by
+    {"edit control copies at once", true, true, 1, true, 1, 5, 120, true, false, 0, 0, 5},
+    {"control's copy lands within the grace", true, true, 1, true, 30, 5, 0, true, false, 0, 0, 40},
+    {"browser copies on the keys", true, true, 1, true, never, 20, 0, true, true, 50, 60, 90},
+    {"keys wait for the user to let go", true, true, 1, true, never, 20, 110, true, true, 110, 120, 150},
+    {"modifiers never let go: keys after the bound", true, true, 1, true, never, 20, never, true, true, 200,
+     210, 240},
+    {"nothing copies anywhere", true, true, 1, true, never, never, 0, false, true, 50, 60, 500},
+    {"hung program: no keys, given up at the bound", true, true, captureBudgetMs, false, never, 5, 0, false,
+     false, 0, 0, captureBudgetMs},
+    {"program known to hang refuses at once: no keys", true, true, 0, false, never, 5, 0, false, false, 0, 0,
+     0},
+    {"slow answer leaves no time for the keys", true, true, 900, true, never, 5, 0, false, false, 0, 0, 1000},
+    {"no focused control: keys only", false, true, 0, true, never, 20, 0, true, true, 0, 10, 40},
+    {"own program in front: nothing at all", false, false, 0, true, never, 5, 0, false, false, 0, 0, 0},
 };
 
 class CaptureSteps : public ::testing::TestWithParam<Program> {};

@@ -114,7 +114,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 {
     switch (message) {
     case WM_ACTIVATE:
-        logLine("active %d", LOWORD(wParam) != WA_INACTIVE ? 1 : 0);
+        logLine("active state=%d", LOWORD(wParam) != WA_INACTIVE ? 1 : 0);
         break;
     case WM_SETFOCUS:
         SetFocus(pane);
