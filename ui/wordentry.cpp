@@ -59,8 +59,7 @@ void onInitDialog(HWND dialog)
 
     HWND edit = GetDlgItem(dialog, IDC_WORD_EDIT);
     SendMessageW(edit, EM_LIMITTEXT, typingLimit, 0);
-    // The capture keeps what it has kept until the word is read; too big for the stack.
-    static SelectionCapture capture;
+    SelectionCapture capture;
     captureSelection(&capture, readConfigFlag("keepclipboard", 0));
     fillFromClipboard(dialog);
     finishSelectionCapture(&capture);
