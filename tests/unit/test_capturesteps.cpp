@@ -2,6 +2,10 @@
 // the copy keystrokes for every held modifier, and when the user's clipboard goes back.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+
+#include <string>
+
 #include "dict/capturesteps.h"
 
 namespace {
@@ -120,17 +124,6 @@ INSTANTIATE_TEST_SUITE_P(Programs, CaptureSteps, ::testing::ValuesIn(programs),
                              return name;
                          });
 
-TEST(CaptureSteps, FinishedStaysFinished)
-{
-    WordCapture capture;
-    beginWordCapture(&capture, 0, false, false);
-    CaptureObservation seen = {0, false, false, false};
-    EXPECT_EQ(CaptureAction::finished, nextCaptureAction(&capture, seen));
-    seen.clipboardChanged = true;
-    EXPECT_EQ(CaptureAction::finished, nextCaptureAction(&capture, seen));
-    EXPECT_FALSE(capture.copied);
-}
-
 // Plays the strokes on a keyboard that starts with `held` down and checks what the program sees.
 void expectSafeCopy(unsigned held)
 {
@@ -170,18 +163,6 @@ TEST(CopyKeystrokes, NeverArriveWithShiftAltOrWin)
     // Every combination of the eight modifier keys.
     for (unsigned held = 0; held < 256; held++)
         expectSafeCopy(held);
-}
-
-TEST(CopyKeystrokes, PlainCtrlInsertWhenNothingIsHeld)
-{
-    KeyStroke strokes[maxCopyKeystrokes];
-    ASSERT_EQ(4, planCopyKeystrokes(0, strokes, maxCopyKeystrokes));
-    EXPECT_EQ(keyLeftControl, strokes[0].key);
-    EXPECT_FALSE(strokes[0].up);
-    EXPECT_EQ(keyInsert, strokes[1].key);
-    EXPECT_EQ(keyInsert, strokes[2].key);
-    EXPECT_EQ(keyLeftControl, strokes[3].key);
-    EXPECT_TRUE(strokes[3].up);
 }
 
 TEST(CopyKeystrokes, NeverWritesPastCapacity)
