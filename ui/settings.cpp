@@ -56,6 +56,7 @@ void onInitSettings(HWND dialog)
     // Like every flag, only 1 counts as on; any other value opens the box cleared.
     checkBox(dialog, IDC_SETTINGS_HIDEDB, readConfigFlag("hidedbdialog", 0));
     sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETHOTKEY, hotkeyControlValue(hotkey), 0);
+    checkBox(dialog, IDC_SETTINGS_KEEPCLIPBOARD, readConfigFlag("keepclipboard", 0));
 }
 
 // Starts the program with Windows from where it lies now, or no longer.
@@ -98,6 +99,7 @@ void onSaveSettings(HWND dialog)
     writeConfigString("hidedbdialog", hideDbDialog ? "1" : "0");
     writeHotkeyLetter(hotkey);
     writeConfigString("server", serverText);
+    writeConfigString("keepclipboard", isTicked(dialog, IDC_SETTINGS_KEEPCLIPBOARD) ? "1" : "0");
 
     char hint[hotkeyHintCapacity];
     formatHotkeyHint(hotkey, hint);

@@ -3,12 +3,14 @@
 #include <string.h>
 
 #include "app/trayapp.h"
+#include "config/config.h"
 #include "dict/dictsession.h"
 #include "dict/lookuptext.h"
 #include "dict/userinterface.h"
 #include "resource.h"
 #include "lookupres.h"
 #include "ui/lookupdialogs.h"
+#include "ui/selectioncapture.h"
 #include "ui/widetext.h"
 
 namespace {
@@ -17,22 +19,6 @@ namespace {
 const int typingLimit = 25;
 // Typing replaces the pre-filled word: this much of it starts selected.
 const int preselectedLength = 100;
-// How long the foreground application may take to copy its selection before the box opens
-// without it; an application that does not answer must not hang the tray.
-const UINT copyRequestTimeoutMs = 1000;
-
-// Asks the focused control of the foreground application to copy its selection. The box is not
-// visible yet, so the foreground thread is still the user's application.
-void requestCopyOfSelection()
-{
-    GUITHREADINFO info;
-    ZeroMemory(&info, sizeof info);
-    info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(0, &info) || !info.hwndFocus)
-        return;
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(info.hwndFocus, WM_COPY, 0, 0, SMTO_ABORTIFHUNG, copyRequestTimeoutMs, &ignored);
-}
 
 // Puts the clipboard text up to its first blank into the word box. The clipboard is left as
 // it is; without text, or when another program holds it open, the box stays empty.
@@ -73,8 +59,10 @@ void onInitDialog(HWND dialog)
 
     HWND edit = GetDlgItem(dialog, IDC_WORD_EDIT);
     SendMessageW(edit, EM_LIMITTEXT, typingLimit, 0);
-    requestCopyOfSelection();
+    SelectionCapture capture;
+    captureSelection(&capture, readConfigFlag("keepclipboard", 0));
     fillFromClipboard(dialog);
+    finishSelectionCapture(&capture);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, preselectedLength);
 }

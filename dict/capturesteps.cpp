@@ -1,0 +1,140 @@
+// The steps of capturing the foreground program's selected word, apart from the window calls.
+#include "dict/capturesteps.h"
+
+namespace {
+
+// The system's standard clipboard formats this file tells apart.
+const unsigned formatText = 1;
+const unsigned formatBitmap = 2;
+const unsigned formatMetafilePicture = 3;
+const unsigned formatPalette = 9;
+const unsigned formatEnhancedMetafile = 14;
+const unsigned formatLastStandard = 17;  // CF_DIBV5
+const unsigned formatDisplayText = 0x81;
+const unsigned formatRegisteredFirst = 0xC000;
+const unsigned formatRegisteredLast = 0xFFFF;
+
+uint32_t since(uint32_t startMs, uint32_t nowMs) { return nowMs - startMs; }
+
+void enterPhase(WordCapture* capture, CapturePhase phase, uint32_t nowMs)
+{
+    capture->phase = phase;
+    capture->phaseStartMs = nowMs;
+}
+
+CaptureAction finish(WordCapture* capture, bool copied)
+{
+    capture->phase = CapturePhase::done;
+    capture->copied = copied;
+    return CaptureAction::finished;
+}
+
+// Waiting for the user to let go of Shift, Alt and Windows, then typing the copy keys.
+CaptureAction modifierStep(WordCapture* capture, const CaptureObservation& seen)
+{
+    // Keys typed too late to be waited for could change the clipboard after the word was read.
+    if (since(capture->startMs, seen.nowMs) + keyCopyWaitMs > captureBudgetMs)
+        return finish(capture, false);
+    if (seen.modifiersHeld && since(capture->phaseStartMs, seen.nowMs) < modifierReleaseWaitMs)
+        return CaptureAction::wait;
+    enterPhase(capture, CapturePhase::keyCopy, seen.nowMs);
+    return CaptureAction::typeCopyKeys;
+}
+
+// After the copy request, or without one: on to the copy keys when they can be typed.
+CaptureAction afterControl(WordCapture* capture, const CaptureObservation& seen)
+{
+    if (!capture->typeKeys)
+        return finish(capture, false);
+    enterPhase(capture, CapturePhase::modifierRelease, seen.nowMs);
+    return modifierStep(capture, seen);
+}
+
+}  // namespace
+
+void beginWordCapture(WordCapture* capture, uint32_t nowMs, bool askControl, bool typeKeys)
+{
+    capture->phase = CapturePhase::starting;
+    capture->startMs = nowMs;
+    capture->phaseStartMs = nowMs;
+    capture->askControl = askControl;
+    capture->typeKeys = typeKeys;
+    capture->copied = false;
+}
+
+CaptureAction nextCaptureAction(WordCapture* capture, const CaptureObservation& seen)
+{
+    if (capture->phase == CapturePhase::done)
+        return CaptureAction::finished;
+    if (capture->phase != CapturePhase::starting) {
+        if (seen.clipboardChanged)
+            return finish(capture, true);
+        if (since(capture->startMs, seen.nowMs) >= captureBudgetMs)
+            return finish(capture, false);
+    }
+    const uint32_t inPhase = since(capture->phaseStartMs, seen.nowMs);
+    switch (capture->phase) {
+    case CapturePhase::starting:
+        if (!capture->askControl)
+            return afterControl(capture, seen);
+        enterPhase(capture, CapturePhase::controlCopy, seen.nowMs);
+        return CaptureAction::requestCopy;
+    case CapturePhase::controlCopy:
+        // A program that let the request time out would not take keys any sooner.
+        if (!seen.controlAnswered)
+            return finish(capture, false);
+        if (inPhase < controlCopyGraceMs)
+            return CaptureAction::wait;
+        return afterControl(capture, seen);
+    case CapturePhase::modifierRelease:
+        return modifierStep(capture, seen);
+    case CapturePhase::keyCopy:
+        if (inPhase < keyCopyWaitMs)
+            return CaptureAction::wait;
+        return finish(capture, false);
+    case CapturePhase::done:
+        break;
+    }
+    return finish(capture, false);
+}
+
+int planCopyKeystrokes(unsigned held, KeyStroke* strokes, int capacity)
+{
+    KeyStroke plan[maxCopyKeystrokes];
+    int count = 0;
+    const bool controlHeld = (held & (keyBit(keyLeftControl) | keyBit(keyRightControl))) != 0;
+    if (!controlHeld)
+        plan[count++] = {keyLeftControl, false};
+    const CaptureKey releasable[] = {keyLeftShift, keyRightShift, keyLeftAlt,
+                                     keyRightAlt,  keyLeftWin,    keyRightWin};
+    for (CaptureKey key : releasable) {
+        if (held & keyBit(key))
+            plan[count++] = {key, true};
+    }
+    plan[count++] = {keyInsert, false};
+    plan[count++] = {keyInsert, true};
+    if (!controlHeld)
+        plan[count++] = {keyLeftControl, true};
+    const int filled = count < capacity ? count : (capacity > 0 ? capacity : 0);
+    for (int i = 0; i < filled; i++)
+        strokes[i] = plan[i];
+    return filled;
+}
+
+bool shouldRestoreClipboard(bool keptWhole, uint32_t sequenceBefore, uint32_t sequenceAtRead,
+                            uint32_t sequenceNow)
+{
+    return keptWhole && sequenceAtRead != sequenceBefore && sequenceNow == sequenceAtRead;
+}
+
+bool isCopyableClipboardFormat(unsigned format)
+{
+    if (format >= formatRegisteredFirst && format <= formatRegisteredLast)
+        return true;
+    if (format == formatDisplayText)
+        return true;
+    if (format < formatText || format > formatLastStandard)
+        return false;
+    return format != formatBitmap && format != formatMetafilePicture && format != formatPalette &&
+           format != formatEnhancedMetafile;
+}

@@ -1,0 +1,235 @@
+"""The hotkey captures the selected word from programs that ignore WM_COPY (keyview.exe stands in for a browser:
+it copies only on Ctrl+C or Ctrl+Insert and logs every keystroke), and can put the user's clipboard back."""
+import os
+import shlex
+import subprocess
+import time
+
+import pytest
+
+from harness import HarnessError, wait_for
+from menu_steps import include_relay, relay_calls
+from test_lookup import (HOTKEY, ID_WORD, WORD_BOX_CAPTION, dialog_with, key, open_notepad, select_first_word,
+                         start_lexitray, unicode_view, wait_word_box)
+
+CF_UNICODETEXT, CF_DIB = 13, 8
+TEST_FORMAT = "Lexitray Test Bytes"
+VK_INSERT = 0x2D
+# Shift, Ctrl, Alt (generic and left/right) and the Windows keys: the keys a user holds, not typed text.
+MODIFIER_KEYS = {0x10, 0x11, 0x12, 0x5B, 0x5C, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}
+HANG_MS = 4000  # how long keyview's view stays busy with WM_COPY in hang mode
+
+TIMINGS = []
+
+
+@pytest.fixture(autouse=True)
+def traced(balloon_desktop):
+    include_relay(balloon_desktop, ["user32.SendInput"])
+
+
+@pytest.fixture
+def cap(desk):
+    if not os.path.exists(os.path.join(desk.prefix.build_dir, "keyview.exe")):
+        raise HarnessError("no keyview.exe beside lexitray.exe; build the MinGW preset")
+    yield desk
+    for program in ("keyview.exe", "notepad.exe"):
+        desk.prefix.wine("taskkill", "/f", "/im", program, check=False)
+
+
+@pytest.fixture(scope="module", autouse=True)
+def report_timings():
+    yield
+    if TIMINGS:
+        from conftest import ARTIFACTS
+        with open(os.path.join(ARTIFACTS, "capture-timings.txt"), "w") as f:
+            f.writelines(f"{what}: {seconds * 1000:.0f} ms\n" for what, seconds in TIMINGS)
+
+
+# --- keyview.exe ---------------------------------------------------------------------------------------
+def keyview(desk, *args):
+    exe = os.path.join(desk.prefix.build_dir, "keyview.exe")
+    return subprocess.run(desk.prefix.wine_command(exe, *args), env=desk.prefix.env, timeout=30,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors="replace").stdout
+
+
+class View:
+    """keyview's window in front, its view holding word selected; its log read as [(ms, event, fields)]."""
+
+    def __init__(self, desk, word, mode):
+        self.log_path = os.path.join(desk.prefix.build_dir, "e2e-artifacts", f"{desk.name}-keyview.log")
+        exe = os.path.join(desk.prefix.build_dir, "keyview.exe")
+        proc = subprocess.Popen(desk.prefix.wine_command(exe, "view", desk.prefix.windows_path(self.log_path),
+                                                         word or "-", mode),
+                                env=desk.prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        desk.helpers.append(proc)
+        wait_for("keyview in front", lambda: [w for w in desk.prefix.windows("Key View")
+                                              if w["visible"] == "1" and w["foreground"] == "1"], timeout=30)
+        time.sleep(0.3)
+
+    def log(self):
+        entries = []
+        with open(self.log_path) as f:
+            for line in f.read().splitlines():
+                ms, event, *rest = line.split()
+                entries.append((int(ms), event, dict(word.split("=", 1) for word in rest if "=" in word)))
+        return entries
+
+    def keydowns(self):
+        return [(ms, int(f["vk"], 16), f) for ms, event, f in self.log() if event == "keydown"]
+
+    def box_latency(self):
+        """Seconds from the hotkey's last modifier going down to the view losing the foreground to the box (the
+        copy request that every capture starts with marks the end of the user's keys)."""
+        log = self.log()
+        inactive = [ms for ms, event, f in log if event == "active" and f.get("state") == "0"]
+        asked = [ms for ms, event, _ in log if event == "wmcopy"]
+        assert inactive and asked, f"no copy request, or the view never lost the foreground: {log}"
+        pressed = [ms for ms, vk, _ in self.keydowns() if vk in MODIFIER_KEYS and ms <= asked[0]]
+        assert pressed, f"no hotkey in the log: {log}"
+        return (inactive[-1] - pressed[-1]) / 1000
+
+
+def clipboard(desk):
+    """({format: (name, size, hash)}, text) as keyview reads the clipboard now."""
+    formats, text = {}, None
+    for line in keyview(desk, "getclip").splitlines():
+        words = line.split(" ", 1)
+        if words[0] == "clip":
+            fields = dict(part.split("=", 1) for part in shlex.split(words[1]))
+            formats[int(fields["format"])] = (fields["name"], int(fields["size"]), fields["hash"])
+        elif words[0] == "text":
+            text = words[1][len('value="'):-1]
+    return formats, text
+
+
+def kept_formats(formats):
+    """The formats keyview's setclip wrote, by what they are."""
+    by_name = {name: (size, digest) for name, size, digest in formats.values()}
+    return {"text": formats.get(CF_UNICODETEXT), "dib": formats.get(CF_DIB), "bytes": by_name.get(TEST_FORMAT)}
+
+
+def press_hotkey(desk):
+    key(desk, HOTKEY)
+    return wait_word_box(desk.prefix)
+
+
+def word_in_box(desk, box):
+    return unicode_view(desk.prefix, box["hwnd"])[0][ID_WORD]
+
+
+def close_box(desk):
+    key(desk, "Escape")
+    wait_for("the word box to close", lambda: dialog_with(desk.prefix, ID_WORD, WORD_BOX_CAPTION) is None, timeout=10)
+
+
+def typed_inserts(view):
+    return [f for _, vk, f in view.keydowns() if vk == VK_INSERT]
+
+
+# --- the tests -----------------------------------------------------------------------------------------
+@pytest.mark.parametrize("mode", ["copy", "keys"], ids=["view-answers-wm-copy", "view-copies-on-keys-only"])
+def test_hotkey_captures_the_views_word_promptly(cap, mode):
+    keyview(cap, "setclip", "meadowlark song")
+    app, _ = start_lexitray(cap)
+    view = View(cap, "glimmerwort", mode)
+    box = press_hotkey(cap)
+    assert word_in_box(cap, box) == "glimmerwort"
+    latency = view.box_latency()
+    sent = relay_calls(app, "user32.SendInput")
+    if mode == "copy":
+        TIMINGS.append(("hotkey to word box, WM_COPY answered", latency))
+        assert sent == [] and typed_inserts(view) == [], "copy keys typed though WM_COPY copied"
+        assert latency < 0.25, f"the box took {latency * 1000:.0f} ms"
+    else:
+        TIMINGS.append(("hotkey to word box, Ctrl+Insert", latency))
+        assert len(sent) == 1 and sent[0][1] == 4, f"SendInput calls: {sent}"
+        assert [(f["ctrl"], f["shift"], f["alt"], f["win"]) for f in typed_inserts(view)] == [("1", "0", "0", "0")]
+        assert latency < 0.6, f"the box took {latency * 1000:.0f} ms"
+    # The setting is off: the copy stays on the clipboard.
+    assert clipboard(cap)[1] == "glimmerwort"
+    close_box(cap)
+
+
+def test_ctrl_shift_held_past_the_hotkey_never_reach_the_view_with_the_copy_keys(cap):
+    start_lexitray(cap)
+    view = View(cap, "snorkelbloom", "keys")
+    xdotool = cap.prefix.xvfb.xdotool
+    xdotool("keydown", "ctrl")
+    xdotool("keydown", "shift")
+    try:
+        xdotool("key", "d")
+        box = wait_word_box(cap.prefix)
+    finally:
+        time.sleep(0.3)
+        xdotool("keyup", "shift")
+        xdotool("keyup", "ctrl")
+    assert word_in_box(cap, box) == "snorkelbloom"
+    TIMINGS.append(("hotkey to word box, Ctrl+Insert after waiting for Shift", view.box_latency()))
+    log = view.log()
+    typed = [f for _, vk, f in view.keydowns() if vk not in MODIFIER_KEYS]
+    assert typed, f"no key reached the view: {log}"
+    assert all(f["shift"] == "0" and f["alt"] == "0" and f["win"] == "0" for f in typed), f"log: {log}"
+    assert [f["ctrl"] for f in typed_inserts(view)] == ["1"]
+    assert ("copied", {"how": "ctrl+insert"}) in [(event, f) for _, event, f in log]
+    assert not [event for _, event, _ in log if event == "menu"], "a menu opened in the view"
+    close_box(cap)
+
+
+@pytest.mark.parametrize("mode", ["copy", "keys"], ids=["after-wm-copy", "after-ctrl-insert"])
+def test_keep_clipboard_puts_text_and_other_formats_back(cap, mode):
+    keyview(cap, "setclip", "meadowlark song")
+    before, text_before = clipboard(cap)
+    kept = kept_formats(before)
+    assert text_before == "meadowlark song" and all(kept.values()), f"setclip gave {before}"
+    start_lexitray(cap, keepclipboard=1)
+    View(cap, "glimmerwort", mode)
+    box = press_hotkey(cap)
+    assert word_in_box(cap, box) == "glimmerwort"
+    after, text_after = clipboard(cap)
+    assert text_after == "meadowlark song"
+    assert kept_formats(after) == kept
+    close_box(cap)
+
+
+def test_notepad_captures_by_wm_copy_and_leaves_the_copy(cap):
+    app, _ = start_lexitray(cap)
+    open_notepad(cap, "snorkelbloom grows under water\r\n")
+    select_first_word(cap)
+    box = press_hotkey(cap)
+    assert word_in_box(cap, box) == "snorkelbloom"
+    assert relay_calls(app, "user32.SendInput") == [], "copy keys typed though notepad answers WM_COPY"
+    # The setting is off: notepad's copy, blank included, stays on the clipboard.
+    assert clipboard(cap)[1] == "snorkelbloom "
+    close_box(cap)
+
+
+def test_nothing_selected_prefills_from_the_clipboard(cap):
+    keyview(cap, "setclip", "meadowlark song")
+    start_lexitray(cap)
+    view = View(cap, None, "keys")
+    box = press_hotkey(cap)
+    assert word_in_box(cap, box) == "meadowlark"
+    assert ("nothing-to-copy", {"how": "ctrl+insert"}) in [(event, f) for _, event, f in view.log()]
+    TIMINGS.append(("hotkey to word box, nothing copied anywhere", view.box_latency()))
+    assert view.box_latency() < 0.6
+    close_box(cap)
+
+
+def test_program_that_never_answers_does_not_hold_the_box_back(cap):
+    keyview(cap, "setclip", "meadowlark song")
+    start_lexitray(cap)
+    view = View(cap, "glimmerwort", "hang")
+    start = time.monotonic()
+    box = press_hotkey(cap)
+    waited = time.monotonic() - start
+    TIMINGS.append(("hotkey to word box seen by the test, program hung", waited))
+    # The view is still busy with the copy request: the box did not wait for it.
+    log = view.log()
+    assert log[-1][1] == "wmcopy", f"the view answered before the box opened: {log[-1]}"
+    assert waited < HANG_MS / 1000 - 1.0
+    assert word_in_box(cap, box) == "meadowlark"
+    close_box(cap)
+    # No copy keys were left queued for it: once awake it receives none.
+    wait_for("the view to wake", lambda: view.log()[-1][1] != "wmcopy", timeout=HANG_MS / 1000 + 5)
+    time.sleep(0.5)
+    assert typed_inserts(view) == []

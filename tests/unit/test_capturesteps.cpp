@@ -1,0 +1,212 @@
+// Tests of the word capture's steps: what is done when, against programs that answer in different ways,
+// the copy keystrokes for every held modifier, and when the user's clipboard goes back.
+#include <gtest/gtest.h>
+
+#include <ctype.h>
+
+#include <string>
+
+#include "dict/capturesteps.h"
+
+namespace {
+
+const uint32_t never = 0xFFFFFFFFu;
+
+// How the foreground program and the user behave, in milliseconds from the hotkey.
+struct Program {
+    const char* name;
+    bool askControl;
+    bool typeKeys;
+    uint32_t requestAnswerMs;    // the copy request returns after this long
+    bool requestAnswered;        // ... answered, or given up on a program that does not answer
+    uint32_t requestCopyLandMs;  // after the request, its copy lands at this time (never: it ignores it)
+    uint32_t keyCopyAfterMs;     // the copy keys make a copy land this long after they are typed
+    uint32_t modifiersUpMs;      // the user lets go of Shift/Alt/Windows at this time
+    // What must happen.
+    bool copied;
+    bool keysTyped;
+    uint32_t keysNotBeforeMs;
+    uint32_t keysNotAfterMs;
+    uint32_t doneNotAfterMs;
+};
+
+struct Outcome {
+    bool copied;
+    bool keysTyped;
+    uint32_t keysAtMs;
+    bool modifiersHeldAtKeys;
+    uint32_t doneAtMs;
+    int requests;
+};
+
+// Runs the steps against the program on a simulated clock that starts near the tick's wrap-around.
+Outcome run(const Program& program)
+{
+    const uint32_t base = 0xFFFFFF00u;
+    uint32_t now = 0;
+    uint32_t landsAt = never;
+    bool answered = false;
+    Outcome outcome = {false, false, 0, false, 0, 0};
+    WordCapture capture;
+    beginWordCapture(&capture, base, program.askControl, program.typeKeys);
+    for (int step = 0; step < 10000; step++) {
+        const bool held = now < program.modifiersUpMs;
+        CaptureObservation seen = {base + now, now >= landsAt, answered, held};
+        switch (nextCaptureAction(&capture, seen)) {
+        case CaptureAction::requestCopy:
+            outcome.requests++;
+            now += program.requestAnswerMs;
+            answered = program.requestAnswered;
+            if (answered)
+                landsAt = program.requestCopyLandMs;
+            break;
+        case CaptureAction::wait:
+            now += captureSliceMs;
+            break;
+        case CaptureAction::typeCopyKeys:
+            outcome.keysTyped = true;
+            outcome.keysAtMs = now;
+            outcome.modifiersHeldAtKeys = held;
+            if (program.keyCopyAfterMs != never)
+                landsAt = now + program.keyCopyAfterMs;
+            break;
+        case CaptureAction::finished:
+            outcome.copied = capture.copied;
+            outcome.doneAtMs = now;
+            return outcome;
+        }
+    }
+    ADD_FAILURE() << program.name << ": the capture never finished";
+    return outcome;
+}
+
+const Program programs[] = {
+    // name, ask, keys, request returns, answered, lands, keys copy, modifiers up;
+    // copied, keys typed, keys from/to, done by
+    {"edit control copies at once", true, true, 1, true, 1, 5, 120, true, false, 0, 0, 5},
+    {"control's copy lands within the grace", true, true, 1, true, 30, 5, 0, true, false, 0, 0, 40},
+    {"browser copies on the keys", true, true, 1, true, never, 20, 0, true, true, 50, 60, 90},
+    {"keys wait for the user to let go", true, true, 1, true, never, 20, 110, true, true, 110, 120, 150},
+    {"modifiers never let go: keys after the bound", true, true, 1, true, never, 20, never, true, true, 200,
+     210, 240},
+    {"nothing copies anywhere", true, true, 1, true, never, never, 0, false, true, 50, 60, 500},
+    {"hung program: no keys, given up at the bound", true, true, captureBudgetMs, false, never, 5, 0, false,
+     false, 0, 0, captureBudgetMs},
+    {"program known to hang refuses at once: no keys", true, true, 0, false, never, 5, 0, false, false, 0, 0,
+     0},
+    {"slow answer leaves no time for the keys", true, true, 900, true, never, 5, 0, false, false, 0, 0, 1000},
+    {"no focused control: keys only", false, true, 0, true, never, 20, 0, true, true, 0, 10, 40},
+    {"own program in front: nothing at all", false, false, 0, true, never, 5, 0, false, false, 0, 0, 0},
+};
+
+class CaptureSteps : public ::testing::TestWithParam<Program> {};
+
+TEST_P(CaptureSteps, CopiesWithinItsTimes)
+{
+    const Program& program = GetParam();
+    const Outcome outcome = run(program);
+    EXPECT_EQ(program.copied, outcome.copied);
+    EXPECT_EQ(program.askControl ? 1 : 0, outcome.requests);
+    EXPECT_EQ(program.keysTyped, outcome.keysTyped);
+    if (outcome.keysTyped) {
+        EXPECT_GE(outcome.keysAtMs, program.keysNotBeforeMs);
+        EXPECT_LE(outcome.keysAtMs, program.keysNotAfterMs);
+    }
+    EXPECT_LE(outcome.doneAtMs, program.doneNotAfterMs);
+    EXPECT_LE(outcome.doneAtMs, captureBudgetMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, CaptureSteps, ::testing::ValuesIn(programs),
+                         [](const ::testing::TestParamInfo<Program>& info) {
+                             std::string name;
+                             for (const char* p = info.param.name; *p; ++p)
+                                 name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
+                             return name;
+                         });
+
+// Plays the strokes on a keyboard that starts with `held` down and checks what the program sees.
+void expectSafeCopy(unsigned held)
+{
+    KeyStroke strokes[maxCopyKeystrokes];
+    const int count = planCopyKeystrokes(held, strokes, maxCopyKeystrokes);
+    const unsigned controls = keyBit(keyLeftControl) | keyBit(keyRightControl);
+    unsigned down = held;
+    int inserts = 0;
+    for (int i = 0; i < count; i++) {
+        const unsigned bit = keyBit(strokes[i].key);
+        if (strokes[i].up) {
+            EXPECT_TRUE(down & bit) << "held " << held << ": key " << strokes[i].key << " let go while up";
+            down &= ~bit;
+        } else {
+            EXPECT_FALSE(down & bit) << "held " << held << ": key " << strokes[i].key << " pressed twice";
+            down |= bit;
+        }
+        if (strokes[i].key == keyInsert && !strokes[i].up) {
+            inserts++;
+            EXPECT_EQ(0u, down & blockingModifiers) << "held " << held << ": Insert with Shift, Alt or Win";
+            EXPECT_NE(0u, down & controls) << "held " << held << ": Insert without Ctrl";
+        }
+        // A lone Alt or Windows key let go opens a menu: Ctrl must be down by then.
+        if (strokes[i].up && (bit & blockingModifiers)) {
+            EXPECT_NE(0u, down & controls) << "held " << held << ": modifier let go before Ctrl went down";
+        }
+    }
+    EXPECT_EQ(1, inserts);
+    EXPECT_EQ(0u, down & blockingModifiers);
+    // The user's own Ctrl stays as it is; one typed here is let go again.
+    EXPECT_EQ(held & controls, down & controls);
+    EXPECT_EQ(0u, down & keyBit(keyInsert));
+}
+
+TEST(CopyKeystrokes, NeverArriveWithShiftAltOrWin)
+{
+    // Every combination of the eight modifier keys.
+    for (unsigned held = 0; held < 256; held++)
+        expectSafeCopy(held);
+}
+
+TEST(CopyKeystrokes, NeverWritesPastCapacity)
+{
+    KeyStroke strokes[3] = {};
+    EXPECT_EQ(2, planCopyKeystrokes(blockingModifiers, strokes, 2));
+    EXPECT_EQ(keyLeftShift, strokes[1].key);  // Ctrl, then the first let-go
+    EXPECT_EQ(0, strokes[2].key);
+    EXPECT_EQ(0, planCopyKeystrokes(0, strokes, 0));
+}
+
+TEST(KeptClipboard, GoesBackOnlyOverTheCapturesOwnCopy)
+{
+    struct Case {
+        bool whole;
+        uint32_t before, atRead, now;
+        bool restore;
+    } cases[] = {
+        {true, 10, 13, 13, true},    // the capture copied, nobody since
+        {true, 10, 10, 10, false},   // nothing was copied: the clipboard is still the user's
+        {true, 10, 13, 14, false},   // someone copied after the word was read
+        {false, 10, 13, 13, false},  // too big to keep whole
+        {true, 0xFFFFFFFFu, 1, 1, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.restore, shouldRestoreClipboard(c.whole, c.before, c.atRead, c.now))
+            << c.before << " " << c.atRead << " " << c.now;
+    }
+}
+
+TEST(KeptClipboard, KeepsGlobalMemoryFormatsOnly)
+{
+    const struct {
+        unsigned format;
+        bool kept;
+    } formats[] = {
+        {0, false},     {1, true},      {2, false},       {3, false},     {7, true},       {8, true},
+        {9, false},     {13, true},     {14, false},      {15, true},     {16, true},      {17, true},
+        {18, false},    {0x80, false},  {0x81, true},     {0x82, false},  {0x83, false},   {0x8E, false},
+        {0x200, false}, {0x2FF, false}, {0x300, false},   {0x3FF, false}, {0xBFFF, false}, {0xC000, true},
+        {0xC1F3, true}, {0xFFFF, true}, {0x10000, false},
+    };
+    for (const auto& f : formats)
+        EXPECT_EQ(f.kept, isCopyableClipboardFormat(f.format)) << "format 0x" << std::hex << f.format;
+}
+
+}  // namespace
