@@ -12,7 +12,7 @@ import pytest
 
 from conftest import ARTIFACTS, BUILD_DIR
 from harness import App, exe_arch, wait_for
-from lexitray_checks import prepared_profile, wait_icon
+from lexitray_checks import prepared_profile
 from test_lookup import SNORKELBLOOM, close_viewer, look_up_typed, viewer_text, wait_viewer
 
 TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -116,8 +116,8 @@ def start_program(desk, windows_exe):
                                 stdout=subprocess.DEVNULL, stderr=log)
     app = App(prefix, proc, log_path)
     desk.apps.append(app)
-    window = app.tray_window()
-    wait_icon(prefix, window["hwnd"])
+    # The window comes once its creation has registered the hotkey.
+    app.tray_window()
     return app
 
 
