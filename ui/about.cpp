@@ -4,13 +4,17 @@
 #include "app/trayapp.h"
 #include "settingsres.h"
 #include "ui/settingsdialogs.h"
+#include "version.h"
 
 namespace {
 
 const char aboutTemplate[] = "ABOUT";
 const INT_PTR aboutResult = 0;
 
+// The version heads the text, as CMake states it.
 const char aboutText[] =
+    "Lexitray " LEXITRAY_VERSION_TEXT "\r\n"
+    "\r\n"
     "Lexitray is a small dictionary that waits in the notification area of your taskbar.\r\n"
     "\r\n"
     "It connects to DICT servers around the world (the dictionary protocol of RFC 2229), so that you "

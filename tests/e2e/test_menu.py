@@ -150,6 +150,9 @@ class TestAbout:
         words = text["text"]
         assert "DICT servers around the world" in words and "help" in words
         assert "\r\n\r\n" in words, "the text has no paragraphs"
+        # The version CMake states for this build heads the text.
+        with open(os.path.join(desk.prefix.build_dir, "version.txt")) as f:
+            assert words.startswith(f"Lexitray {f.read().strip()}\r\n")
 
     def test_text_cannot_be_edited(self, desk):
         app, window, icon = start_lexitray(desk)
