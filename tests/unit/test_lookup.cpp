@@ -283,7 +283,12 @@ TEST_F(LookUpWord, ServerThatGreetsButRefusesTheMatchGetsTheNotFoundQuestion)
     EXPECT_EQ(expected, questions());
     std::vector<std::string> functions = {"showStatus", "showStatus", "hideStatus", "askYesNo"};
     EXPECT_EQ(functions, calledFunctions());
-    EXPECT_EQ(1, server.connectionCount());
+    // The attempt opened its three connections at once; no definitions were asked for.
+    ASSERT_EQ(3, server.connectionCount());
+    EXPECT_EQ("MATCH * exact zzzzqx\r\n", server.received(0));
+    EXPECT_TRUE(server.received(1).empty() || server.received(1) == "show databases\r\n");
+    EXPECT_EQ("", server.received(2));
+    EXPECT_TRUE(server.clientClosed(1) && server.clientClosed(2));
 }
 
 TEST_F(LookUpWord, MatchListWithoutEntriesCountsAsNotFound)
@@ -316,7 +321,10 @@ TEST_F(LookUpWord, AfterYesEveryExchangeUsesTheNewServer)
     first.stop();
     second.stop();
 
-    EXPECT_EQ(1, first.connectionCount());
+    // Nothing of the first server is used on the second: no definitions were asked there.
+    EXPECT_EQ(3, first.connectionCount());
+    EXPECT_EQ("MATCH * exact snorkelbloom\r\n", first.received(0));
+    EXPECT_EQ("", first.received(2));
     ASSERT_EQ(3, second.connectionCount());
     EXPECT_EQ("MATCH * exact snorkelbloom\r\n", second.received(0));
     EXPECT_EQ("show databases\r\n", second.received(1));
