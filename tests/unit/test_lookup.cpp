@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/config.h"
@@ -391,6 +392,158 @@ TEST_F(LookUpWord, WordGoesOutUnchangedAndIntoTheQuestionWhole)
     EXPECT_EQ("MATCH * exact " + longWord + "\r\n", server.received(0));
     std::vector<std::string> expected = {format2(notFoundFormat, longWord, server.host())};
     EXPECT_EQ(expected, questions());
+}
+
+// A look-up's three connections are opened together and each request goes out as soon as it
+// stands. Each of these servers waits for its request before it greets, and then sends the
+// greeting and the reply in one piece: a client that waited for a greeting would stall for the
+// server's request wait (5 s), and one that dropped what follows a greeting would lose the reply.
+TEST_F(LookUpWord, RequestsGoOutBeforeTheGreetingsEachAloneOnItsConnection)
+{
+    auto greetLate = [](const std::string& reply) {
+        return FakeScript{awaitRequest(), pauseFor(200), sendText(std::string(fakeGreeting) + reply)};
+    };
+    FakeServer server({greetLate(matchReply({"beta"}, "glimmerwort")),
+                       greetLate(databaseReply(testDatabaseLines)),
+                       greetLate(definitionReply("glimmerwort", "beta", {"A small fern."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    server.stop();
+
+    ASSERT_EQ(3, server.connectionCount());
+    EXPECT_EQ("MATCH * exact glimmerwort\r\n", server.received(0));
+    EXPECT_EQ("show databases\r\n", server.received(1));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(2));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
+    EXPECT_STREQ("A small fern.", dictSession.getDefinition(0));
+    // The three greetings' pauses overlap: one after the other they would take 600 ms alone.
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
+    std::vector<std::string> texts = {format1(connectStatusFormat, server.host()),
+                                      "Finding matches for word...", "Retrieving definitions..."};
+    EXPECT_EQ(texts, statusTexts());
+}
+
+// While the user chooses a database the definitions connection lies idle; a server that ends it
+// meanwhile must not cost the look-up: the request goes out on a new connection instead.
+TEST_F(LookUpWord, IdleDefinitionsConnectionEndedByTheServerIsReplaced)
+{
+    FakeServer server(
+        {answering(matchReply({"alpha", "beta"}, "glimmerwort")),
+         {sendText(fakeGreeting), awaitRequest(), pauseFor(100), sendText(databaseReply(testDatabaseLines))},
+         {sendText(fakeGreeting), closeNow()},
+         answering(definitionReply("glimmerwort", "beta", {"Second."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    scriptDatabaseChoices({1});
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    ASSERT_EQ(4, server.connectionCount());
+    EXPECT_EQ("", server.received(2));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(3));
+    EXPECT_STREQ("Second.", dictSession.getDefinition(0));
+    EXPECT_EQ(0, countUiCalls("askYesNo"));
+}
+
+// The first connection's greeting decides "is not responding", as a lone connection's did; the
+// other two are closed by the time the question is asked, and none carried a definitions request.
+// Every case ends within the time-outs.
+TEST_F(LookUpWord, FirstGreetingDecidesNotRespondingAndTheOthersAreClosedFirst)
+{
+    struct Case {
+        const char* name;
+        std::vector<FakeScript> scripts;
+        bool accepting;
+    };
+    const std::vector<Case> cases = {
+        {"refused greeting",
+         {{sendText("530 access denied\r\n"), staySilent()}, {staySilent()}, {staySilent()}},
+         true},
+        {"no greeting", {{staySilent()}, {staySilent()}, {staySilent()}}, true},
+        {"greeting cut off", {{sendText("22"), staySilent()}, {staySilent()}, {staySilent()}}, true},
+        // Never accepted: the first connect completes into the queue, the others go unanswered.
+        {"not accepting", {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetUiDoubles();
+        dictLimits.connectTimeoutMs = testConnectTimeoutMs;
+        dictLimits.receiveTimeoutMs = testReceiveTimeoutMs;
+        FakeServer server(c.scripts, c.accepting);
+        ASSERT_TRUE(server.listening());
+        setServerEntry(0, server.host());
+        bool othersClosed = false;
+        onQuestion([&] {
+            // The server notices a close within its poll interval.
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            while (c.accepting && std::chrono::steady_clock::now() < until &&
+                   !(server.clientClosed(1) && server.clientClosed(2)))
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            othersClosed = !c.accepting || (server.clientClosed(1) && server.clientClosed(2));
+        });
+
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+        auto elapsed = std::chrono::steady_clock::now() - start;
+        server.stop();
+
+        std::vector<std::string> expected = {format1(notRespondingFormat, server.host())};
+        EXPECT_EQ(expected, questions());
+        EXPECT_TRUE(othersClosed);
+        if (c.accepting) {
+            EXPECT_EQ(3, server.connectionCount());
+            EXPECT_EQ("", server.received(2));
+        }
+        EXPECT_LT(elapsed, std::chrono::milliseconds(testConnectTimeoutMs + testReceiveTimeoutMs + 1500));
+    }
+}
+
+// A server that greets and then falls silent on the database list or the definitions still lets
+// the look-up end within the time-outs, with the old outcome of each step.
+TEST_F(LookUpWord, SilenceAfterTheGreetingsEndsWithinTheTimeOuts)
+{
+    struct Case {
+        const char* name;
+        std::vector<FakeScript> scripts;
+        int result;
+        int questionCount;
+    };
+    const FakeScript greetThenSilence = {sendText(fakeGreeting), staySilent()};
+    const std::vector<Case> cases = {
+        {"silent matches", {greetThenSilence, greetThenSilence, greetThenSilence}, 0, 1},
+        {"silent database list",
+         {answering(matchReply({"beta"}, "glimmerwort")), greetThenSilence,
+          answering(definitionReply("glimmerwort", "beta", {"Fern."}))},
+         1,
+         0},
+        {"silent definitions",
+         {answering(matchReply({"beta"}, "glimmerwort")), answering(databaseReply(testDatabaseLines)),
+          greetThenSilence},
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetUiDoubles();
+        useTestLimits();
+        FakeServer server(c.scripts);
+        ASSERT_TRUE(server.listening());
+        setServerEntry(0, server.host());
+
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.result, dictSession.lookUpWord("glimmerwort"));
+        auto elapsed = std::chrono::steady_clock::now() - start;
+        server.stop();
+
+        EXPECT_EQ(c.questionCount, countUiCalls("askYesNo"));
+        // Each step waits one reply time-out at most, and the steps' waits overlap.
+        EXPECT_LT(elapsed, std::chrono::milliseconds(testReplyTimeoutMs + testReceiveTimeoutMs + 1500));
+    }
 }
 
 // The whole workflow against the local dictd that scripts/test starts (LEXITRAY_REAL_DICTD holds
