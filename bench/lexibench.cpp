@@ -15,6 +15,7 @@
 
 #include "config/config.h"
 #include "dict/dictsession.h"
+#include "dict/lookuptext.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 
@@ -197,6 +198,33 @@ static void benchReplies()
         fprintf(stderr, "note: reading or cutting grows faster than linearly\n");
 }
 
+// The portable part of opening the viewer on one giant definition: from the stored text to the
+// text the edit box gets (its head and the note). The window part is timed under Wine by the
+// end-to-end tests.
+static void benchViewerText()
+{
+    const size_t sizes[] = {1 * mebi, 8 * mebi, 40 * mebi};
+    const std::string line = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQ\r\n";
+    for (size_t size : sizes) {
+        std::string definition;
+        definition.reserve(size);
+        while (definition.size() + line.size() <= size)
+            definition += line;
+        std::vector<double> times;
+        size_t shownLength = 0;
+        for (int run = 0; run < 5; run++) {
+            Clock::time_point start = Clock::now();
+            const char* text = definition.c_str();
+            char* shown = newShownDefinition(text, strlen(text), shownDefinitionLimit);
+            shownLength = strlen(shown);
+            delete[] shown;
+            times.push_back(secondsSince(start) * 1000);
+        }
+        figure("viewer_text_" + sizeName(size), median(times), "ms");
+        figure("viewer_text_" + sizeName(size) + "_shown", (double)shownLength / kibi, "KiB");
+    }
+}
+
 // One look-up's exchanges as the program makes them: greeting, MATCH, SHOW DB, DEFINE.
 static bool lookUp(const char* word, const char* database)
 {
@@ -359,8 +387,10 @@ int main(int argc, char** argv)
     if (argc > 1 && strcmp(argv[1], "lookup") == 0)
         replies = false;
     netStartup();
-    if (replies)
+    if (replies) {
         benchReplies();
+        benchViewerText();
+    }
     if (lookUps) {
         dictLimits = dictDefaultLimits;
         hideDbDialog = true;

@@ -619,6 +619,47 @@ TEST(CapturedWordBuffer, TinyCapacitiesStayInBounds)
     EXPECT_EQ('#', word[1]);
 }
 
+// What the viewer shows of a definition: all of it up to the limit, else a head cut cleanly
+// and a line that counts exactly the bytes left out.
+TEST(ShownDefinition, GiantDefinitionsShowAHeadAndWhatWasLeftOut)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        size_t limit;
+        std::string head;  // what is shown before the note; the whole text when nothing is left out
+        bool cut;
+    };
+    const std::string lines = "one\r\ntwo\r\nthree\r\nfour\r\n";  // line ends after 5, 10, 17, 23 bytes
+    const std::string e = "\xC3\xA9";                             // one character, two bytes
+    const std::vector<Case> cases = {
+        {"fits", lines, lines.size(), lines, false},
+        {"at the last line end", lines, 20, "one\r\ntwo\r\nthree\r\n", true},
+        // A line end too far back would throw away most of the head: the cut keeps characters whole.
+        {"line end too far back", "ab\r\n" + std::string(40, 'x'), 30, "ab\r\n" + std::string(26, 'x'), true},
+        {"not inside a character", std::string(9, 'x') + e + "yyyy", 10, std::string(9, 'x'), true},
+        {"character ends at the cut", std::string(8, 'x') + e + "yyyy", 10, std::string(8, 'x') + e, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char* shown = newShownDefinition(c.text.data(), c.text.size(), c.limit);
+        std::string text = shown;
+        delete[] shown;
+        if (!c.cut) {
+            EXPECT_EQ(c.text, text);
+            continue;
+        }
+        ASSERT_EQ(c.head, text.substr(0, c.head.size()));
+        std::string note = text.substr(c.head.size());
+        std::string count = std::to_string(c.text.size() - c.head.size());
+        EXPECT_NE(std::string::npos,
+                  note.find("[The rest of this definition, " + count + " bytes, is not shown.]"))
+            << note;
+        // The note stands on a line of its own after a blank line.
+        EXPECT_EQ(0u, note.find(c.head.back() == '\n' ? "\r\n[" : "\r\n\r\n[")) << note;
+    }
+}
+
 // The items of the database choice dialog, built from a session's matches and database lines.
 struct ChoiceCase {
     const char* name;
