@@ -2,6 +2,7 @@
 #include "dict/dictsession.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "dict/userinterface.h"
@@ -174,16 +175,18 @@ int DictSession::connectToServer(const char* host)
 ReplyOutcome DictSession::readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply)
 {
     ReplyDeadline deadline = deadlineIn(dictLimits.replyTimeoutMs);
-    char piece[dictPieceSize];
-    while (socketOpen && !reply->full) {
-        int got = receivePiece(piece, (int)sizeof piece, deadline);
+    char* piece = (char*)malloc(dictReplyPieceSize);
+    ReplyOutcome outcome = replyEnded;
+    while (piece != nullptr && socketOpen && !reply->full) {
+        int got = receivePiece(piece, dictReplyPieceSize, deadline);
         if (got <= 0)
             break;
-        ReplyOutcome outcome = appendReplyPiece(reply, piece, (size_t)got, refusalMarkers, markerCount);
+        outcome = appendReplyPiece(reply, piece, (size_t)got, refusalMarkers, markerCount);
         if (outcome != replyEnded) {
             closeSocket();
-            return outcome;
+            break;
         }
     }
-    return replyEnded;
+    free(piece);
+    return outcome;
 }

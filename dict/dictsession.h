@@ -8,8 +8,12 @@
 const int dictSlotSize = 70;
 // The DICT port; every server of the list listens on it.
 const unsigned short dictPort = 2628;
-// The most bytes one receive asks for.
+// The most bytes one receive of a greeting asks for.
 const int dictPieceSize = 2048;
+// The most bytes one receive of a reply asks for: a giant definition arrives in few receives
+// (under Wine every receive is a round trip to its server process; 2 KiB pieces made 40 MB
+// take 14 s to read).
+const int dictReplyPieceSize = 64 * 1024;
 // Room for a request line; a request that does not fit is not sent.
 const int dictRequestSize = 1024;
 // The database list request, the same on every connection.
