@@ -58,7 +58,7 @@ void showCurrentDefinition(HWND dialog)
         SetDlgItemTextW(dialog, IDC_VIEW_TEXT, L"");
         return;
     }
-    // A giant definition shows its first megabyte and how much was left out.
+    // A giant definition shows its head and how much was left out.
     const char* definition = dictSession.getDefinition(index);
     char* shown = newShownDefinition(definition, strlen(definition), shownDefinitionLimit);
     wchar_t* text = newWideText(shown);
