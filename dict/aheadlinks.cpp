@@ -187,16 +187,21 @@ int DictSession::takeAhead(LookUpLink which, const char* host, const char* reque
     socket = link->socket;
     socketOpen = true;
     link->open = false;
-    // Its greeting is read as connectToServer reads one, and as there not judged.
     char greeting[dictPieceSize + 1];
-    receiveGreeting(socket, greeting, sizeof greeting, deadlineIn(dictLimits.receiveTimeoutMs), carried,
-                    &carriedLength);
-    if (link->sent)
-        return 1;
-    // It has waited idle (while the user chose a database): a server that has ended it
-    // meanwhile, or says anything unasked, gets its request on a new connection instead.
+    size_t greetingLength = receiveGreeting(socket, greeting, sizeof greeting,
+                                            deadlineIn(dictLimits.receiveTimeoutMs), carried, &carriedLength);
+    // A server that turns away connections beyond its first few (a busy one, or one that limits
+    // each client) has not taken this request: it goes on a new connection, opened now that the
+    // earlier ones are done, whose greeting is then not judged, as without connections ahead.
+    // (A server silent from the start is not turned away: it is waited for as before.)
     NetWaitEntry entry = {socket, false, false};
-    if (carriedLength > 0 || netWaitAny(&entry, 1, 0) > 0) {
+    bool ended = netWaitAny(&entry, 1, 0) > 0 && carriedLength == 0;
+    bool turnedAway = greetingLength > 0 ? !isGreeting(greeting, greetingLength) : ended;
+    if (link->sent && !turnedAway)
+        return 1;
+    // Idle until now (while the user chose a database), it may have been ended by the server
+    // meanwhile, or hold something unasked: its request goes on a new connection instead.
+    if (turnedAway || carriedLength > 0 || netWaitAny(&entry, 1, 0) > 0) {
         closeSocket();
         connectToServer(host);
         return socketOpen && netSend(socket, request, length) ? 1 : 0;

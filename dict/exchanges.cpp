@@ -80,11 +80,11 @@ int DictSession::findMatches(const char* word, const char* host)
     size_t length = 0;
     if (!buildRequest(request, "MATCH * exact %s\r\n", word, nullptr, &length))
         return dictSendFailed;
-    bool ahead = aheadTo(host);
+    bool opened = aheadTo(host);
     // Opened ahead, the match connection carries its request already.
-    if (!(ahead && this->ahead.links[matchLink].sent) && !sendRequest(this, request, length))
+    if (!(opened && ahead.links[matchLink].sent) && !sendRequest(this, request, length))
         return dictSendFailed;
-    if (ahead)
+    if (opened)
         serviceAhead(0);
 
     ReplyText reply = {};
@@ -104,13 +104,13 @@ int DictSession::findMatches(const char* word, const char* host)
     // When the database is known already, the definitions' request goes out now, so that its
     // reply travels while the database list is read.
     char define[dictRequestSize];
-    if (ahead && (matchCount == 1 || this->ahead.firstMatchChosen) &&
+    if (opened && (matchCount == 1 || ahead.firstMatchChosen) &&
         buildRequest(define, "define %s %s\r\n", matchDatabases[0], word, &length))
         standAheadRequest(definitionLink, define, (int)length);
 
     // The request goes out whatever the greeting was; a socket that never connected fails it.
     int sent = 0;
-    if (ahead) {
+    if (opened) {
         sent = takeAhead(databaseLink, host, dictDatabaseRequest, (int)sizeof dictDatabaseRequest - 1);
     } else {
         connectToServer(host);

@@ -264,8 +264,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     runLookUp(options, sizes, replies);
     runLookUp(options, {(size_t)dictPieceSize}, replies);
     // Ahead, the match request goes out before the greeting has come, so a greeting without
-    // its line end would run into the reply: only whole greeting lines compare.
-    if (options.greeting <= 1) {
+    // its line end would run into the reply; and a connection ahead that is turned away is
+    // replaced by a new one: only the accepted greeting compares.
+    if (options.greeting == acceptedGreeting) {
         options.ahead = true;
         options.firstMatchChosen = sizes.size() % 2 == 1;
         runLookUp(options, sizes, replies);

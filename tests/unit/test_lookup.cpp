@@ -461,6 +461,29 @@ TEST_F(LookUpWord, IdleDefinitionsConnectionEndedByTheServerIsReplaced)
     EXPECT_EQ(0, countUiCalls("askYesNo"));
 }
 
+// A server that takes one connection of a client at a time turns the two opened ahead away;
+// their requests then go on new connections once the earlier ones are done, and the look-up
+// ends as it did with one connection after the other.
+TEST_F(LookUpWord, ConnectionsTurnedAwayAheadAreOpenedAgainInTurn)
+{
+    const FakeScript busy = {sendText("420 server temporarily unavailable\r\n"), closeNow()};
+    FakeServer server({answering(matchReply({"beta"}, "glimmerwort")), busy, busy,
+                       answering(databaseReply(testDatabaseLines)),
+                       answering(definitionReply("glimmerwort", "beta", {"A small fern."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    ASSERT_EQ(5, server.connectionCount());
+    EXPECT_EQ("show databases\r\n", server.received(3));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(4));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
+    EXPECT_STREQ("A small fern.", dictSession.getDefinition(0));
+    EXPECT_EQ(0, countUiCalls("askYesNo"));
+}
+
 // The first connection's greeting decides "is not responding", as a lone connection's did; the
 // other two are closed by the time the question is asked, and none carried a definitions request.
 // Every case ends within the time-outs.
