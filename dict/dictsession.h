@@ -151,13 +151,15 @@ struct DictSession {
     // done already) and sends the requests that stand for them.
     void serviceAhead(int timeoutMs);
     // Makes the ahead connection `which` socket, as connectToServer would a new one, with request
-    // sent on it; falls back to a new connection when it did not connect, or when, idle, the
-    // server has ended it. 1 when the request is out.
+    // sent on it; falls back to a new connection when it did not connect, when the server turned
+    // it away (a greeting other than 220, or its end), or when, idle, the server has ended it.
+    // 1 when the request is out.
     int takeAhead(LookUpLink which, const char* host, const char* request, int length);
 
-    // The MATCH exchange on the open socket, then "show databases" on a new connection.
+    // The MATCH exchange on the open socket, then "show databases" on a new connection (or on
+    // those connectAhead opened to host, where the requests went out early).
     int findMatches(const char* word, const char* host);
-    // "define" on a new connection to host.
+    // "define" on a new connection to host (or on the one connectAhead opened to it).
     int retrieveDefinitions(const char* database, const char* word, const char* host);
     int lookUpWord(const char* word);
 
