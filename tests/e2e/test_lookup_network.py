@@ -16,7 +16,6 @@ from lexitray_checks import elapsed_since, wait_message_box
 PROXY_NET = "127.0.97"          # the test's proxies and servers listen on addresses of this net
 DELAY_MS = 50                   # each way: a 100 ms round trip, as to a public server from home
 TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-GIANT_BYTES = 40 * 1000 * 1000
 GIANT_LINE = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ giant\r\n"
 
 
@@ -54,14 +53,14 @@ class DelayProxy:
 
 
 class GiantServer:
-    """A DICT server whose one word, "giant", has one definition of GIANT_BYTES bytes."""
+    """A DICT server whose one word, "giant", has one definition of about the given size."""
 
-    def __init__(self):
+    def __init__(self, size):
         self.host = free_address()
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.bind((self.host, 2628))
         self.listener.listen(8)
-        body = GIANT_LINE * (GIANT_BYTES // len(GIANT_LINE))
+        body = GIANT_LINE * (size // len(GIANT_LINE))
         self.definition = body[:-2]
         self.reply = ("150 1 definitions retrieved\r\n151 \"giant\" wn \"WordNet\"\r\n" + body +
                       ".\r\n250 ok\r\n").encode()
@@ -166,15 +165,16 @@ def test_look_up_through_a_delaying_proxy_shows_the_same(look):
         proxy.close()
 
 
-def test_giant_definition_opens_at_once_and_the_hotkey_answers_after(look):
-    server = GiantServer()
+@pytest.mark.parametrize("megabytes", [1, 8, 40])
+def test_giant_definition_opens_at_once_and_the_hotkey_answers_after(look, megabytes):
+    server = GiantServer(megabytes * 1000 * 1000)
     try:
         lk.start_lexitray(look, server1=f"{server.host} : Serves one giant definition")
         start = time.monotonic()
         lk.look_up_typed(look, "giant")
         viewer = lk.wait_viewer(look.prefix, timeout=60)
         opened = elapsed_since(start)
-        TIMINGS.append(("40 MB definition: Enter to viewer", opened))
+        TIMINGS.append((f"{megabytes} MB definition: Enter to viewer", opened))
         text = lk.viewer_text(look.prefix, viewer)
         assert text == server.definition[:len(text)], "the viewer does not show the definition's head"
         look.screenshot("giant-definition")
@@ -186,7 +186,7 @@ def test_giant_definition_opens_at_once_and_the_hotkey_answers_after(look):
         lk.key(look, lk.HOTKEY)
         lk.wait_word_box(look.prefix, timeout=10)
         answered = elapsed_since(start)
-        TIMINGS.append(("40 MB definition: Close to word box", answered))
+        TIMINGS.append((f"{megabytes} MB definition: Close to word box", answered))
         assert answered < 5, f"the hotkey was answered {answered:.1f} s after the viewer closed"
         lk.key(look, "Escape")
         wait_for("the word box to close", lambda: lk.dialog_with(look.prefix, lk.ID_WORD, lk.WORD_BOX_CAPTION) is None,
