@@ -1,5 +1,6 @@
 // lexibench: times reading replies from loopback, cutting definitions replies, and a look-up's
-// exchanges against the local dictd; prints one line per figure as "name value unit".
+// exchanges against the local dictd, directly and through delaying proxies (scripts/bench starts
+// them); prints one line per figure as "name value unit".
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -12,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "config/config.h"
 #include "dict/dictsession.h"
+#include "dict/lookuptext.h"
 #include "tests/unit/fakeserver.h"
+#include "tests/unit/uidoubles.h"
 
 extern char** environ;
 
@@ -26,6 +30,8 @@ static const char* const defineRefusals[] = {"550 ", "552 ", "501 "};
 static const int defineRefusalCount = 3;
 static const char localDictd[] = "127.0.0.1";
 static const int lookUpRuns = 21;
+// Through a delaying proxy every run costs round trips: fewer runs suffice.
+static const int proxiedRuns = 9;
 // How time per megabyte may grow from 1 MiB to 32 MiB and still count as linear.
 static const double linearLimit = 1.5;
 static const size_t evictionBytes = 128 * 1024 * 1024;
@@ -192,6 +198,33 @@ static void benchReplies()
         fprintf(stderr, "note: reading or cutting grows faster than linearly\n");
 }
 
+// The portable part of opening the viewer on one giant definition: from the stored text to the
+// text the edit box gets (its head and the note). The window part is timed under Wine by the
+// end-to-end tests.
+static void benchViewerText()
+{
+    const size_t sizes[] = {1 * mebi, 8 * mebi, 40 * mebi};
+    const std::string line = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQ\r\n";
+    for (size_t size : sizes) {
+        std::string definition;
+        definition.reserve(size);
+        while (definition.size() + line.size() <= size)
+            definition += line;
+        std::vector<double> times;
+        size_t shownLength = 0;
+        for (int run = 0; run < 5; run++) {
+            Clock::time_point start = Clock::now();
+            const char* text = definition.c_str();
+            char* shown = newShownDefinition(text, strlen(text), shownDefinitionLimit);
+            shownLength = strlen(shown);
+            delete[] shown;
+            times.push_back(secondsSince(start) * 1000);
+        }
+        figure("viewer_text_" + sizeName(size), median(times), "ms");
+        figure("viewer_text_" + sizeName(size) + "_shown", (double)shownLength / kibi, "KiB");
+    }
+}
+
 // One look-up's exchanges as the program makes them: greeting, MATCH, SHOW DB, DEFINE.
 static bool lookUp(const char* word, const char* database)
 {
@@ -222,7 +255,8 @@ static double timeLookUps(const char* word, const char* database, bool* right, d
 }
 
 // Runs the dict client as a whole process with its output thrown away.
-static double timeDictClient(const char* word, const char* database, bool* right, double* best)
+static double timeDictClient(const char* host, int runs, const char* word, const char* database, bool* right,
+                             double* best)
 {
     std::vector<double> times;
     *right = true;
@@ -230,9 +264,9 @@ static double timeDictClient(const char* word, const char* database, bool* right
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char* argv[] = {(char*)"dict", (char*)"-h", (char*)localDictd, (char*)"-d", (char*)database,
-                    (char*)word,   nullptr};
-    for (int run = 0; run < lookUpRuns; run++) {
+    char* argv[] = {(char*)"dict",   (char*)"-h", (char*)host, (char*)"-d",
+                    (char*)database, (char*)word, nullptr};
+    for (int run = 0; run < runs; run++) {
         Clock::time_point start = Clock::now();
         pid_t child = 0;
         int status = 0;
@@ -246,6 +280,72 @@ static double timeDictClient(const char* word, const char* database, bool* right
     posix_spawn_file_actions_destroy(&actions);
     *best = times.empty() ? 0 : fastest(times);
     return times.empty() ? 0 : median(times);
+}
+
+// The whole look-up workflow (lookUpWord) with server entry 0 at host and the database choice
+// off, as a user who skips it; "hack" matches in wn first, so this fetches what dict -d wn does.
+static bool lookUpThroughWorkflow(const char* host)
+{
+    char entry[64];
+    snprintf(entry, sizeof entry, "%s : bench", host);
+    writeConfigString("server", "0");
+    writeConfigString("server0", entry);
+    resetUiDoubles();
+    resetDictSession();
+    bool right = dictSession.lookUpWord("hack") == 1 && dictSession.getMatchCount() > 0 &&
+                 strcmp(dictSession.getMatchDatabase(0), "wn") == 0 && dictSession.getDefinitionCount() > 0 &&
+                 countUiCalls("askYesNo") == 0;
+    resetDictSession();
+    return right;
+}
+
+static double timeWorkflow(const char* host, int runs, bool* right, double* best)
+{
+    std::vector<double> times;
+    *right = true;
+    for (int run = 0; run < runs && *right; run++) {
+        Clock::time_point start = Clock::now();
+        *right = lookUpThroughWorkflow(host);
+        times.push_back(secondsSince(start) * 1000);
+    }
+    *best = fastest(times);
+    return median(times);
+}
+
+// LEXITRAY_BENCH_PROXIES names the delaying proxies as "delay=address,...", delay in ms each way.
+static void benchThroughProxies()
+{
+    const char* list = getenv("LEXITRAY_BENCH_PROXIES");
+    if (list == nullptr || list[0] == '\0') {
+        fprintf(stderr, "no delaying proxies given (LEXITRAY_BENCH_PROXIES); run through scripts/bench\n");
+        return;
+    }
+    std::string rest = list;
+    while (!rest.empty()) {
+        size_t comma = rest.find(',');
+        std::string item = rest.substr(0, comma);
+        rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
+        size_t equals = item.find('=');
+        if (equals == std::string::npos)
+            continue;
+        std::string delay = item.substr(0, equals), address = item.substr(equals + 1);
+        std::string name = "wan_" + delay + "ms_";
+        bool right = false;
+        double best = 0;
+        double ours = timeWorkflow(address.c_str(), proxiedRuns, &right, &best);
+        if (!right) {
+            fprintf(stderr, "look-up through the proxy at %s failed\n", address.c_str());
+            continue;
+        }
+        double client = timeDictClient(address.c_str(), proxiedRuns, "hack", "wn", &right, &best);
+        if (!right) {
+            fprintf(stderr, "the dict client did not run through the proxy at %s\n", address.c_str());
+            continue;
+        }
+        figure(name + "lookup_median", ours, "ms");
+        figure(name + "dict_median", client, "ms");
+        figure(name + "lookup_over_dict", ours / client, "x");
+    }
 }
 
 static void benchLookUps()
@@ -264,12 +364,18 @@ static void benchLookUps()
         figure("lookup_exchanges_hack_wn_median", hack, "ms");
         figure("lookup_exchanges_hack_wn_fastest", best, "ms");
     }
-    double client = timeDictClient("hack", "wn", &right, &best);
+    double client = timeDictClient(localDictd, lookUpRuns, "hack", "wn", &right, &best);
     if (right) {
         figure("dict_client_hack_wn_median", client, "ms");
         figure("dict_client_hack_wn_fastest", best, "ms");
     } else {
         fprintf(stderr, "the dict client did not run\n");
+    }
+    double workflow = timeWorkflow(localDictd, lookUpRuns, &right, &best);
+    if (right) {
+        figure("lookup_word_hack_median", workflow, "ms");
+        figure("lookup_word_hack_fastest", best, "ms");
+        figure("lookup_word_over_dict_client", workflow / client, "x");
     }
 }
 
@@ -281,11 +387,15 @@ int main(int argc, char** argv)
     if (argc > 1 && strcmp(argv[1], "lookup") == 0)
         replies = false;
     netStartup();
-    if (replies)
+    if (replies) {
         benchReplies();
+        benchViewerText();
+    }
     if (lookUps) {
         dictLimits = dictDefaultLimits;
+        hideDbDialog = true;
         benchLookUps();
+        benchThroughProxies();
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 #include "dict/dictsession.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "dict/userinterface.h"
@@ -31,6 +32,19 @@ void DictSession::closeSocket()
     if (socketOpen)
         netClose(socket);
     socketOpen = false;
+    carriedLength = 0;
+}
+
+int DictSession::receivePiece(char* buffer, int capacity, ReplyDeadline deadline)
+{
+    if (carriedLength > 0 && capacity > 0) {
+        int count = carriedLength < capacity ? carriedLength : capacity;
+        memcpy(buffer, carried, (size_t)count);
+        memmove(carried, carried + count, (size_t)(carriedLength - count));
+        carriedLength -= count;
+        return count;
+    }
+    return receiveBefore(socket, buffer, capacity, deadline);
 }
 
 void DictSession::releaseLists()
@@ -63,24 +77,37 @@ ReplyDeadline deadlineIn(int milliseconds)
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-int receiveBefore(NetSocket s, char* buffer, int capacity, ReplyDeadline deadline)
+int millisecondsUntil(ReplyDeadline deadline)
 {
     long long left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
             .count();
+    const long long longest = 0x7FFFFFFF;
+    return left <= 0 ? 0 : left > longest ? (int)longest : (int)left;
+}
+
+bool isGreeting(const char* greeting, size_t length)
+{
+    return beginsWithStatus(greeting, length, greetingStatus);
+}
+
+int receiveBefore(NetSocket s, char* buffer, int capacity, ReplyDeadline deadline)
+{
+    int left = millisecondsUntil(deadline);
     if (left <= 0)
         return -1;
-    int wait = left < dictLimits.receiveTimeoutMs ? (int)left : dictLimits.receiveTimeoutMs;
+    int wait = left < dictLimits.receiveTimeoutMs ? left : dictLimits.receiveTimeoutMs;
     return netReceive(s, buffer, capacity, wait);
 }
 
-// Receives the greeting line into greeting (capacity bytes with the terminator) and returns
-// its length. The server may send it in pieces, so reading goes on until its line end, the
-// buffer is full, the connection ends or one receive time-out has passed in all.
-static size_t receiveGreeting(NetSocket s, char* greeting, size_t capacity)
+// The server may send its greeting in pieces. What comes in the same piece after its line end
+// is the reply to a request sent ahead of the greeting; the greeting is judged on the whole
+// text as received all the same.
+size_t receiveGreeting(NetSocket s, char* greeting, size_t capacity, ReplyDeadline deadline, char* carried,
+                       int* carriedLength)
 {
-    ReplyDeadline deadline = deadlineIn(dictLimits.receiveTimeoutMs);
     size_t length = 0;
+    *carriedLength = 0;
     while (length + 1 < capacity) {
         int got = receiveBefore(s, greeting + length, (int)(capacity - 1 - length), deadline);
         if (got <= 0)
@@ -90,10 +117,23 @@ static size_t receiveGreeting(NetSocket s, char* greeting, size_t capacity)
             length = (size_t)(zero - greeting);
             break;
         }
-        bool lineEnded = memchr(greeting + length, '\n', (size_t)got) != nullptr;
         length += (size_t)got;
-        if (lineEnded)
+        const char* lineEnd = (const char*)memchr(greeting + length - got, '\n', (size_t)got);
+        if (lineEnd != nullptr) {
+            // The line ends at the first line end after the greeting's first character that
+            // is not white space (the leading number skips white space, line ends included).
+            size_t at = 0;
+            while (at < length && (greeting[at] == ' ' || greeting[at] == '\t' || greeting[at] == '\r' ||
+                                   greeting[at] == '\n' || greeting[at] == '\v' || greeting[at] == '\f'))
+                at++;
+            const char* end = (const char*)memchr(greeting + at, '\n', length - at);
+            if (end != nullptr) {
+                size_t kept = (size_t)(end - greeting) + 1;
+                *carriedLength = (int)(length - kept);
+                memcpy(carried, greeting + kept, length - kept);
+            }
             break;
+        }
     }
     greeting[length] = '\0';
     return length;
@@ -127,23 +167,26 @@ int DictSession::connectToServer(const char* host)
     }
     // A connected socket stays open whatever the greeting: the caller's request still goes on it.
     char greeting[dictPieceSize + 1];
-    size_t length = receiveGreeting(socket, greeting, sizeof greeting);
-    return beginsWithStatus(greeting, length, greetingStatus) ? 1 : 0;
+    size_t length = receiveGreeting(socket, greeting, sizeof greeting,
+                                    deadlineIn(dictLimits.receiveTimeoutMs), carried, &carriedLength);
+    return isGreeting(greeting, length) ? 1 : 0;
 }
 
 ReplyOutcome DictSession::readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply)
 {
     ReplyDeadline deadline = deadlineIn(dictLimits.replyTimeoutMs);
-    char piece[dictPieceSize];
-    while (socketOpen && !reply->full) {
-        int got = receiveBefore(socket, piece, (int)sizeof piece, deadline);
+    char* piece = (char*)malloc(dictReplyPieceSize);
+    ReplyOutcome outcome = replyEnded;
+    while (piece != nullptr && socketOpen && !reply->full) {
+        int got = receivePiece(piece, dictReplyPieceSize, deadline);
         if (got <= 0)
             break;
-        ReplyOutcome outcome = appendReplyPiece(reply, piece, (size_t)got, refusalMarkers, markerCount);
+        outcome = appendReplyPiece(reply, piece, (size_t)got, refusalMarkers, markerCount);
         if (outcome != replyEnded) {
             closeSocket();
-            return outcome;
+            break;
         }
     }
-    return replyEnded;
+    free(piece);
+    return outcome;
 }

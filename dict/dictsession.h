@@ -8,10 +8,16 @@
 const int dictSlotSize = 70;
 // The DICT port; every server of the list listens on it.
 const unsigned short dictPort = 2628;
-// The most bytes one receive asks for.
+// The most bytes one receive of a greeting asks for.
 const int dictPieceSize = 2048;
+// The most bytes one receive of a reply asks for: a giant definition arrives in few receives
+// (under Wine every receive is a round trip to its server process; 2 KiB pieces made 40 MB
+// take 14 s to read).
+const int dictReplyPieceSize = 64 * 1024;
 // Room for a request line; a request that does not fit is not sent.
 const int dictRequestSize = 1024;
+// The database list request, the same on every connection.
+const char dictDatabaseRequest[] = "show databases\r\n";
 // Results of the exchanges; callers count only dictSuccess as success.
 const int dictSendFailed = 0;
 const int dictSuccess = 1;
@@ -50,6 +56,43 @@ typedef std::chrono::steady_clock::time_point ReplyDeadline;
 ReplyDeadline deadlineIn(int milliseconds);
 // Receives as netReceive does, waiting at most one receive time-out and never past deadline.
 int receiveBefore(NetSocket s, char* buffer, int capacity, ReplyDeadline deadline);
+// The whole milliseconds left until deadline; 0 once it has passed.
+int millisecondsUntil(ReplyDeadline deadline);
+// Receives a server's greeting line on s into greeting (capacity bytes with the terminator),
+// reading on until its line end, a zero byte, a full buffer, the end of the connection or the
+// deadline; returns its length. What came after the line end in the same piece goes to carried
+// (room for dictPieceSize bytes) and its length to carriedLength.
+size_t receiveGreeting(NetSocket s, char* greeting, size_t capacity, ReplyDeadline deadline, char* carried,
+                       int* carriedLength);
+// Whether a greeting text is the 220 greeting.
+bool isGreeting(const char* greeting, size_t length);
+
+// The three connections of a look-up, in the order their replies are judged.
+enum LookUpLink { matchLink, databaseLink, definitionLink, lookUpLinkCount };
+
+// A connection of a look-up opened before its turn.
+struct AheadLink {
+    NetSocket socket;
+    bool open;          // the handle needs closing (nobody has taken it yet)
+    bool connecting;    // the connect is under way
+    bool sent;          // its request is out
+    int requestLength;  // the length of the request that stands for it; 0 while none does
+    char request[dictRequestSize];
+};
+
+// Room for the host of an ahead look-up; a longer host is never given connections ahead.
+const int aheadHostSize = 64;
+
+// A look-up's connections opened together, so that their set-ups, greetings and requests
+// travel at once instead of costing a round trip each in turn. Each still carries exactly
+// one request; their replies are read and judged in the usual order.
+struct AheadConnections {
+    bool active;
+    char host[aheadHostSize];  // the server they lead to: used for no other
+    bool firstMatchChosen;     // the look-up takes the first match without asking
+    ReplyDeadline connectDeadline;
+    AheadLink links[lookUpLinkCount];
+};
 
 struct DictSession {
     NetSocket socket;
@@ -63,6 +106,12 @@ struct DictSession {
     // Whether socket still needs closing: a closed handle must never be closed twice, since
     // the number may meanwhile belong to another socket.
     bool socketOpen;
+    // Bytes that came on socket after the greeting's line (a server that answers a request
+    // sent ahead of its greeting may send both in one piece): the front of the next reply.
+    int carriedLength;
+    char carried[dictPieceSize];
+    // The connections of the look-up under way, when lookUpWord opened them ahead.
+    AheadConnections ahead;
 
     int getDefinitionCount();
     int getMatchCount();
@@ -82,10 +131,35 @@ struct DictSession {
     ReplyOutcome readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply);
     // Closes socket when it is still open; harmless to call again.
     void closeSocket();
+    // Receives up to capacity bytes on socket as receiveBefore does, the carried bytes first.
+    int receivePiece(char* buffer, int capacity, ReplyDeadline deadline);
 
-    // The MATCH exchange on the open socket, then "show databases" on a new connection.
+    // Opens the three connections of a look-up of word on host at once, without waiting for
+    // one before the next, and sends the match request and the database list request as soon
+    // as their connections stand (before the greetings). Then judges the first connection's
+    // greeting and makes it socket: returns what connectToServer would. The other two wait in
+    // ahead for findMatches and retrieveDefinitions. Shows "Couldn't resolve %s" as
+    // connectToServer does.
+    int connectAhead(const char* host, const char* word);
+    // Closes every connection opened ahead and not taken yet.
+    void closeAhead();
+    // Whether connections were opened ahead to host.
+    bool aheadTo(const char* host) const;
+    // Makes request the one for that connection opened ahead; it goes out once the connection stands.
+    void standAheadRequest(LookUpLink which, const char* request, int length);
+    // Completes the connects of the ahead connections that have completed by timeoutMs (0: those
+    // done already) and sends the requests that stand for them.
+    void serviceAhead(int timeoutMs);
+    // Makes the ahead connection `which` socket, as connectToServer would a new one, with request
+    // sent on it; falls back to a new connection when it did not connect, when the server turned
+    // it away (a greeting other than 220, or its end), or when, idle, the server has ended it.
+    // 1 when the request is out.
+    int takeAhead(LookUpLink which, const char* host, const char* request, int length);
+
+    // The MATCH exchange on the open socket, then "show databases" on a new connection (or on
+    // those connectAhead opened to host, where the requests went out early).
     int findMatches(const char* word, const char* host);
-    // "define" on a new connection to host.
+    // "define" on a new connection to host (or on the one connectAhead opened to it).
     int retrieveDefinitions(const char* database, const char* word, const char* host);
     int lookUpWord(const char* word);
 

@@ -12,7 +12,6 @@ static const int databaseStatus = 110;
 static const int definitionsStatus = 150;
 // The database reply is judged by its first characters: "110 " and room for the count.
 static const size_t databaseHeadLength = 9;
-static const char databaseRequest[] = "show databases\r\n";
 static const char terminator[] = "\r\n.\r\n";
 static const size_t terminatorLength = 5;
 
@@ -52,7 +51,7 @@ static void receiveDatabaseReply(DictSession* session, ReplyText* reply)
     char piece[dictPieceSize];
     size_t received = 0;
     while (received < databaseHeadLength) {
-        int got = receiveBefore(session->socket, piece, (int)(databaseHeadLength - received), deadline);
+        int got = session->receivePiece(piece, (int)(databaseHeadLength - received), deadline);
         if (got <= 0)
             return;
         received += (size_t)got;
@@ -68,7 +67,7 @@ static void receiveDatabaseReply(DictSession* session, ReplyText* reply)
         searched = reply->length;
         if (reply->full)
             return;
-        int got = receiveBefore(session->socket, piece, (int)sizeof piece, deadline);
+        int got = session->receivePiece(piece, (int)sizeof piece, deadline);
         if (got <= 0)
             return;
         appendReplyText(reply, piece, (size_t)got);
@@ -81,8 +80,12 @@ int DictSession::findMatches(const char* word, const char* host)
     size_t length = 0;
     if (!buildRequest(request, "MATCH * exact %s\r\n", word, nullptr, &length))
         return dictSendFailed;
-    if (!sendRequest(this, request, length))
+    bool opened = aheadTo(host);
+    // Opened ahead, the match connection carries its request already.
+    if (!(opened && ahead.links[matchLink].sent) && !sendRequest(this, request, length))
         return dictSendFailed;
+    if (opened)
+        serviceAhead(0);
 
     ReplyText reply = {};
     ReplyOutcome outcome = readReply(matchRefusals, refusalCount, &reply);
@@ -98,9 +101,22 @@ int DictSession::findMatches(const char* word, const char* host)
     matchDatabases = names;
     matchCount = filled;
 
+    // When the database is known already, the definitions' request goes out now, so that its
+    // reply travels while the database list is read.
+    char define[dictRequestSize];
+    if (opened && (matchCount == 1 || ahead.firstMatchChosen) &&
+        buildRequest(define, "define %s %s\r\n", matchDatabases[0], word, &length))
+        standAheadRequest(definitionLink, define, (int)length);
+
     // The request goes out whatever the greeting was; a socket that never connected fails it.
-    connectToServer(host);
-    if (!sendRequest(this, databaseRequest, sizeof databaseRequest - 1))
+    int sent = 0;
+    if (opened) {
+        sent = takeAhead(databaseLink, host, dictDatabaseRequest, (int)sizeof dictDatabaseRequest - 1);
+    } else {
+        connectToServer(host);
+        sent = sendRequest(this, dictDatabaseRequest, sizeof dictDatabaseRequest - 1);
+    }
+    if (!sent)
         return dictSendFailed;
 
     receiveDatabaseReply(this, &reply);
@@ -118,14 +134,19 @@ int DictSession::findMatches(const char* word, const char* host)
 
 int DictSession::retrieveDefinitions(const char* database, const char* word, const char* host)
 {
-    // The definitions come from the server that reported the matches.
-    connectToServer(host);
-
     char request[dictRequestSize];
     size_t length = 0;
-    if (!buildRequest(request, "define %s %s\r\n", database, word, &length))
-        return dictSendFailed;
-    if (!sendRequest(this, request, length))
+    bool built = buildRequest(request, "define %s %s\r\n", database, word, &length);
+    int sent = 0;
+    if (aheadTo(host)) {
+        // The connection opened ahead to the server that reported the matches.
+        sent = built && takeAhead(definitionLink, host, request, (int)length);
+    } else {
+        // The definitions come from the server that reported the matches.
+        connectToServer(host);
+        sent = built && sendRequest(this, request, length);
+    }
+    if (!sent)
         return dictSendFailed;
 
     ReplyText reply = {};

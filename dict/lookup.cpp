@@ -29,10 +29,14 @@ int DictSession::lookUpWord(const char* word)
 
         snprintf(text, sizeof text, "Trying to connect to DICT server \"%s\"...", host);
         showStatus(text, progressStatusMs);
-        if (connectToServer(host) != dictSuccess) {
+        // All three connections of the attempt are opened now, so that their set-ups and
+        // requests overlap; the first one's greeting decides as a lone connection's would.
+        ahead.firstMatchChosen = hideDbDialog;
+        if (connectAhead(host, word) != dictSuccess) {
             hideStatus();
             // A connection whose greeting was refused may still be open.
             closeSocket();
+            closeAhead();
             snprintf(text, sizeof text,
                      "The dictionary server \"%s\" is not responding.\n"
                      "Would you like to try the next server in the list?",
@@ -51,6 +55,7 @@ int DictSession::lookUpWord(const char* word)
         if (found != dictSuccess) {
             hideStatus();
             closeSocket();
+            closeAhead();
             snprintf(text, sizeof text,
                      "The word \"%s\" was not found in any dictionary on \"%s\"\n"
                      "Would you like to try the next server in the list?",
@@ -72,6 +77,7 @@ int DictSession::lookUpWord(const char* word)
         showStatus("Retrieving definitions...", progressStatusMs);
         int retrieved = retrieveDefinitions(matchDatabases[databaseIndex], word, host);
         closeSocket();
+        closeAhead();
         if (retrieved == dictSuccess && definitionCount >= 1)
             // The status stays up: the definition viewer takes it away when it opens.
             return 1;

@@ -1,6 +1,7 @@
 // Text rules of the look-up dialogs that need no window: the captured word and the database choices.
 #include "dict/lookuptext.h"
 
+#include <stdio.h>
 #include <string.h>
 
 // A byte that continues a UTF-8 sequence (10xxxxxx).
@@ -93,4 +94,44 @@ int buildDatabaseChoices(const DictSession& session, DatabaseChoice* choices, in
         count++;
     }
     return count;
+}
+
+char* newShownDefinition(const char* text, size_t length, size_t limit)
+{
+    if (length <= limit) {
+        char* whole = new char[length + 1];
+        memcpy(whole, text, length);
+        whole[length] = '\0';
+        return whole;
+    }
+    // A line end in the last quarter of the head makes a clean cut; else the cut only keeps
+    // characters whole (a UTF-8 character has at most three continuation bytes).
+    size_t cut = limit;
+    const char* lineEnd = nullptr;
+    for (size_t at = limit; at > limit - limit / 4; at--) {
+        if (text[at - 1] == '\n') {
+            lineEnd = text + at;
+            break;
+        }
+    }
+    if (lineEnd != nullptr) {
+        cut = (size_t)(lineEnd - text);
+    } else {
+        size_t back = 0;
+        while (back < 3 && cut > 0 && isContinuationByte(text[cut]))
+            cut--, back++;
+        if (isContinuationByte(text[cut]))
+            cut = limit;
+    }
+    char note[128];
+    int noteLength =
+        snprintf(note, sizeof note, "%s\r\n[The rest of this definition, %llu bytes, is not shown.]",
+                 lineEnd != nullptr ? "" : "\r\n", (unsigned long long)(length - cut));
+    if (noteLength < 0)
+        noteLength = 0;
+    char* shown = new char[cut + (size_t)noteLength + 1];
+    memcpy(shown, text, cut);
+    memcpy(shown + cut, note, (size_t)noteLength);
+    shown[cut + (size_t)noteLength] = '\0';
+    return shown;
 }

@@ -34,3 +34,15 @@ bool beginsWithIgnoringCase(const char* text, const char* prefix);
 // an earlier item already begins with it (ignoring case). Fills at most capacity items and
 // returns how many; every match index given lies below the session's matchCount.
 int buildDatabaseChoices(const DictSession& session, DatabaseChoice* choices, int capacity);
+
+// The most of one definition the viewer shows. The edit box lays out its whole text when it is
+// set and frees it slowly when it goes: a definition of tens of megabytes froze the program for
+// a minute, and even a megabyte added over a second each way under Wine. A quarter of a
+// megabyte is still a hundred pages, more than anyone reads in the box.
+const size_t shownDefinitionLimit = 256 * 1024;
+
+// The text the viewer shows for a definition of the given length: the definition itself when it
+// has at most limit bytes; else its head, cut after the last line end within the limit (or, in a
+// head without one, not inside a character), then a blank line and a line saying how many bytes
+// were left out. A new zero-terminated text; release it with delete[].
+char* newShownDefinition(const char* text, size_t length, size_t limit);

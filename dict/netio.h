@@ -29,6 +29,28 @@ NetSocket netOpenStream();
 // The socket is blocking again afterwards.
 int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs);
 
+// Starts connecting to address:port without waiting, so that several connects can run at once;
+// the socket stays non-blocking until netFinishConnect. 1 when the connect completed or is
+// under way, 0 when it failed at once.
+int netStartConnect(NetSocket s, uint32_t address, unsigned short port);
+
+// One socket to wait for: a connecting one until its connect has completed or failed, any
+// other until it has data or its end to read. netWaitAny sets ready.
+struct NetWaitEntry {
+    NetSocket socket;
+    bool connecting;
+    bool ready;
+};
+// The most entries one wait takes.
+const int netMaxWaitEntries = 8;
+
+// Waits at most timeoutMs (0: just looks) until one of the entries is ready; returns how many are.
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs);
+
+// Ends a connect that netWaitAny reported ready: 1 when it succeeded (the socket is blocking
+// again), 0 when it failed.
+int netFinishConnect(NetSocket s);
+
 // Sends all of the bytes; 1 on success, 0 on failure.
 int netSend(NetSocket s, const char* data, int length);
 

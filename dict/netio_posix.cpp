@@ -83,6 +83,68 @@ int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs
     return connected;
 }
 
+int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
+{
+    int fd = toFd(s);
+    if (s == netInvalidSocket || address == netNoAddress)
+        return 0;
+    struct sockaddr_in target;
+    memset(&target, 0, sizeof target);
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = address;
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return 0;
+    if (connect(fd, (struct sockaddr*)&target, sizeof target) == 0)
+        return 1;
+    return errno == EINPROGRESS || errno == EINTR ? 1 : 0;
+}
+
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
+{
+    if (count < 0 || count > netMaxWaitEntries)
+        return 0;
+    struct pollfd polled[netMaxWaitEntries];
+    for (int i = 0; i < count; i++) {
+        entries[i].ready = false;
+        polled[i].fd = toFd(entries[i].socket);
+        polled[i].events = entries[i].connecting ? POLLOUT : POLLIN;
+        polled[i].revents = 0;
+    }
+    int result;
+    do {
+        result = poll(polled, (nfds_t)count, timeoutMs < 0 ? 0 : timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    if (result <= 0)
+        return 0;
+    int ready = 0;
+    for (int i = 0; i < count; i++) {
+        // An error or hang-up is ready too: the connect or receive that follows reports it.
+        entries[i].ready = polled[i].revents != 0;
+        ready += entries[i].ready ? 1 : 0;
+    }
+    return ready;
+}
+
+int netFinishConnect(NetSocket s)
+{
+    int fd = toFd(s);
+    if (s == netInvalidSocket)
+        return 0;
+    int error = 0;
+    socklen_t size = sizeof error;
+    bool connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    // Whether it is really connected: a socket still connecting has no error either.
+    struct sockaddr_in peer;
+    socklen_t peerSize = sizeof peer;
+    connected = connected && getpeername(fd, (struct sockaddr*)&peer, &peerSize) == 0;
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
+        return 0;
+    return connected ? 1 : 0;
+}
+
 int netSend(NetSocket s, const char* data, int length)
 {
     if (s == netInvalidSocket || length < 0)

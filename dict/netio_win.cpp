@@ -90,6 +90,78 @@ int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs
     return connected;
 }
 
+int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
+{
+    if (s == netInvalidSocket || address == netNoAddress)
+        return 0;
+    SOCKET handle = toSocket(s);
+    struct sockaddr_in target;
+    memset(&target, 0, sizeof target);
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = address;
+    u_long nonBlocking = 1;
+    if (ioctlsocket(handle, FIONBIO, &nonBlocking) != 0)
+        return 0;
+    if (connect(handle, (struct sockaddr*)&target, sizeof target) == 0)
+        return 1;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
+}
+
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
+{
+    if (count < 0 || count > netMaxWaitEntries)
+        return 0;
+    // Windows reports a failed non-blocking connect in the exception set.
+    fd_set readable;
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    for (int i = 0; i < count; i++) {
+        entries[i].ready = false;
+        SOCKET handle = toSocket(entries[i].socket);
+        if (entries[i].connecting) {
+            FD_SET(handle, &writable);
+            FD_SET(handle, &failed);
+        } else {
+            FD_SET(handle, &readable);
+        }
+    }
+    if (count == 0)
+        return 0;
+    struct timeval time;
+    toTimeval(timeoutMs, &time);
+    if (select(0, &readable, &writable, &failed, &time) <= 0)
+        return 0;
+    int ready = 0;
+    for (int i = 0; i < count; i++) {
+        SOCKET handle = toSocket(entries[i].socket);
+        entries[i].ready = entries[i].connecting ? FD_ISSET(handle, &writable) || FD_ISSET(handle, &failed)
+                                                 : FD_ISSET(handle, &readable) != 0;
+        ready += entries[i].ready ? 1 : 0;
+    }
+    return ready;
+}
+
+int netFinishConnect(NetSocket s)
+{
+    if (s == netInvalidSocket)
+        return 0;
+    SOCKET handle = toSocket(s);
+    int error = 0;
+    int size = sizeof error;
+    bool connected = getsockopt(handle, SOL_SOCKET, SO_ERROR, (char*)&error, &size) == 0 && error == 0;
+    struct sockaddr_in peer;
+    int peerSize = sizeof peer;
+    connected = connected && getpeername(handle, (struct sockaddr*)&peer, &peerSize) == 0;
+    u_long blocking = 0;
+    if (ioctlsocket(handle, FIONBIO, &blocking) != 0)
+        return 0;
+    return connected ? 1 : 0;
+}
+
 int netSend(NetSocket s, const char* data, int length)
 {
     if (s == netInvalidSocket || length < 0)

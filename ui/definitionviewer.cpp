@@ -6,6 +6,7 @@
 #include "app/trayapp.h"
 #include "config/config.h"
 #include "dict/dictsession.h"
+#include "dict/lookuptext.h"
 #include "dict/userinterface.h"
 #include "lookupres.h"
 #include "ui/lookupdialogs.h"
@@ -57,7 +58,11 @@ void showCurrentDefinition(HWND dialog)
         SetDlgItemTextW(dialog, IDC_VIEW_TEXT, L"");
         return;
     }
-    wchar_t* text = newWideText(dictSession.getDefinition(index));
+    // A giant definition shows its head and how much was left out.
+    const char* definition = dictSession.getDefinition(index);
+    char* shown = newShownDefinition(definition, strlen(definition), shownDefinitionLimit);
+    wchar_t* text = newWideText(shown);
+    delete[] shown;
     SetDlgItemTextW(dialog, IDC_VIEW_TEXT, text ? text : L"");
     free(text);
 }

@@ -1,8 +1,9 @@
 // Fuzz target: a look-up's three exchanges (findMatches with its database list, then
-// retrieveDefinitions) against scripted connections. The input holds the match reply, the
-// database reply and the definitions reply, separated by the byte 0x1E, delivered in pieces
-// whose sizes its first bytes choose; the session must end up exactly as the literal reading
-// of those pieces says, both for those pieces and for each reply in one piece.
+// retrieveDefinitions) against scripted connections, one connection after the other and with
+// the three opened ahead at once (connectAhead), which must read the same. The input holds the match reply,
+// the database reply and the definitions reply, separated by the byte 0x1E, delivered in pieces whose sizes
+// its first bytes choose; the session must end up exactly as the literal reading of those pieces says, both
+// for those pieces and for each reply in one piece.
 #include <stddef.h>
 #include <stdint.h>
 #include <algorithm>
@@ -28,6 +29,8 @@ static const char* const greetings[] = {"220 fuzz.test dictd <auth.mime> <1.2@fu
 static const int acceptedGreeting = 0;
 
 struct Options {
+    bool ahead;
+    bool firstMatchChosen;
     int greeting;
     bool databaseConnects;
     bool definitionHostResolves;
@@ -148,7 +151,16 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
     dictSession.definitions = earlierDefinitions;
     dictSession.definitionCount = 1;
 
-    FUZZ_CHECK(dictSession.connectToServer(host) == (options.greeting == acceptedGreeting ? 1 : 0));
+    int connected = 0;
+    if (options.ahead) {
+        dictSession.ahead.firstMatchChosen = options.firstMatchChosen;
+        connected = dictSession.connectAhead(host, word);
+        // All three at once, whatever comes of them.
+        FUZZ_CHECK(fuzzConnectionsOpened() == 3);
+    } else {
+        connected = dictSession.connectToServer(host);
+    }
+    FUZZ_CHECK(connected == (options.greeting == acceptedGreeting ? 1 : 0));
     int matchResult = dictSession.findMatches(word, host);
     FUZZ_CHECK(fuzzConnection(0).sent == std::string("MATCH * exact ") + word + "\r\n");
 
@@ -165,10 +177,13 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
     if (names.empty()) {
         FUZZ_CHECK(matchResult == dictRefused);
         FUZZ_CHECK(dictSession.matchDatabases == earlierMatches && dictSession.matchCount == 1);
-        FUZZ_CHECK(fuzzConnectionsOpened() == 1);
+        FUZZ_CHECK(fuzzConnectionsOpened() == (options.ahead ? 3u : 1u));
+        // Nothing but the match request went out: no definitions were asked for.
+        FUZZ_CHECK(fuzzConnection(2).sent.empty());
     } else {
         checkSlotList(dictSession.matchDatabases, dictSession.matchCount, names);
-        FUZZ_CHECK(fuzzConnectionsOpened() == 2);
+        // Ahead, a database connection that did not connect is tried once more, a new one.
+        FUZZ_CHECK(fuzzConnectionsOpened() == (options.ahead ? (options.databaseConnects ? 3u : 4u) : 2u));
         if (!options.databaseConnects) {
             FUZZ_CHECK(matchResult == dictSendFailed);
             FUZZ_CHECK(dictSession.databaseCount == 0 && dictSession.databaseLines == nullptr);
@@ -214,6 +229,9 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
             checkTextList(dictSession.definitions, dictSession.definitionCount, bodies);
     }
     dictSession.closeSocket();
+    dictSession.closeAhead();
+    for (size_t i = 0; i < fuzzConnectionsOpened() && i < 3; i++)
+        FUZZ_CHECK(!fuzzConnection(i).connects || fuzzConnection(i).closed);
     dictSession.releaseLists();
 }
 
@@ -241,7 +259,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         replies[i] = rest.substr(0, end);
         rest = end == std::string::npos ? std::string() : rest.substr(end + 1);
     }
+    options.ahead = false;
+    options.firstMatchChosen = false;
     runLookUp(options, sizes, replies);
     runLookUp(options, {(size_t)dictPieceSize}, replies);
+    // Ahead, the match request goes out before the greeting has come, so a greeting without
+    // its line end would run into the reply; and a connection ahead that is turned away is
+    // replaced by a new one: only the accepted greeting compares.
+    if (options.greeting == acceptedGreeting) {
+        options.ahead = true;
+        options.firstMatchChosen = sizes.size() % 2 == 1;
+        runLookUp(options, sizes, replies);
+        runLookUp(options, {(size_t)dictPieceSize}, replies);
+    }
     return 0;
 }

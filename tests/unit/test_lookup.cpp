@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/config.h"
@@ -86,6 +87,16 @@ std::vector<FakeScript> wholeLookUp(const std::string& word, const std::vector<s
 {
     return {answering(matchReply(databases, word)), answering(databaseReply(testDatabaseLines)),
             answering(definitionReply(word, definedIn, {body}))};
+}
+
+// Whether the client closes the connection within a second (the server notices it in its own
+// time: under an emulator a close can take a while to arrive).
+bool closedByClient(FakeServer& server, int connection)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!server.clientClosed(connection) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return server.clientClosed(connection);
 }
 
 class LookUpWord : public ::testing::Test {
@@ -277,13 +288,19 @@ TEST_F(LookUpWord, ServerThatGreetsButRefusesTheMatchGetsTheNotFoundQuestion)
     setServerEntry(0, server.host());
 
     EXPECT_EQ(0, dictSession.lookUpWord("zzzzqx"));
+    bool othersClosed = closedByClient(server, 1) && closedByClient(server, 2);
     server.stop();
 
     std::vector<std::string> expected = {format2(notFoundFormat, "zzzzqx", server.host())};
     EXPECT_EQ(expected, questions());
+    EXPECT_TRUE(othersClosed);
     std::vector<std::string> functions = {"showStatus", "showStatus", "hideStatus", "askYesNo"};
     EXPECT_EQ(functions, calledFunctions());
-    EXPECT_EQ(1, server.connectionCount());
+    // The attempt opened its three connections at once; no definitions were asked for.
+    ASSERT_EQ(3, server.connectionCount());
+    EXPECT_EQ("MATCH * exact zzzzqx\r\n", server.received(0));
+    EXPECT_TRUE(server.received(1).empty() || server.received(1) == "show databases\r\n");
+    EXPECT_EQ("", server.received(2));
 }
 
 TEST_F(LookUpWord, MatchListWithoutEntriesCountsAsNotFound)
@@ -316,7 +333,10 @@ TEST_F(LookUpWord, AfterYesEveryExchangeUsesTheNewServer)
     first.stop();
     second.stop();
 
-    EXPECT_EQ(1, first.connectionCount());
+    // Nothing of the first server is used on the second: no definitions were asked there.
+    EXPECT_EQ(3, first.connectionCount());
+    EXPECT_EQ("MATCH * exact snorkelbloom\r\n", first.received(0));
+    EXPECT_EQ("", first.received(2));
     ASSERT_EQ(3, second.connectionCount());
     EXPECT_EQ("MATCH * exact snorkelbloom\r\n", second.received(0));
     EXPECT_EQ("show databases\r\n", second.received(1));
@@ -383,6 +403,175 @@ TEST_F(LookUpWord, WordGoesOutUnchangedAndIntoTheQuestionWhole)
     EXPECT_EQ("MATCH * exact " + longWord + "\r\n", server.received(0));
     std::vector<std::string> expected = {format2(notFoundFormat, longWord, server.host())};
     EXPECT_EQ(expected, questions());
+}
+
+// A look-up's three connections are opened together and each request goes out as soon as it
+// stands. Each of these servers waits for its request before it greets, and then sends the
+// greeting and the reply in one piece: a client that waited for a greeting would stall for the
+// server's request wait (5 s), and one that dropped what follows a greeting would lose the reply.
+TEST_F(LookUpWord, RequestsGoOutBeforeTheGreetingsEachAloneOnItsConnection)
+{
+    auto greetLate = [](const std::string& reply) {
+        return FakeScript{awaitRequest(), pauseFor(200), sendText(std::string(fakeGreeting) + reply)};
+    };
+    FakeServer server({greetLate(matchReply({"beta"}, "glimmerwort")),
+                       greetLate(databaseReply(testDatabaseLines)),
+                       greetLate(definitionReply("glimmerwort", "beta", {"A small fern."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    server.stop();
+
+    ASSERT_EQ(3, server.connectionCount());
+    EXPECT_EQ("MATCH * exact glimmerwort\r\n", server.received(0));
+    EXPECT_EQ("show databases\r\n", server.received(1));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(2));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
+    EXPECT_STREQ("A small fern.", dictSession.getDefinition(0));
+    // The three greetings' pauses overlap: one after the other they would take 600 ms alone.
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
+    std::vector<std::string> texts = {format1(connectStatusFormat, server.host()),
+                                      "Finding matches for word...", "Retrieving definitions..."};
+    EXPECT_EQ(texts, statusTexts());
+}
+
+// While the user chooses a database the definitions connection lies idle; a server that ends it
+// meanwhile must not cost the look-up: the request goes out on a new connection instead.
+TEST_F(LookUpWord, IdleDefinitionsConnectionEndedByTheServerIsReplaced)
+{
+    FakeServer server(
+        {answering(matchReply({"alpha", "beta"}, "glimmerwort")),
+         {sendText(fakeGreeting), awaitRequest(), pauseFor(100), sendText(databaseReply(testDatabaseLines))},
+         {sendText(fakeGreeting), closeNow()},
+         answering(definitionReply("glimmerwort", "beta", {"Second."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    scriptDatabaseChoices({1});
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    ASSERT_EQ(4, server.connectionCount());
+    EXPECT_EQ("", server.received(2));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(3));
+    EXPECT_STREQ("Second.", dictSession.getDefinition(0));
+    EXPECT_EQ(0, countUiCalls("askYesNo"));
+}
+
+// A server that takes one connection of a client at a time turns the two opened ahead away;
+// their requests then go on new connections once the earlier ones are done, and the look-up
+// ends as it did with one connection after the other.
+TEST_F(LookUpWord, ConnectionsTurnedAwayAheadAreOpenedAgainInTurn)
+{
+    const FakeScript busy = {sendText("420 server temporarily unavailable\r\n"), closeNow()};
+    FakeServer server({answering(matchReply({"beta"}, "glimmerwort")), busy, busy,
+                       answering(databaseReply(testDatabaseLines)),
+                       answering(definitionReply("glimmerwort", "beta", {"A small fern."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    ASSERT_EQ(5, server.connectionCount());
+    EXPECT_EQ("show databases\r\n", server.received(3));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(4));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
+    EXPECT_STREQ("A small fern.", dictSession.getDefinition(0));
+    EXPECT_EQ(0, countUiCalls("askYesNo"));
+}
+
+// The first connection's greeting decides "is not responding", as a lone connection's did; the
+// other two are closed by the time the question is asked, and none carried a definitions request.
+// Every case ends within the time-outs.
+TEST_F(LookUpWord, FirstGreetingDecidesNotRespondingAndTheOthersAreClosedFirst)
+{
+    struct Case {
+        const char* name;
+        std::vector<FakeScript> scripts;
+        bool accepting;
+    };
+    const std::vector<Case> cases = {
+        {"refused greeting",
+         {{sendText("530 access denied\r\n"), staySilent()}, {staySilent()}, {staySilent()}},
+         true},
+        {"no greeting", {{staySilent()}, {staySilent()}, {staySilent()}}, true},
+        {"greeting cut off", {{sendText("22"), staySilent()}, {staySilent()}, {staySilent()}}, true},
+        // Never accepted: the first connect completes into the queue, the others go unanswered.
+        {"not accepting", {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetUiDoubles();
+        dictLimits.connectTimeoutMs = testConnectTimeoutMs;
+        dictLimits.receiveTimeoutMs = testReceiveTimeoutMs;
+        FakeServer server(c.scripts, c.accepting);
+        ASSERT_TRUE(server.listening());
+        setServerEntry(0, server.host());
+        bool othersClosed = false;
+        onQuestion(
+            [&] { othersClosed = !c.accepting || (closedByClient(server, 1) && closedByClient(server, 2)); });
+
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+        auto elapsed = std::chrono::steady_clock::now() - start;
+        server.stop();
+
+        std::vector<std::string> expected = {format1(notRespondingFormat, server.host())};
+        EXPECT_EQ(expected, questions());
+        EXPECT_TRUE(othersClosed);
+        if (c.accepting) {
+            EXPECT_EQ(3, server.connectionCount());
+            EXPECT_EQ("", server.received(2));
+        }
+        EXPECT_LT(elapsed, std::chrono::milliseconds(testConnectTimeoutMs + testReceiveTimeoutMs + 1500));
+    }
+}
+
+// A server that greets and then falls silent on the database list or the definitions still lets
+// the look-up end within the time-outs, with the old outcome of each step.
+TEST_F(LookUpWord, SilenceAfterTheGreetingsEndsWithinTheTimeOuts)
+{
+    struct Case {
+        const char* name;
+        std::vector<FakeScript> scripts;
+        int result;
+        int questionCount;
+    };
+    const FakeScript greetThenSilence = {sendText(fakeGreeting), staySilent()};
+    const std::vector<Case> cases = {
+        {"silent matches", {greetThenSilence, greetThenSilence, greetThenSilence}, 0, 1},
+        {"silent database list",
+         {answering(matchReply({"beta"}, "glimmerwort")), greetThenSilence,
+          answering(definitionReply("glimmerwort", "beta", {"Fern."}))},
+         1,
+         0},
+        {"silent definitions",
+         {answering(matchReply({"beta"}, "glimmerwort")), answering(databaseReply(testDatabaseLines)),
+          greetThenSilence},
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetUiDoubles();
+        useTestLimits();
+        FakeServer server(c.scripts);
+        ASSERT_TRUE(server.listening());
+        setServerEntry(0, server.host());
+
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.result, dictSession.lookUpWord("glimmerwort"));
+        auto elapsed = std::chrono::steady_clock::now() - start;
+        server.stop();
+
+        EXPECT_EQ(c.questionCount, countUiCalls("askYesNo"));
+        // Each step waits one reply time-out at most, and the steps' waits overlap.
+        EXPECT_LT(elapsed, std::chrono::milliseconds(testReplyTimeoutMs + testReceiveTimeoutMs + 1500));
+    }
 }
 
 // The whole workflow against the local dictd that scripts/test starts (LEXITRAY_REAL_DICTD holds
@@ -456,6 +645,47 @@ TEST(CapturedWordBuffer, TinyCapacitiesStayInBounds)
     EXPECT_EQ('#', word[1]);
     takeCapturedWord("glimmer", 7, word, 0);  // nothing written at all
     EXPECT_EQ('#', word[1]);
+}
+
+// What the viewer shows of a definition: all of it up to the limit, else a head cut cleanly
+// and a line that counts exactly the bytes left out.
+TEST(ShownDefinition, GiantDefinitionsShowAHeadAndWhatWasLeftOut)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        size_t limit;
+        std::string head;  // what is shown before the note; the whole text when nothing is left out
+        bool cut;
+    };
+    const std::string lines = "one\r\ntwo\r\nthree\r\nfour\r\n";  // line ends after 5, 10, 17, 23 bytes
+    const std::string e = "\xC3\xA9";                             // one character, two bytes
+    const std::vector<Case> cases = {
+        {"fits", lines, lines.size(), lines, false},
+        {"at the last line end", lines, 20, "one\r\ntwo\r\nthree\r\n", true},
+        // A line end too far back would throw away most of the head: the cut keeps characters whole.
+        {"line end too far back", "ab\r\n" + std::string(40, 'x'), 30, "ab\r\n" + std::string(26, 'x'), true},
+        {"not inside a character", std::string(9, 'x') + e + "yyyy", 10, std::string(9, 'x'), true},
+        {"character ends at the cut", std::string(8, 'x') + e + "yyyy", 10, std::string(8, 'x') + e, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char* shown = newShownDefinition(c.text.data(), c.text.size(), c.limit);
+        std::string text = shown;
+        delete[] shown;
+        if (!c.cut) {
+            EXPECT_EQ(c.text, text);
+            continue;
+        }
+        ASSERT_EQ(c.head, text.substr(0, c.head.size()));
+        std::string note = text.substr(c.head.size());
+        std::string count = std::to_string(c.text.size() - c.head.size());
+        EXPECT_NE(std::string::npos,
+                  note.find("[The rest of this definition, " + count + " bytes, is not shown.]"))
+            << note;
+        // The note stands on a line of its own after a blank line.
+        EXPECT_EQ(0u, note.find(c.head.back() == '\n' ? "\r\n[" : "\r\n\r\n[")) << note;
+    }
 }
 
 // The items of the database choice dialog, built from a session's matches and database lines.

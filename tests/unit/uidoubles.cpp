@@ -14,6 +14,7 @@ static std::vector<int> yesNoAnswers;
 static size_t yesNoUsed = 0;
 static std::vector<int> databaseChoices;
 static size_t databaseChoicesUsed = 0;
+static std::function<void()> questionHook;
 
 static void record(const char* function, const std::string& text, const void* owner, int milliseconds)
 {
@@ -27,7 +28,10 @@ void resetUiDoubles()
     yesNoUsed = 0;
     databaseChoices.clear();
     databaseChoicesUsed = 0;
+    questionHook = nullptr;
 }
+
+void onQuestion(const std::function<void()>& hook) { questionHook = hook; }
 
 const std::vector<UiCall>& uiCalls() { return recordedCalls; }
 
@@ -65,6 +69,8 @@ void showMessage(void* owner, const char* format, ...)
 int askYesNo(const char* text)
 {
     record("askYesNo", text, nullptr, 0);
+    if (questionHook)
+        questionHook();
     return yesNoUsed < yesNoAnswers.size() ? yesNoAnswers[yesNoUsed++] : 0;
 }
 

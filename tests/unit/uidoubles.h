@@ -1,6 +1,7 @@
 // Test doubles of the user interface functions the core calls: they record every call and
 // answer from a script.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,3 +23,5 @@ int countUiCalls(const char* function);
 void scriptYesNoAnswers(const std::vector<int>& answers);
 // Answers for runDatabaseChoiceDialog, used in order; once used up, the answer is 0.
 void scriptDatabaseChoices(const std::vector<int>& answers);
+// Runs hook whenever askYesNo is called, before it answers (to look at the servers then).
+void onQuestion(const std::function<void()>& hook);

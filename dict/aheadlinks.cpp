@@ -1,0 +1,210 @@
+// A look-up's three connections opened at once: each request goes out as soon as it stands.
+#include <stdio.h>
+#include <string.h>
+
+#include "dict/dictsession.h"
+#include "dict/userinterface.h"
+
+// "255.255.255.255" and its terminator.
+static const int addressTextSize = 16;
+
+static void closeLink(AheadLink* link)
+{
+    if (link->open)
+        netClose(link->socket);
+    link->open = false;
+    link->connecting = false;
+}
+
+// Sends the request that stands for a connected link, once.
+static void sendStanding(AheadLink* link)
+{
+    if (!link->open || link->connecting || link->sent || link->requestLength <= 0)
+        return;
+    if (netSend(link->socket, link->request, link->requestLength))
+        link->sent = true;
+    else
+        // Broken before it carried anything: its turn opens a new connection instead.
+        closeLink(link);
+}
+
+// Waits at most timeoutMs for a link's connect to end or, when reading is given, for it to
+// have something to read; ends the connects that are done, gives up those past the connect
+// deadline, and sends the requests that stand. Whether reading has something to read.
+static bool waitAhead(AheadConnections* ahead, const NetSocket* reading, int timeoutMs)
+{
+    NetWaitEntry entries[lookUpLinkCount + 1];
+    AheadLink* waiting[lookUpLinkCount];
+    int count = 0;
+    for (int i = 0; i < lookUpLinkCount; i++) {
+        AheadLink* link = &ahead->links[i];
+        if (link->open && link->connecting) {
+            entries[count] = NetWaitEntry{link->socket, true, false};
+            waiting[count++] = link;
+        }
+    }
+    int connecting = count;
+    if (reading != nullptr)
+        entries[count++] = NetWaitEntry{*reading, false, false};
+    int connectLeft = millisecondsUntil(ahead->connectDeadline);
+    // A connect is never waited for past its deadline; a reading wait may go on without them.
+    if (connecting > 0 && reading == nullptr && timeoutMs > connectLeft)
+        timeoutMs = connectLeft;
+    if (connecting > 0 && reading != nullptr && connectLeft > 0 && timeoutMs > connectLeft)
+        timeoutMs = connectLeft;
+    if (count > 0)
+        netWaitAny(entries, count, timeoutMs);
+    bool late = millisecondsUntil(ahead->connectDeadline) <= 0;
+    for (int i = 0; i < connecting; i++) {
+        AheadLink* link = waiting[i];
+        if (entries[i].ready) {
+            link->connecting = false;
+            if (!netFinishConnect(link->socket))
+                closeLink(link);
+        } else if (late) {
+            closeLink(link);
+        }
+    }
+    for (int i = 0; i < lookUpLinkCount; i++)
+        sendStanding(&ahead->links[i]);
+    return reading != nullptr && entries[count - 1].ready;
+}
+
+bool DictSession::aheadTo(const char* host) const
+{
+    return ahead.active && host != nullptr && strncmp(ahead.host, host, aheadHostSize) == 0;
+}
+
+void DictSession::closeAhead()
+{
+    for (int i = 0; i < lookUpLinkCount; i++) {
+        AheadLink* link = &ahead.links[i];
+        closeLink(link);
+        link->sent = false;
+        link->requestLength = 0;
+    }
+    ahead.active = false;
+    ahead.host[0] = '\0';
+}
+
+void DictSession::standAheadRequest(LookUpLink which, const char* request, int length)
+{
+    AheadLink* link = &ahead.links[which];
+    if (!ahead.active || link->sent || length <= 0 || length >= dictRequestSize)
+        return;
+    memcpy(link->request, request, (size_t)length);
+    link->requestLength = length;
+    sendStanding(link);
+}
+
+void DictSession::serviceAhead(int timeoutMs)
+{
+    if (ahead.active)
+        waitAhead(&ahead, nullptr, timeoutMs);
+}
+
+int DictSession::connectAhead(const char* host, const char* word)
+{
+    closeAhead();
+    if (strlen(host) >= (size_t)aheadHostSize)
+        return connectToServer(host);
+    // As for any new connection: the previous one is of no further use, and no database list
+    // belongs to the new ones until one is read.
+    closeSocket();
+    socket = 0;
+    releaseTextList(databaseLines, databaseCount);
+    databaseLines = nullptr;
+    databaseCount = 0;
+
+    char addressText[addressTextSize] = "";
+    if (!resolveHost(host, addressText)) {
+        showMessage(nullptr, "Couldn't resolve %s", host);
+        return 0;
+    }
+    uint32_t address = addressText[0] != '\0' ? netParseAddress(addressText) : netNoAddress;
+    ahead.active = true;
+    snprintf(ahead.host, sizeof ahead.host, "%s", host);
+    ahead.connectDeadline = deadlineIn(dictLimits.connectTimeoutMs);
+    for (int i = 0; i < lookUpLinkCount; i++) {
+        AheadLink* link = &ahead.links[i];
+        link->socket = netOpenStream();
+        link->open = link->socket != netInvalidSocket;
+        link->connecting = link->open;
+        if (link->open && !netStartConnect(link->socket, address, dictPort))
+            closeLink(link);
+    }
+    // The match request stands when the word makes one line; findMatches sends nothing else.
+    char request[dictRequestSize];
+    int length = snprintf(request, sizeof request, "MATCH * exact %s\r\n", word);
+    if (strpbrk(word, "\r\n") == nullptr && length > 0 && length < dictRequestSize)
+        standAheadRequest(matchLink, request, length);
+    standAheadRequest(databaseLink, dictDatabaseRequest, (int)sizeof dictDatabaseRequest - 1);
+
+    AheadLink* first = &ahead.links[matchLink];
+    while (first->open && first->connecting)
+        waitAhead(&ahead, nullptr, millisecondsUntil(ahead.connectDeadline));
+    if (!first->open)
+        return 0;
+    // From here the first connection is the session's, as connectToServer's would be.
+    socket = first->socket;
+    socketOpen = true;
+    first->open = false;
+
+    // Its greeting, while the other connects complete and their requests go out.
+    ReplyDeadline greetingDeadline = deadlineIn(dictLimits.receiveTimeoutMs);
+    bool readable = false;
+    int left;
+    while (!readable && (left = millisecondsUntil(greetingDeadline)) > 0)
+        readable = waitAhead(&ahead, &socket, left);
+    if (!readable)
+        return 0;
+    char greeting[dictPieceSize + 1];
+    size_t greetingLength =
+        receiveGreeting(socket, greeting, sizeof greeting, greetingDeadline, carried, &carriedLength);
+    return isGreeting(greeting, greetingLength) ? 1 : 0;
+}
+
+int DictSession::takeAhead(LookUpLink which, const char* host, const char* request, int length)
+{
+    AheadLink* link = &ahead.links[which];
+    // As for any new connection: no database list belongs to it.
+    closeSocket();
+    socket = 0;
+    releaseTextList(databaseLines, databaseCount);
+    databaseLines = nullptr;
+    databaseCount = 0;
+
+    while (link->open && link->connecting)
+        waitAhead(&ahead, nullptr, millisecondsUntil(ahead.connectDeadline));
+    bool sentOther =
+        link->sent && (link->requestLength != length || memcmp(link->request, request, (size_t)length) != 0);
+    if (!link->open || sentOther) {
+        // It did not connect (or carries another request): a new connection, as without ahead.
+        closeLink(link);
+        connectToServer(host);
+        return socketOpen && netSend(socket, request, length) ? 1 : 0;
+    }
+    socket = link->socket;
+    socketOpen = true;
+    link->open = false;
+    char greeting[dictPieceSize + 1];
+    size_t greetingLength = receiveGreeting(socket, greeting, sizeof greeting,
+                                            deadlineIn(dictLimits.receiveTimeoutMs), carried, &carriedLength);
+    // A server that turns away connections beyond its first few (a busy one, or one that limits
+    // each client) has not taken this request: it goes on a new connection, opened now that the
+    // earlier ones are done, whose greeting is then not judged, as without connections ahead.
+    // (A server silent from the start is not turned away: it is waited for as before.)
+    NetWaitEntry entry = {socket, false, false};
+    bool ended = netWaitAny(&entry, 1, 0) > 0 && carriedLength == 0;
+    bool turnedAway = greetingLength > 0 ? !isGreeting(greeting, greetingLength) : ended;
+    if (link->sent && !turnedAway)
+        return 1;
+    // Idle until now (while the user chose a database), it may have been ended by the server
+    // meanwhile, or hold something unasked: its request goes on a new connection instead.
+    if (turnedAway || carriedLength > 0 || netWaitAny(&entry, 1, 0) > 0) {
+        closeSocket();
+        connectToServer(host);
+        return socketOpen && netSend(socket, request, length) ? 1 : 0;
+    }
+    return netSend(socket, request, length) ? 1 : 0;
+}
