@@ -42,7 +42,15 @@ void registerHotkey(const HotkeySpec& spec);
 // tells the user, owned by owner, and leaves no hotkey registered. True when registered.
 bool changeHotkey(const HotkeySpec& spec, HWND owner);
 
-// The autostart value "Lexitray" under HKLM's Run key: set to path, or removed. Registry
-// failures are ignored without a message.
-void writeAutostartValue(const char* path);
-void removeAutostartValue();
+// The autostart value "Lexitray" (the program's path) under the user's Run key. True when written.
+bool writeAutostartValue(const char* path);
+
+// What is left after removeAutostartValue.
+enum AutostartRemoval {
+    autostartRemoved,            // no Run value names the program any more
+    autostartUserValueStays,     // the user's value could not be deleted
+    autostartMachineValueStays,  // a value under the machine's key remains, and only an administrator may
+                                 // delete it
+};
+// Deletes the user's value, and the machine's where this user may.
+AutostartRemoval removeAutostartValue();

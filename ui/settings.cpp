@@ -16,6 +16,15 @@ namespace {
 
 const char settingsTemplate[] = "SETTINGS";
 const char emptyHotkeyMessage[] = "Please enter a hotkey to use with Lexitray";
+// When the Run value cannot be brought in line with the box, the user is told what will happen.
+const char autostartNotSetMessage[] = "Lexitray could not add itself to the programs that start with "
+                                      "Windows, so it will not start with Windows.";
+const char autostartNotRemovedMessage[] =
+    "Lexitray could not remove itself from the programs that start with "
+    "Windows, so it will still start with Windows.";
+const char autostartMachineMessage[] =
+    "Lexitray will still start with Windows: it was set to start for every user of this computer, and only "
+    "an administrator can change that.";
 
 const int hintDurationMs = 3000;
 const int noSelection = -1;
@@ -58,17 +67,28 @@ void onInitSettings(HWND dialog)
     sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETHOTKEY, hotkeyControlValue(hotkey), 0);
 }
 
-// Starts the program with Windows from where it lies now, or no longer.
-void saveAutostart(bool on)
+// Starts the program with Windows from where it lies now, or no longer; says so when the
+// registry does not follow.
+void saveAutostart(HWND dialog, bool on)
 {
     if (on) {
         writeConfigString("startup", "1");
         char path[modulePathCapacity] = {};
         GetModuleFileNameA(nullptr, path, modulePathCapacity - 1);  // a cut path stays terminated
-        writeAutostartValue(path);
-    } else {
-        writeConfigString("startup", "0");
-        removeAutostartValue();
+        if (!writeAutostartValue(path))
+            showMessage(dialog, autostartNotSetMessage);
+        return;
+    }
+    writeConfigString("startup", "0");
+    switch (removeAutostartValue()) {
+    case autostartUserValueStays:
+        showMessage(dialog, autostartNotRemovedMessage);
+        break;
+    case autostartMachineValueStays:
+        showMessage(dialog, autostartMachineMessage);
+        break;
+    case autostartRemoved:
+        break;
     }
 }
 
@@ -92,7 +112,7 @@ void onSaveSettings(HWND dialog)
     if (!changeHotkey(hotkey, dialog))
         return;
 
-    saveAutostart(isTicked(dialog, IDC_SETTINGS_STARTUP));
+    saveAutostart(dialog, isTicked(dialog, IDC_SETTINGS_STARTUP));
     writeHotkeyModifiers(hotkey);
     hideDbDialog = isTicked(dialog, IDC_SETTINGS_HIDEDB);
     writeConfigString("hidedbdialog", hideDbDialog ? "1" : "0");
