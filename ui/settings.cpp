@@ -142,8 +142,10 @@ void onPickFont(HWND dialog)
         return;
     font.lfFaceName[LF_FACESIZE - 1] = '\0';
     writeConfigString("font", font.lfFaceName);
+    // The chooser gives pixels at the screen's DPI; the height is kept as pixels at 96 DPI, so the
+    // same size in points comes back on any screen.
     char height[decimalCapacity];
-    snprintf(height, sizeof height, "%d", static_cast<int>(font.lfHeight));
+    snprintf(height, sizeof height, "%d", MulDiv(font.lfHeight, standardDpi, screenDpi()));
     writeConfigString("fontsize", height);
 }
 
