@@ -17,14 +17,12 @@ namespace {
 const char settingsTemplate[] = "SETTINGS";
 const char emptyHotkeyMessage[] = "Please enter a hotkey to use with Lexitray";
 // When the Run value cannot be brought in line with the box, the user is told what will happen.
-const char autostartNotSetMessage[] = "Lexitray could not add itself to the programs that start with "
-                                      "Windows, so it will not start with Windows.";
+const char autostartNotSetMessage[] = "Lexitray could not be set to start with Windows.";
 const char autostartNotRemovedMessage[] =
-    "Lexitray could not remove itself from the programs that start with "
-    "Windows, so it will still start with Windows.";
+    "Lexitray will still start with Windows:\nits entry could not be removed.";
 const char autostartMachineMessage[] =
-    "Lexitray will still start with Windows: it was set to start for every user of this computer, and only "
-    "an administrator can change that.";
+    "Lexitray will still start with Windows:\nit was set up to start for every "
+    "user,\nand only an administrator can change that.";
 
 const int hintDurationMs = 3000;
 const int noSelection = -1;

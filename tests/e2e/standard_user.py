@@ -5,10 +5,11 @@ import shutil
 import stat
 import subprocess
 
-from harness import PREFIX_MARK, WINESERVER, WinePrefix
+from harness import PREFIX_MARK, WINESERVER, HarnessError, WinePrefix
 
 USER = "lexitray-user"  # scripts/setup creates it
-MACHINE_RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+RUN_SUBKEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+MACHINE_RUN_KEY = "HKLM\\" + RUN_SUBKEY
 
 
 def user_available():
@@ -124,8 +125,19 @@ class UserPrefix(WinePrefix):
         else:
             self.wine("reg", "add", MACHINE_RUN_KEY, "/v", "Lexitray", "/t", "REG_SZ", "/d", value, "/f")
 
+    def lock_run_key(self, root, locked):
+        """Makes the Run key under root ("HKLM" or "HKCU") read-only to everybody, or open again."""
+        if root == "HKCU" and locked:
+            self.wine("reg", "add", "HKCU\\" + RUN_SUBKEY, "/f")
+        rows = self.probe("lockkey", root, RUN_SUBKEY, "on" if locked else "off")
+        absent = ("lockkey", {"error": "2"}) in rows
+        if ("lockkey", {"error": "0"}) not in rows and (locked or not absent):
+            raise HarnessError(f"probe lockkey {root} gave {rows}")
+
     def clean(self):
-        """No profile anywhere, no copy beside the program, no autostart value."""
+        """No profile anywhere, no copy beside the program, no autostart value, Run keys open."""
+        for root in ("HKLM", "HKCU"):
+            self.lock_run_key(root, False)
         for path in (self.profile_path, self.legacy_profile_path):
             if os.path.exists(path):
                 os.remove(path)

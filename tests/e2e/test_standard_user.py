@@ -6,7 +6,8 @@ import pytest
 
 from conftest import ARTIFACTS, BUILD_DIR, make_session
 from harness import Xvfb
-from lexitray_checks import HINT_DEFAULT, MOD_ALT, SEEDED_ORDER, hotkey_calls, prepared_profile, wait_icon
+from lexitray_checks import (HINT_DEFAULT, MOD_ALT, SEEDED_ORDER, hotkey_calls, prepared_profile, press_ok, wait_icon,
+                             wait_message_box)
 from menu_steps import (HOTKEYF_ALT, SETTINGS_CAPTION, click_control, hotkey_value, include_relay, profile_writes,
                         visible_dialog, wait_gone)
 from standard_user import UserPrefix, user_available
@@ -102,3 +103,37 @@ def test_run_value_lands_under_the_user_and_unticking_removes_it_everywhere(user
     assert visible_dialog(prefix, "Lexitray") is None, "a message came though the value could go"
     assert (prefix.run_value(), prefix.machine_run_value()) == (None, None)
     assert dict(prefix.read_profile())["startup"] == "0"
+
+
+NOT_SET = "Lexitray could not be set to start with Windows."
+MACHINE_STAYS = ("Lexitray will still start with Windows:\nit was set up to start for every user,\n"
+                 "and only an administrator can change that.")
+
+
+@pytest.mark.parametrize("case", ["tick-user-key-locked", "untick-machine-key-locked"])
+def test_settings_says_when_autostart_cannot_be_had(user, case):
+    prefix = user.prefix
+    older = "C:\\Program Files\\Lexitray\\old.exe"
+    ticking = case.startswith("tick")
+    if ticking:
+        prefix.write_profile(prepared_profile(startup=0))
+        prefix.lock_run_key("HKCU", True)
+    else:
+        prefix.write_profile(prepared_profile(startup=1))
+        prefix.set_machine_run_value(older)
+        prefix.lock_run_key("HKLM", True)
+    app, window, icon = started(user, user.start_app())
+    dialog = open_settings(user, icon)
+    click_control(user, dialog, ID_STARTUP)
+    save(user, dialog)
+    box, _ = wait_message_box(prefix, NOT_SET if ticking else MACHINE_STAYS)
+    assert int(box["owner"], 16) == int(dialog["hwnd"], 16)
+    user.screenshot("autostart-message")
+    press_ok(prefix, box)
+    wait_gone(prefix, SETTINGS_CAPTION)
+    # The rest of the settings is saved all the same, and the registry is as the message says.
+    assert dict(prefix.read_profile())["startup"] == ("1" if ticking else "0")
+    if ticking:
+        assert prefix.run_value() is None
+    else:
+        assert (prefix.run_value(), prefix.machine_run_value()) == (None, older)
