@@ -29,6 +29,8 @@ const int noSelection = -1;
 // A signed 32-bit number in decimal, with its sign and the terminator.
 const int decimalCapacity = 12;
 const int modulePathCapacity = MAX_PATH;  // 260
+// The font chooser's size unit is a tenth of a point.
+const int tenthPointsPerInch = 720;
 
 // A key typed without any modifier is taken with Ctrl+Shift.
 const WPARAM hotkeyInvalidCombinations = HKCOMB_NONE;
@@ -141,9 +143,14 @@ void onPickFont(HWND dialog)
     font.lfFaceName[LF_FACESIZE - 1] = '\0';
     writeConfigString("font", font.lfFaceName);
     // The chooser gives pixels at the screen's DPI; the height is kept as pixels at 96 DPI, so the
-    // same size in points comes back on any screen.
+    // same size in points comes back on any screen. Elsewhere it is taken from the size in points,
+    // which rounds as it would at 96 DPI.
+    const int dpi = screenDpi();
+    const int pixels = dpi == standardDpi || chooser.iPointSize <= 0
+                           ? MulDiv(font.lfHeight, standardDpi, dpi)
+                           : -MulDiv(chooser.iPointSize, standardDpi, tenthPointsPerInch);
     char height[decimalCapacity];
-    snprintf(height, sizeof height, "%d", MulDiv(font.lfHeight, standardDpi, screenDpi()));
+    snprintf(height, sizeof height, "%d", pixels);
     writeConfigString("fontsize", height);
 }
 

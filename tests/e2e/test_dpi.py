@@ -8,10 +8,12 @@ import pytest
 from conftest import ARTIFACTS, BUILD_DIR, Session
 from harness import WinePrefix, Xvfb, rect_of, wait_for, DESKTOP_SIZE
 from lexitray_checks import prepared_profile, wait_icon
-from menu_steps import ABOUT_CAPTION, SETTINGS_CAPTION, include_relay, send, wait_dialog
+from menu_steps import (ABOUT_CAPTION, SETTINGS_CAPTION, click_control, include_relay, key, profile_writes, send,
+                        wait_dialog, wait_gone)
 from test_lookup import ID_TEXT, look_up_typed, wait_viewer
 
 IDM_ABOUT, IDM_SETTINGS = 40002, 40003
+ID_FONT = 1002
 WM_COMMAND = 0x111
 EM_LINEINDEX, EM_POSFROMCHAR = 0xBB, 0xD6
 SS_TYPEMASK, SS_BITMAP = 0x1F, 0xE
@@ -146,3 +148,20 @@ def test_viewer_font_keeps_its_size_in_points(dpi_desk):
     second_y = send(dpi_desk.prefix, viewer, ID_TEXT, EM_POSFROMCHAR, second_line) >> 16
     assert second_line > 0, "the definition has one line only"
     assert second_y - first_y >= at(dpi, FONT_HEIGHT), "the configured font did not grow with the DPI"
+
+
+def test_picked_font_is_stored_as_at_96_dpi(dpi_desk):
+    # A 10-point font is 13 pixels high at 96 DPI, and must be stored so at any DPI: the viewer scales it.
+    app, window = start(dpi_desk)
+    menu_command(dpi_desk, window, IDM_SETTINGS)
+    dialog = wait_dialog(dpi_desk.prefix, SETTINGS_CAPTION)
+    time.sleep(0.3)
+    click_control(dpi_desk, dialog, ID_FONT)
+    wait_dialog(dpi_desk.prefix, "Font")
+    dpi_desk.prefix.xvfb.xdotool("type", "--delay", "60", "DejaVu Serif")
+    key(dpi_desk, "Tab", "Tab")
+    dpi_desk.prefix.xvfb.xdotool("type", "--delay", "60", "10")
+    dpi_desk.screenshot("font-chooser")
+    key(dpi_desk, "Return")
+    wait_gone(dpi_desk.prefix, "Font")
+    assert profile_writes(app)[-2:] == [("font", "DejaVu Serif"), ("fontsize", "-13")]
