@@ -50,14 +50,15 @@ const SeedValue seedSettings[] = {
 
 void formatServerKey(char* key, int index) { snprintf(key, serverKeyCapacity, "server%d", index); }
 
+// The profile file every read and write goes to.
+const char* configFileLocation() { return configFilePath[0] != '\0' ? configFilePath : configFileName; }
+
 }  // namespace
 
 void locateConfiguration()
 {
     profileLocateFile(configFileName, configFolderName, configFilePath, configPathCapacity);
 }
-
-const char* configFileLocation() { return configFilePath[0] != '\0' ? configFilePath : configFileName; }
 
 int readConfigInt(const char* key, int defaultValue)
 {

@@ -46,8 +46,6 @@ void writeConfigString(const char* key, const char* text);
 // program when a Lexitray.cfg is there, else in the user's application data, taking over the file
 // an older version left in the Windows directory; natively the bare name stays.
 void locateConfiguration();
-// The profile file every read and write goes to.
-const char* configFileLocation();
 
 // The check every start makes: when `server` is absent or 999 the file is seeded with the
 // built-in servers and the default settings; otherwise the stale file is deleted.
