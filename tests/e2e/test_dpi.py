@@ -128,14 +128,6 @@ def test_about_banner_spans_the_dialog(dpi_desk):
     assert width >= rect_of(ok["rect"])[2] - rect_of(banner["rect"])[0], "the banner stops short of the edge"
 
 
-def test_settings_dialog_photographed(dpi_desk):
-    app, window = start(dpi_desk)
-    menu_command(dpi_desk, window, IDM_SETTINGS)
-    wait_dialog(dpi_desk.prefix, SETTINGS_CAPTION)
-    time.sleep(0.5)
-    assert dpi_desk.screenshot("settings")
-
-
 def test_viewer_font_keeps_its_size_in_points(dpi_desk):
     dpi = dpi_desk.prefix.dpi
     app, window = start(dpi_desk, hidedbdialog=1, font="DejaVu Serif", fontsize=-FONT_HEIGHT)
@@ -156,6 +148,7 @@ def test_picked_font_is_stored_as_at_96_dpi(dpi_desk):
     menu_command(dpi_desk, window, IDM_SETTINGS)
     dialog = wait_dialog(dpi_desk.prefix, SETTINGS_CAPTION)
     time.sleep(0.3)
+    dpi_desk.screenshot("settings")
     click_control(dpi_desk, dialog, ID_FONT)
     wait_dialog(dpi_desk.prefix, "Font")
     dpi_desk.prefix.xvfb.xdotool("type", "--delay", "60", "DejaVu Serif")
