@@ -31,6 +31,9 @@ int popupElapsed;
 HWND currentPopup;
 // popupBrush: the popup's background, made when it opens and released when it closes.
 HBRUSH popupBrush;
+// popupPicture: the popup's picture drawn for a DPI other than 96, made when it opens and released
+// when it closes; null when the template's picture serves.
+HBITMAP popupPicture;
 
 // Closing by any path (count, click, command, a new status, hideStatus) ends in the popup's
 // destroy handling; with no popup on show nothing happens.
@@ -47,6 +50,10 @@ void onPopupDestroy(HWND popup)
     if (popupBrush != nullptr) {
         DeleteObject(popupBrush);
         popupBrush = nullptr;
+    }
+    if (popupPicture != nullptr) {
+        DeleteObject(popupPicture);
+        popupPicture = nullptr;
     }
     if (currentPopup == popup)
         currentPopup = nullptr;
@@ -110,9 +117,27 @@ SIZE popupSize(HWND popup)
     return size;
 }
 
+// The template's picture is drawn for 96 DPI, while the window and its text grow with the DPI: at
+// any other DPI the picture is replaced by one drawn for it, so the text stays on its line.
+void fitPopupPicture(HWND popup)
+{
+    const int dpi = windowDpi(popup);
+    HWND picture = GetWindow(popup, GW_CHILD);  // the first control of the template
+    if (dpi == standardDpi || picture == nullptr)
+        return;
+    popupPicture = loadBitmapForDpi(IDB_NOTICE, IDB_NOTICE_LARGE, dpi);
+    if (popupPicture == nullptr)
+        return;
+    HBITMAP previous = reinterpret_cast<HBITMAP>(
+        SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(popupPicture)));
+    if (previous != nullptr && previous != popupPicture)
+        DeleteObject(previous);
+}
+
 void onPopupInit(HWND popup)
 {
     currentPopup = popup;
+    fitPopupPicture(popup);
     const SIZE size = popupSize(popup);
     const POINT at = popupPosition(size.cx, size.cy);
     MoveWindow(popup, at.x, at.y, size.cx, size.cy, TRUE);

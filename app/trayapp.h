@@ -42,7 +42,33 @@ void registerHotkey(const HotkeySpec& spec);
 // tells the user, owned by owner, and leaves no hotkey registered. True when registered.
 bool changeHotkey(const HotkeySpec& spec, HWND owner);
 
-// The autostart value "Lexitray" under HKLM's Run key: set to path, or removed. Registry
-// failures are ignored without a message.
-void writeAutostartValue(const char* path);
-void removeAutostartValue();
+// Sent to a top-level window moved to a monitor of another DPI (Windows 8.1 and later; the headers
+// hide it when building for older systems).
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+// The dots per inch a window is drawn at (the monitor's where the system tells each apart), and
+// the one the system sizes fonts by when it turns points into pixels.
+int windowDpi(HWND window);
+int screenDpi();
+// The dots per inch that artwork and stored font heights are made for.
+const int standardDpi = 96;
+// Pixels at standardDpi turned into pixels at dpi.
+int scaleToDpi(int pixels, int dpi);
+// A picture for dpi: at standardDpi the bitmap resource itself, at any other DPI its drawing at
+// twice the size (largeBitmapId) scaled to it; null on failure. The caller deletes it.
+HBITMAP loadBitmapForDpi(int bitmapId, int largeBitmapId, int dpi);
+
+// The autostart value "Lexitray" (the program's path) under the user's Run key. True when written.
+bool writeAutostartValue(const char* path);
+
+// What is left after removeAutostartValue.
+enum AutostartRemoval {
+    autostartRemoved,            // no Run value names the program any more
+    autostartUserValueStays,     // the user's value could not be deleted
+    autostartMachineValueStays,  // a value under the machine's key remains, and only an administrator may
+                                 // delete it
+};
+// Deletes the user's value, and the machine's where this user may.
+AutostartRemoval removeAutostartValue();

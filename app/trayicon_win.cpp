@@ -14,8 +14,29 @@ const DWORD trayRecordSize = NOTIFYICONDATAA_V2_SIZE;
 static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "the 32-bit tray record with balloon fields is 488 bytes");
 #endif
 
-const int trayIconPixels = 16;
 const char balloonTitle[] = "Lexitray";
+
+// The icon at the size the notification area shows (16 pixels at 96 DPI, 20 to 40 above), loaded once
+// per size: a shared icon would come back at the size it was first loaded with.
+HICON trayIcon;
+int trayIconPixels;
+
+HICON trayIconForScreen()
+{
+    const int pixels = GetSystemMetrics(SM_CXSMICON);
+    if (trayIcon == nullptr || pixels != trayIconPixels) {
+        HICON icon = static_cast<HICON>(
+            LoadImageA(moduleInstance, MAKEINTRESOURCEA(IDI_LEXITRAY), IMAGE_ICON, pixels, pixels, 0));
+        if (icon != nullptr) {
+            // The shell keeps its own copy of an icon once it has been given it.
+            if (trayIcon != nullptr)
+                DestroyIcon(trayIcon);
+            trayIcon = icon;
+            trayIconPixels = pixels;
+        }
+    }
+    return trayIcon;
+}
 
 // A zeroed record for the one icon of TrayWindow.
 NOTIFYICONDATAA trayRecord()
@@ -34,9 +55,7 @@ void sendIconAndTip(DWORD request, const char* tip)
     NOTIFYICONDATAA data = trayRecord();
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = trayCallbackMessage;
-    // Shared: loaded once and kept by the system, so repeated calls leak nothing.
-    data.hIcon = static_cast<HICON>(LoadImageA(moduleInstance, MAKEINTRESOURCEA(IDI_LEXITRAY), IMAGE_ICON,
-                                               trayIconPixels, trayIconPixels, LR_SHARED));
+    data.hIcon = trayIconForScreen();
     lstrcpynA(data.szTip, tip, sizeof data.szTip);
     Shell_NotifyIconA(request, &data);
 }

@@ -31,6 +31,10 @@ bool hideDbDialog = false;
 
 namespace {
 
+// The profile file's full path once locateConfiguration has run; empty before, when the bare name
+// serves (the unit tests keep it so).
+char configFilePath[configPathCapacity];
+
 // "server" and a decimal int with its sign fit easily.
 const int serverKeyCapacity = 24;
 
@@ -46,23 +50,31 @@ const SeedValue seedSettings[] = {
 
 void formatServerKey(char* key, int index) { snprintf(key, serverKeyCapacity, "server%d", index); }
 
+// The profile file every read and write goes to.
+const char* configFileLocation() { return configFilePath[0] != '\0' ? configFilePath : configFileName; }
+
 }  // namespace
+
+void locateConfiguration()
+{
+    profileLocateFile(configFileName, configFolderName, configFilePath, configPathCapacity);
+}
 
 int readConfigInt(const char* key, int defaultValue)
 {
-    return profileReadInt(configFileName, configSection, key, defaultValue);
+    return profileReadInt(configFileLocation(), configSection, key, defaultValue);
 }
 
 bool readConfigFlag(const char* key, int defaultValue) { return readConfigInt(key, defaultValue) == 1; }
 
 void readConfigString(const char* key, const char* defaultText, char* buffer, int capacity)
 {
-    profileReadString(configFileName, configSection, key, defaultText, buffer, capacity);
+    profileReadString(configFileLocation(), configSection, key, defaultText, buffer, capacity);
 }
 
 void writeConfigString(const char* key, const char* text)
 {
-    profileWriteString(configFileName, configSection, key, text);
+    profileWriteString(configFileLocation(), configSection, key, text);
 }
 
 void seedConfiguration()

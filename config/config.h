@@ -1,9 +1,14 @@
 // The configuration store: the profile file, first-run seeding, the server entries and their hosts.
 #pragma once
 
-// The profile file (a bare name: the platform decides where it lies) and its one section.
+// The profile file's name and its one section. Where the file lies is settled once at start
+// (locateConfiguration); until then every access passes the bare name and the platform decides.
 constexpr char configFileName[] = "Lexitray.cfg";
 constexpr char configSection[] = "Lexitray";
+// The folder below the user's application data that holds the profile file.
+constexpr char configFolderName[] = "Lexitray";
+// Room for the profile file's full path and its terminator.
+const int configPathCapacity = 260;
 // A stale file that nothing writes any more; every start that is not a first run removes it.
 constexpr char staleConfigFileName[] = "Lexitray.cfg.new";
 
@@ -36,6 +41,11 @@ void readConfigString(const char* key, const char* defaultText, char* buffer, in
 // Stores text as the key's value, creating the file, the section and the key as needed.
 // A failed write is lost without notice.
 void writeConfigString(const char* key, const char* text);
+
+// Settles where the profile file lies, once, before the first read: on Windows beside the
+// program when a Lexitray.cfg is there, else in the user's application data, taking over the file
+// an older version left in the Windows directory; natively the bare name stays.
+void locateConfiguration();
 
 // The check every start makes: when `server` is absent or 999 the file is seeded with the
 // built-in servers and the default settings; otherwise the stale file is deleted.

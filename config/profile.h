@@ -2,9 +2,10 @@
 // kernel32, profile_posix.cpp implements a compatible stand-in for native builds and tests.
 #pragma once
 
-// Every fileName is a bare name. On Windows the system resolves it: profile files lie in the
-// Windows directory, a file to delete in the current directory. The stand-in resolves both in
-// the directory named by LEXITRAY_PROFILE_DIR, or in the current directory when it is unset.
+// A fileName is a full path or a bare name. On Windows the system resolves a bare name: profile
+// files lie in the Windows directory, a file to delete in the current directory. The stand-in
+// resolves both in the directory named by LEXITRAY_PROFILE_DIR, or in the current directory when
+// it is unset.
 
 // The key's value read as an integer (blanks, an optional sign, digits; text after the digits
 // is ignored; wraps modulo 2^32), or defaultValue when the key is absent or its value empty.
@@ -22,3 +23,24 @@ bool profileWriteString(const char* fileName, const char* section, const char* k
 
 // Deletes the file; false when it did not exist or could not be deleted.
 bool profileDeleteFile(const char* fileName);
+
+// Where the profile file named fileName lies, into path (capacity bytes). On Windows: the file
+// beside the program when there is one (portable use); otherwise folderName\fileName in the
+// user's roaming application data, which is created, and at the first start filled with the
+// profile an older version left in the Windows directory or its per-user VirtualStore copy. When
+// no such folder can be had, the bare name. The stand-in keeps the bare name, so tests steer it
+// with LEXITRAY_PROFILE_DIR.
+void profileLocateFile(const char* fileName, const char* folderName, char* path, int capacity);
+
+#ifdef _WIN32
+// The folders profileLocateFile looks in, given as full paths without a trailing backslash.
+struct ProfileFolders {
+    const char* programDir;      // the running program's folder
+    const char* userDataDir;     // the user's roaming application data; null when unknown
+    const char* legacyFiles[2];  // profiles older versions left, the one to take first first; null ends
+};
+// profileLocateFile with the folders given. Returns false, leaving path empty, when neither the
+// program's folder holds the file nor the user's folder can be had or the path would not fit.
+bool profileLocateIn(const ProfileFolders& folders, const char* fileName, const char* folderName, char* path,
+                     int capacity);
+#endif

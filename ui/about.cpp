@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/trayapp.h"
+#include "resource.h"
 #include "settingsres.h"
 #include "ui/settingsdialogs.h"
 #include "version.h"
@@ -32,11 +33,57 @@ const char aboutText[] =
     "something does not work as it should, please report it on the project's issue tracker, "
     "together with the server you used and what you saw.";
 
+// The banner picture: the one static control that shows a bitmap.
+HWND bannerControl(HWND dialog)
+{
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
+            return child;
+    }
+    return nullptr;
+}
+
+// The template's banner is drawn for 96 DPI; the dialog grows with the DPI, so the banner is
+// replaced by one drawn for it and still spans the dialog. The dialog keeps the bitmap it made in
+// its user data; the static control deletes none.
+void fitBanner(HWND dialog, int dpi)
+{
+    HWND picture = bannerControl(dialog);
+    if (picture == nullptr || (dpi == standardDpi && GetWindowLongPtrA(dialog, DWLP_USER) == 0))
+        return;
+    HBITMAP banner = loadBitmapForDpi(IDB_BANNER, IDB_BANNER_LARGE, dpi);
+    if (banner == nullptr)
+        return;
+    HBITMAP made = reinterpret_cast<HBITMAP>(GetWindowLongPtrA(dialog, DWLP_USER));
+    HBITMAP previous = reinterpret_cast<HBITMAP>(
+        SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner)));
+    if (previous != nullptr && previous != made)
+        DeleteObject(previous);
+    if (made != nullptr)
+        DeleteObject(made);
+    SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(banner));
+}
+
+void onAboutDestroy(HWND dialog)
+{
+    HBITMAP banner = reinterpret_cast<HBITMAP>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (banner != nullptr)
+        DeleteObject(banner);
+}
+
 INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
+        fitBanner(dialog, windowDpi(dialog));
         SetDlgItemTextA(dialog, IDC_ABOUT_TEXT, aboutText);
+        return FALSE;
+    case WM_DPICHANGED:
+        // Moved to a monitor of another DPI: the system rescales the dialog, the banner is ours.
+        fitBanner(dialog, HIWORD(wParam));
+        return FALSE;
+    case WM_DESTROY:
+        onAboutDestroy(dialog);
         return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

@@ -32,8 +32,9 @@ ViewerState* stateOf(HWND dialog)
     return reinterpret_cast<ViewerState*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-// The font configured in the settings, or null when none is ("NULL", compared exactly).
-HFONT createConfiguredFont()
+// The font configured in the settings at the given DPI, or null when none is ("NULL", compared
+// exactly).
+HFONT createConfiguredFont(int dpi)
 {
     char name[fontNameCapacity];
     readConfigString("font", noFontName, name, fontNameCapacity);
@@ -42,9 +43,9 @@ HFONT createConfiguredFont()
     LOGFONTA font;
     ZeroMemory(&font, sizeof font);
     lstrcpynA(font.lfFaceName, name, LF_FACESIZE);  // cut to 31 characters
-    // As the font chooser reports it: negative asks for a character height in pixels, 0 for
-    // the face's default height.
-    font.lfHeight = readConfigInt("fontsize", 0);
+    // As the font chooser reports it at 96 DPI: negative asks for a character height in pixels, 0
+    // for the face's default height. The same height in points at this window's DPI.
+    font.lfHeight = scaleToDpi(readConfigInt("fontsize", 0), dpi);
     font.lfWeight = normalWeight;
     return CreateFontIndirectA(&font);
 }
@@ -73,7 +74,7 @@ void onInitDialog(HWND dialog, ViewerState* state)
     HWND text = GetDlgItem(dialog, IDC_VIEW_TEXT);
     // Definitions have no length limit of their own.
     SendMessageW(text, EM_SETLIMITTEXT, 0, 0);
-    state->font = createConfiguredFont();
+    state->font = createConfiguredFont(windowDpi(dialog));
     if (state->font)
         SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
     state->brush = CreateSolidBrush(backgroundColour);
@@ -83,6 +84,21 @@ void onInitDialog(HWND dialog, ViewerState* state)
     bool several = dictSession.getDefinitionCount() > 1;
     EnableWindow(GetDlgItem(dialog, IDC_VIEW_NEXT), several);
     EnableWindow(GetDlgItem(dialog, IDC_VIEW_PREVIOUS), several);
+}
+
+// Moved to a monitor of another DPI: the system rescales the dialog and its own font; the configured
+// font is made anew for the new DPI, and the old one goes once the box has let go of it.
+void onDpiChanged(HWND dialog, int dpi)
+{
+    ViewerState* state = stateOf(dialog);
+    if (!state || !state->font)
+        return;
+    HFONT font = createConfiguredFont(dpi);
+    if (!font)
+        return;
+    SendDlgItemMessageW(dialog, IDC_VIEW_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    DeleteObject(state->font);
+    state->font = font;
 }
 
 void onStep(HWND dialog, int step)
@@ -143,6 +159,9 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
         SetBkColor(context, backgroundColour);
         return reinterpret_cast<INT_PTR>(state->brush);
     }
+    case WM_DPICHANGED:
+        onDpiChanged(dialog, HIWORD(wParam));
+        return FALSE;
     case WM_DESTROY:
         onDestroy(dialog);
         return FALSE;

@@ -16,12 +16,21 @@ namespace {
 
 const char settingsTemplate[] = "SETTINGS";
 const char emptyHotkeyMessage[] = "Please enter a hotkey to use with Lexitray";
+// When the Run value cannot be brought in line with the box, the user is told what will happen.
+const char autostartNotSetMessage[] = "Lexitray could not be set to start with Windows.";
+const char autostartNotRemovedMessage[] =
+    "Lexitray will still start with Windows:\nits entry could not be removed.";
+const char autostartMachineMessage[] =
+    "Lexitray will still start with Windows:\nit was set up to start for every "
+    "user,\nand only an administrator can change that.";
 
 const int hintDurationMs = 3000;
 const int noSelection = -1;
 // A signed 32-bit number in decimal, with its sign and the terminator.
 const int decimalCapacity = 12;
 const int modulePathCapacity = MAX_PATH;  // 260
+// The font chooser's size unit is a tenth of a point.
+const int tenthPointsPerInch = 720;
 
 // A key typed without any modifier is taken with Ctrl+Shift.
 const WPARAM hotkeyInvalidCombinations = HKCOMB_NONE;
@@ -59,17 +68,28 @@ void onInitSettings(HWND dialog)
     checkBox(dialog, IDC_SETTINGS_KEEPCLIPBOARD, readConfigFlag("keepclipboard", 0));
 }
 
-// Starts the program with Windows from where it lies now, or no longer.
-void saveAutostart(bool on)
+// Starts the program with Windows from where it lies now, or no longer; says so when the
+// registry does not follow.
+void saveAutostart(HWND dialog, bool on)
 {
     if (on) {
         writeConfigString("startup", "1");
         char path[modulePathCapacity] = {};
         GetModuleFileNameA(nullptr, path, modulePathCapacity - 1);  // a cut path stays terminated
-        writeAutostartValue(path);
-    } else {
-        writeConfigString("startup", "0");
-        removeAutostartValue();
+        if (!writeAutostartValue(path))
+            showMessage(dialog, autostartNotSetMessage);
+        return;
+    }
+    writeConfigString("startup", "0");
+    switch (removeAutostartValue()) {
+    case autostartUserValueStays:
+        showMessage(dialog, autostartNotRemovedMessage);
+        break;
+    case autostartMachineValueStays:
+        showMessage(dialog, autostartMachineMessage);
+        break;
+    case autostartRemoved:
+        break;
     }
 }
 
@@ -93,7 +113,7 @@ void onSaveSettings(HWND dialog)
     if (!changeHotkey(hotkey, dialog))
         return;
 
-    saveAutostart(isTicked(dialog, IDC_SETTINGS_STARTUP));
+    saveAutostart(dialog, isTicked(dialog, IDC_SETTINGS_STARTUP));
     writeHotkeyModifiers(hotkey);
     hideDbDialog = isTicked(dialog, IDC_SETTINGS_HIDEDB);
     writeConfigString("hidedbdialog", hideDbDialog ? "1" : "0");
@@ -124,8 +144,15 @@ void onPickFont(HWND dialog)
         return;
     font.lfFaceName[LF_FACESIZE - 1] = '\0';
     writeConfigString("font", font.lfFaceName);
+    // The chooser gives pixels at the screen's DPI; the height is kept as pixels at 96 DPI, so the
+    // same size in points comes back on any screen. Elsewhere it is taken from the size in points,
+    // which rounds as it would at 96 DPI.
+    const int dpi = screenDpi();
+    const int pixels = dpi == standardDpi || chooser.iPointSize <= 0
+                           ? MulDiv(font.lfHeight, standardDpi, dpi)
+                           : -MulDiv(chooser.iPointSize, standardDpi, tenthPointsPerInch);
     char height[decimalCapacity];
-    snprintf(height, sizeof height, "%d", static_cast<int>(font.lfHeight));
+    snprintf(height, sizeof height, "%d", pixels);
     writeConfigString("fontsize", height);
 }
 

@@ -41,6 +41,16 @@ class HarnessError(Exception):
     pass
 
 
+def roaming_data_dir(prefix_path):
+    """AppData\\Roaming of the one user a prefix was made for (Wine names the folder after the Unix user)."""
+    users = os.path.join(prefix_path, "drive_c", "users")
+    names = sorted(n for n in os.listdir(users) if os.path.isdir(os.path.join(users, n, "AppData", "Roaming")))
+    names = [n for n in names if n.lower() != "public"] or names
+    if not names:
+        raise HarnessError(f"no user folder with AppData in {users}")
+    return os.path.join(users, names[0], "AppData", "Roaming")
+
+
 def wait_for(what, check, timeout=15.0, interval=0.1):
     """Polls check() until it returns something true; returns that, or raises after timeout seconds."""
     deadline = time.monotonic() + timeout
@@ -311,8 +321,13 @@ class WinePrefix:
         return os.path.join(self.path, "drive_c", "lexitray-cwd")
 
     @property
+    def user_data_dir(self):
+        """The roaming application data of the prefix's user (C:\\users\\<user>\\AppData\\Roaming)."""
+        return roaming_data_dir(self.path)
+
+    @property
     def profile_path(self):
-        return os.path.join(self.windows_dir, "Lexitray.cfg")
+        return os.path.join(self.user_data_dir, "Lexitray", "Lexitray.cfg")
 
     def read_profile(self):
         """[(key, value)] in file order under [Lexitray], or None when there is no file."""
@@ -330,12 +345,13 @@ class WinePrefix:
         return entries
 
     def write_profile(self, values):
+        os.makedirs(os.path.dirname(self.profile_path), exist_ok=True)
         with open(self.profile_path, "w", encoding="latin-1", newline="\r\n") as f:
             f.write("[Lexitray]\n")
             for key, value in values.items():
                 f.write(f"{key}={value}\n")
 
-    RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+    RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 
     def run_value(self):
         """The autostart value "Lexitray", or None."""

@@ -263,7 +263,7 @@ class TestSave:
             assert desk.prefix.run_value() is None
             assert values["startup"] == "0"
             deleted = relay_calls(app, "advapi32.RegDeleteValueA")
-            assert len(deleted) == 1 and deleted[0][0][1][1] == "Lexitray"
+            assert deleted and all(args[1][1] == "Lexitray" for args, _ in deleted)
         else:
             assert desk.prefix.run_value() == exe
             assert values["startup"] == "1"

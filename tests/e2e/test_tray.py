@@ -46,7 +46,7 @@ class TestFirstStart:
 
     def test_profile_holds_the_24_seeded_keys_in_order(self, first):
         profile = first["profile"]
-        assert profile is not None, "no Lexitray.cfg in C:\\windows"
+        assert profile is not None, "no Lexitray.cfg in the user's AppData\\Roaming\\Lexitray"
         assert [key for key, _ in profile] == SEEDED_ORDER
         values = dict(profile)
         assert {k: values[k] for k in SEEDED_ORDER[17:]} == {

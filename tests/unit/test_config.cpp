@@ -260,6 +260,14 @@ TEST_F(ConfigSeed, FileWithoutServerIsSeededAgainAndKeepsTheFont)
     EXPECT_EQ(27u, profileLines().size()) << "the section line, 24 keys, font and fontsize";
 }
 
+// The portable zips ship a profile that holds only the section line.
+TEST_F(ConfigSeed, SectionOnlyFileIsAFirstRun)
+{
+    writeProfile({"[Lexitray]"});
+    seedConfiguration();
+    EXPECT_EQ(seededLines(), profileLines());
+}
+
 TEST_F(ConfigSeed, ServerHolding999IsSeededAgain)
 {
     seedConfiguration();

@@ -5,6 +5,7 @@
 // \xNN) so the test side can split lines with shlex. Window arguments are a handle ("0x1234") or a caption or
 // class name.
 #include <windows.h>
+#include <aclapi.h>
 #include <commctrl.h>
 #include <shellapi.h>
 #include <cstdio>
@@ -511,6 +512,45 @@ int commandSend(HWND hwnd, int controlId, UINT msg, WPARAM wp, LPARAM lp)
     return 0;
 }
 
+// Makes a registry key read-only to everybody ("on"), as a key of the administrators' is to a standard
+// user, or open to everybody again ("off"). Either way everybody may change the key's permissions back.
+int commandLockKey(const char* rootName, const char* subkey, bool locked)
+{
+    HKEY root = strcmp(rootName, "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    HKEY key;
+    LONG result = RegOpenKeyExA(root, subkey, 0, WRITE_DAC | READ_CONTROL, &key);
+    if (result != ERROR_SUCCESS) {
+        printf("lockkey error=%ld\n", static_cast<long>(result));
+        return 1;
+    }
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    PACL acl = nullptr;
+    EXPLICIT_ACCESSA entry;
+    ZeroMemory(&entry, sizeof entry);
+    entry.grfAccessPermissions = (locked ? KEY_READ : KEY_ALL_ACCESS) | WRITE_DAC | READ_CONTROL;
+    entry.grfAccessMode = SET_ACCESS;
+    entry.grfInheritance = NO_INHERITANCE;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+        entry.Trustee.ptstrName = static_cast<LPSTR>(everyone);
+        result = static_cast<LONG>(SetEntriesInAclA(1, &entry, nullptr, &acl));
+        if (result == ERROR_SUCCESS)
+            result = static_cast<LONG>(SetSecurityInfo(
+                key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                nullptr, nullptr, acl, nullptr));
+        FreeSid(everyone);
+    } else {
+        result = static_cast<LONG>(GetLastError());
+    }
+    if (acl)
+        LocalFree(acl);
+    RegCloseKey(key);
+    printf("lockkey error=%ld\n", static_cast<long>(result));
+    return result == ERROR_SUCCESS ? 0 : 1;
+}
+
 int usage()
 {
     fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | "
@@ -518,7 +558,8 @@ int usage()
           "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> "
           "<vk> <seconds>\n"
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
-          "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n",
+          "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
+          "       | lockkey <HKLM|HKCU> <subkey> on|off\n",
           stderr);
     return 2;
 }
@@ -620,6 +661,8 @@ int main(int argc, char** argv)
             status = commandSend(hwnd, static_cast<int>(strtol(argv[3], nullptr, 0)), messageNumber(argv[4]),
                                  static_cast<WPARAM>(strtoul(argv[5], nullptr, 0)),
                                  static_cast<LPARAM>(strtol(argv[6], nullptr, 0)));
+    } else if (strcmp(command, "lockkey") == 0 && argc == 5) {
+        status = commandLockKey(argv[2], argv[3], strcmp(argv[4], "on") == 0);
     } else if (strcmp(command, "demoicon") == 0 && argc == 5) {
         status = commandDemoIcon(argv[2], argv[3], static_cast<DWORD>(strtoul(argv[4], nullptr, 0)));
     } else {
