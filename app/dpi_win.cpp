@@ -3,9 +3,6 @@
 
 namespace {
 
-// Artwork drawn at this multiple of standardDpi.
-const int largeArtScale = 2;
-
 typedef UINT(WINAPI* GetDpiForWindowFunction)(HWND);
 
 // Windows 10 1607 and later tell each monitor's DPI apart; earlier systems have one for all screens
@@ -37,19 +34,20 @@ int windowDpi(HWND window)
 
 int scaleToDpi(int pixels, int dpi) { return MulDiv(pixels, dpi, standardDpi); }
 
-HBITMAP loadBitmapForDpi(int bitmapId, int largeBitmapId, int dpi)
+HBITMAP loadBitmapForDpi(int bitmapId, int dpi)
 {
-    if (dpi == standardDpi)
-        return static_cast<HBITMAP>(
-            LoadImageA(moduleInstance, MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0, 0));
-    HBITMAP large = static_cast<HBITMAP>(
-        LoadImageA(moduleInstance, MAKEINTRESOURCEA(largeBitmapId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    if (large == nullptr)
-        return nullptr;
+    const UINT loadFlags = dpi == standardDpi ? 0 : LR_CREATEDIBSECTION;
+    HBITMAP drawn = static_cast<HBITMAP>(
+        LoadImageA(moduleInstance, MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0, loadFlags));
+    if (drawn == nullptr || dpi == standardDpi)
+        return drawn;
+    // The artwork is drawn for 96 DPI only: a second copy at twice the size would more than double the
+    // program. Scaled with halftone it keeps its proportions and stays smooth.
+    HBITMAP large = drawn;
     BITMAP size;
     GetObjectA(large, sizeof size, &size);
-    const int width = MulDiv(size.bmWidth, dpi, standardDpi * largeArtScale);
-    const int height = MulDiv(size.bmHeight, dpi, standardDpi * largeArtScale);
+    const int width = MulDiv(size.bmWidth, dpi, standardDpi);
+    const int height = MulDiv(size.bmHeight, dpi, standardDpi);
     HDC screen = GetDC(nullptr);
     HDC source = CreateCompatibleDC(screen);
     HDC target = CreateCompatibleDC(screen);
@@ -57,7 +55,7 @@ HBITMAP loadBitmapForDpi(int bitmapId, int largeBitmapId, int dpi)
     if (scaled != nullptr) {
         HGDIOBJ oldSource = SelectObject(source, large);
         HGDIOBJ oldTarget = SelectObject(target, scaled);
-        // Halftone averages the pixels it drops, so scaling down stays sharp without flicker.
+        // Halftone averages neighbouring pixels instead of repeating or dropping whole rows and columns.
         SetStretchBltMode(target, HALFTONE);
         SetBrushOrgEx(target, 0, 0, nullptr);
         StretchBlt(target, 0, 0, width, height, source, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);

@@ -125,7 +125,7 @@ void fitPopupPicture(HWND popup)
     HWND picture = GetWindow(popup, GW_CHILD);  // the first control of the template
     if (dpi == standardDpi || picture == nullptr)
         return;
-    popupPicture = loadBitmapForDpi(IDB_NOTICE, IDB_NOTICE_LARGE, dpi);
+    popupPicture = loadBitmapForDpi(IDB_NOTICE, dpi);
     if (popupPicture == nullptr)
         return;
     HBITMAP previous = reinterpret_cast<HBITMAP>(

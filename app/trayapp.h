@@ -56,9 +56,9 @@ int screenDpi();
 const int standardDpi = 96;
 // Pixels at standardDpi turned into pixels at dpi.
 int scaleToDpi(int pixels, int dpi);
-// A picture for dpi: at standardDpi the bitmap resource itself, at any other DPI its drawing at
-// twice the size (largeBitmapId) scaled to it; null on failure. The caller deletes it.
-HBITMAP loadBitmapForDpi(int bitmapId, int largeBitmapId, int dpi);
+// A picture for dpi: at standardDpi the bitmap resource itself, at any other DPI the bitmap scaled
+// to it; null on failure. The caller deletes it.
+HBITMAP loadBitmapForDpi(int bitmapId, int dpi);
 
 // The autostart value "Lexitray" (the program's path) under the user's Run key. True when written.
 bool writeAutostartValue(const char* path);

@@ -9,9 +9,6 @@
 #define IDI_LEXITRAY 103
 #define IDB_NOTICE 109
 #define IDW_NOTICE 110
-// The About banner and the notice's picture drawn at twice their size, scaled down to the DPI.
-#define IDB_BANNER_LARGE 111
-#define IDB_NOTICE_LARGE 112
 
 // The tray icon's context menu and its commands.
 #define IDM_TRAYMENU 105

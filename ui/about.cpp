@@ -51,7 +51,7 @@ void fitBanner(HWND dialog, int dpi)
     HWND picture = bannerControl(dialog);
     if (picture == nullptr || (dpi == standardDpi && GetWindowLongPtrA(dialog, DWLP_USER) == 0))
         return;
-    HBITMAP banner = loadBitmapForDpi(IDB_BANNER, IDB_BANNER_LARGE, dpi);
+    HBITMAP banner = loadBitmapForDpi(IDB_BANNER, dpi);
     if (banner == nullptr)
         return;
     HBITMAP made = reinterpret_cast<HBITMAP>(GetWindowLongPtrA(dialog, DWLP_USER));
