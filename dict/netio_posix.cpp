@@ -55,16 +55,23 @@ NetSocket netOpenStream()
     return (NetSocket)fd;
 }
 
-int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs)
+// The IPv4 address and port to connect to, in network order.
+static struct sockaddr_in targetAddress(uint32_t address, unsigned short port)
 {
-    int fd = toFd(s);
-    if (s == netInvalidSocket || address == netNoAddress)
-        return 0;
     struct sockaddr_in target;
     memset(&target, 0, sizeof target);
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     target.sin_addr.s_addr = address;
+    return target;
+}
+
+int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs)
+{
+    int fd = toFd(s);
+    if (s == netInvalidSocket || address == netNoAddress)
+        return 0;
+    struct sockaddr_in target = targetAddress(address, port);
 
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
@@ -88,11 +95,7 @@ int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
     int fd = toFd(s);
     if (s == netInvalidSocket || address == netNoAddress)
         return 0;
-    struct sockaddr_in target;
-    memset(&target, 0, sizeof target);
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = address;
+    struct sockaddr_in target = targetAddress(address, port);
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
         return 0;

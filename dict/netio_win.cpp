@@ -50,16 +50,23 @@ NetSocket netOpenStream()
     return (NetSocket)s;
 }
 
-int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs)
+// The IPv4 address and port to connect to, in network order.
+static struct sockaddr_in targetAddress(uint32_t address, unsigned short port)
 {
-    if (s == netInvalidSocket || address == netNoAddress)
-        return 0;
-    SOCKET handle = toSocket(s);
     struct sockaddr_in target;
     memset(&target, 0, sizeof target);
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     target.sin_addr.s_addr = address;
+    return target;
+}
+
+int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs)
+{
+    if (s == netInvalidSocket || address == netNoAddress)
+        return 0;
+    SOCKET handle = toSocket(s);
+    struct sockaddr_in target = targetAddress(address, port);
 
     u_long nonBlocking = 1;
     if (ioctlsocket(handle, FIONBIO, &nonBlocking) != 0)
@@ -95,11 +102,7 @@ int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
     if (s == netInvalidSocket || address == netNoAddress)
         return 0;
     SOCKET handle = toSocket(s);
-    struct sockaddr_in target;
-    memset(&target, 0, sizeof target);
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = address;
+    struct sockaddr_in target = targetAddress(address, port);
     u_long nonBlocking = 1;
     if (ioctlsocket(handle, FIONBIO, &nonBlocking) != 0)
         return 0;

@@ -105,7 +105,9 @@ class Session:
         return [path for path in self.stale_files() if os.path.exists(path)]
 
     def clean_profile(self):
-        for path in [self.prefix.profile_path] + self.stale_files():
+        # A profile an older version left in the Windows directory would be taken over at the next start.
+        legacy = os.path.join(self.prefix.windows_dir, "Lexitray.cfg")
+        for path in [self.prefix.profile_path, legacy] + self.stale_files():
             if os.path.exists(path):
                 os.remove(path)
 

@@ -212,7 +212,6 @@ def test_silent_uninstall_stops_the_program_and_keeps_only_the_settings(clean, p
     assert read(settings) == kept
 
 
-@pytest.mark.skip(reason="needs the profile beside the program (issue 12 item 1), not on this branch yet")
 def test_portable_program_keeps_its_settings_in_its_folder(clean, packages):
     _, _, _, portable = packages
     prefix = clean.prefix
