@@ -46,6 +46,20 @@ def start_desktop(name, nt40):
     return prefix
 
 
+def desktop_session(xvfb, prefix, bring_up):
+    """Yields the prefix once bring_up(prefix) has started its desktop; stops the prefix and its X server
+    afterwards, and at once when bring_up fails."""
+    try:
+        bring_up(prefix)
+    except Exception:
+        prefix.stop()
+        xvfb.stop()
+        raise
+    yield prefix
+    prefix.stop()
+    xvfb.stop()
+
+
 def stop_desktop(prefix):
     prefix.stop()
     prefix.xvfb.stop()

@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from conftest import ARTIFACTS, BUILD_DIR, Session
+from conftest import ARTIFACTS, BUILD_DIR, Session, desktop_session
 from harness import WinePrefix, Xvfb, rect_of, wait_for, DESKTOP_SIZE
 from lexitray_checks import prepared_profile, wait_icon
 from menu_steps import (ABOUT_CAPTION, SETTINGS_CAPTION, click_control, include_relay, key, profile_writes, send,
@@ -50,7 +50,8 @@ def dpi_desktop(request):
     width, height = (int(v) for v in DESKTOP_SIZE.split("x"))
     xvfb = Xvfb(size=f"{at(dpi, width)}x{at(dpi, height)}").start()
     prefix = DpiPrefix(os.path.join(BUILD_DIR, f"e2e-wine-dpi{dpi}"), xvfb, BUILD_DIR, ARTIFACTS, dpi)
-    try:
+
+    def bring_up(prefix):
         prefix.ensure()
         prefix.wine("reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d",
                     str(dpi), "/f")
@@ -59,13 +60,7 @@ def dpi_desktop(request):
         prefix.server("-w")
         prefix.start()
         include_relay(prefix)
-    except Exception:
-        prefix.stop()
-        xvfb.stop()
-        raise
-    yield prefix
-    prefix.stop()
-    xvfb.stop()
+    yield from desktop_session(xvfb, prefix, bring_up)
 
 
 @pytest.fixture

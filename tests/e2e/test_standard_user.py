@@ -4,7 +4,7 @@ import os
 
 import pytest
 
-from conftest import ARTIFACTS, BUILD_DIR, make_session
+from conftest import ARTIFACTS, BUILD_DIR, desktop_session, make_session
 from harness import Xvfb
 from lexitray_checks import (HINT_DEFAULT, MOD_ALT, SEEDED_ORDER, hotkey_calls, prepared_profile, press_ok, wait_icon,
                              wait_message_box)
@@ -20,16 +20,7 @@ pytestmark = pytest.mark.skipif(user_available() is not None, reason=str(user_av
 def user_desktop():
     xvfb = Xvfb().start()
     prefix = UserPrefix(os.path.join(BUILD_DIR, "e2e-user", "wine"), xvfb, BUILD_DIR, ARTIFACTS)
-    try:
-        prefix.start()
-        include_relay(prefix)
-    except Exception:
-        prefix.stop()
-        xvfb.stop()
-        raise
-    yield prefix
-    prefix.stop()
-    xvfb.stop()
+    yield from desktop_session(xvfb, prefix, lambda prefix: (prefix.start(), include_relay(prefix)))
 
 
 @pytest.fixture
