@@ -1,4 +1,5 @@
-// Host names and address texts for the socket seam: the same calls on Winsock and BSD sockets.
+// The parts of the socket seam that are the same on Winsock and BSD sockets: host names, address texts,
+// and a connect with a time-out built on the non-blocking calls.
 #include "dict/netio.h"
 
 #include <string.h>
@@ -27,3 +28,14 @@ int netLookUpHost(const char* host, unsigned char firstAddress[4], int* addressC
 }
 
 uint32_t netParseAddress(const char* text) { return (uint32_t)inet_addr(text); }
+
+int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs)
+{
+    if (netStartConnect(s, address, port)) {
+        NetWaitEntry entry = {s, true, false};
+        netWaitAny(&entry, 1, timeoutMs);
+    }
+    // Also when the start failed or the wait ran out: a connect not completed counts as failed, and
+    // the socket is blocking again either way.
+    return netFinishConnect(s);
+}

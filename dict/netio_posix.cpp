@@ -66,30 +66,6 @@ static struct sockaddr_in targetAddress(uint32_t address, unsigned short port)
     return target;
 }
 
-int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs)
-{
-    int fd = toFd(s);
-    if (s == netInvalidSocket || address == netNoAddress)
-        return 0;
-    struct sockaddr_in target = targetAddress(address, port);
-
-    int flags = fcntl(fd, F_GETFL, 0);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
-        return 0;
-    int connected = 0;
-    if (connect(fd, (struct sockaddr*)&target, sizeof target) == 0) {
-        connected = 1;
-    } else if (errno == EINPROGRESS && waitFor(fd, POLLOUT, timeoutMs)) {
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0)
-            connected = 1;
-    }
-    if (fcntl(fd, F_SETFL, flags) < 0)
-        return 0;
-    return connected;
-}
-
 int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
 {
     int fd = toFd(s);

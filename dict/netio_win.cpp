@@ -61,42 +61,6 @@ static struct sockaddr_in targetAddress(uint32_t address, unsigned short port)
     return target;
 }
 
-int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs)
-{
-    if (s == netInvalidSocket || address == netNoAddress)
-        return 0;
-    SOCKET handle = toSocket(s);
-    struct sockaddr_in target = targetAddress(address, port);
-
-    u_long nonBlocking = 1;
-    if (ioctlsocket(handle, FIONBIO, &nonBlocking) != 0)
-        return 0;
-    int connected = 0;
-    if (connect(handle, (struct sockaddr*)&target, sizeof target) == 0) {
-        connected = 1;
-    } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
-        // Windows reports a failed non-blocking connect in the exception set.
-        fd_set writable;
-        fd_set failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(handle, &writable);
-        FD_SET(handle, &failed);
-        struct timeval time;
-        toTimeval(timeoutMs, &time);
-        if (select(0, nullptr, &writable, &failed, &time) > 0 && FD_ISSET(handle, &writable)) {
-            int error = 0;
-            int size = sizeof error;
-            if (getsockopt(handle, SOL_SOCKET, SO_ERROR, (char*)&error, &size) == 0 && error == 0)
-                connected = 1;
-        }
-    }
-    u_long blocking = 0;
-    if (ioctlsocket(handle, FIONBIO, &blocking) != 0)
-        return 0;
-    return connected;
-}
-
 int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
 {
     if (s == netInvalidSocket || address == netNoAddress)

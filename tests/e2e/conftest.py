@@ -30,6 +30,14 @@ def pytest_runtest_makereport(item, call):
     setattr(item, f"report_{report.when}", report)
 
 
+def write_timings(file_name, timings, in_ms=False):
+    """Writes what a test module timed ([(what, seconds)]) to an artifact, a line each."""
+    if timings:
+        with open(os.path.join(ARTIFACTS, file_name), "w") as f:
+            f.writelines(f"{what}: {seconds * 1000:.0f} ms\n" if in_ms else f"{what}: {seconds:.2f} s\n"
+                         for what, seconds in timings)
+
+
 def artifact_name(node_name):
     return re.sub(r"[^A-Za-z0-9_.-]+", "_", node_name)
 

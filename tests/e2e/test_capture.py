@@ -7,6 +7,7 @@ import time
 
 import pytest
 
+from conftest import write_timings
 from harness import HarnessError, wait_for
 from menu_steps import include_relay, relay_calls
 from test_lookup import (HOTKEY, ID_WORD, WORD_BOX_CAPTION, dialog_with, key, open_notepad, select_first_word,
@@ -39,10 +40,7 @@ def cap(desk):
 @pytest.fixture(scope="module", autouse=True)
 def report_timings():
     yield
-    if TIMINGS:
-        from conftest import ARTIFACTS
-        with open(os.path.join(ARTIFACTS, "capture-timings.txt"), "w") as f:
-            f.writelines(f"{what}: {seconds * 1000:.0f} ms\n" for what, seconds in TIMINGS)
+    write_timings("capture-timings.txt", TIMINGS, in_ms=True)
 
 
 # --- keyview.exe ---------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@ import time
 import pytest
 from PIL import Image
 
+from conftest import write_timings
 from harness import HarnessError, stays_away, wait_for
 from lexitray_checks import elapsed_since, prepared_profile, wait_icon, wait_message_box
 
@@ -179,10 +180,7 @@ def look(desk):
 @pytest.fixture(scope="module", autouse=True)
 def report_timings():
     yield
-    if TIMINGS:
-        from conftest import ARTIFACTS
-        with open(os.path.join(ARTIFACTS, "lookup-timings.txt"), "w") as f:
-            f.writelines(f"{what}: {seconds:.2f} s\n" for what, seconds in TIMINGS)
+    write_timings("lookup-timings.txt", TIMINGS)
 
 
 # --- the tests -----------------------------------------------------------------------------------------

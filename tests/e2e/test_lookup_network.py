@@ -9,6 +9,7 @@ import time
 
 import pytest
 
+from conftest import write_timings
 import test_lookup as lk
 from harness import HarnessError, wait_for
 from lexitray_checks import elapsed_since, wait_message_box
@@ -110,10 +111,7 @@ TIMINGS = []
 @pytest.fixture(scope="module", autouse=True)
 def report_timings():
     yield
-    if TIMINGS:
-        from conftest import ARTIFACTS
-        with open(os.path.join(ARTIFACTS, "network-timings.txt"), "w") as f:
-            f.writelines(f"{what}: {seconds:.2f} s\n" for what, seconds in TIMINGS)
+    write_timings("network-timings.txt", TIMINGS)
 
 
 @pytest.fixture
