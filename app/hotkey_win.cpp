@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "app/trayapp.h"
-#include "dict/userinterface.h"
+#include "core/userinterface.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "app/traymenu.h"
 #include "config/config.h"
 #include "config/hotkey.h"
-#include "dict/userinterface.h"
+#include "core/userinterface.h"
 #include "resource.h"
 
 HWND TrayWindow;

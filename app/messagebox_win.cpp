@@ -4,7 +4,7 @@
 #include <stdarg.h>
 
 #include "app/trayapp.h"
-#include "dict/userinterface.h"
+#include "core/userinterface.h"
 #include "ui/widetext.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "app/trayapp.h"
-#include "dict/userinterface.h"
+#include "core/userinterface.h"
 #include "resource.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "config/config.h"
-#include "dict/dictsession.h"
-#include "dict/lookuptext.h"
+#include "core/dictsession.h"
+#include "core/lookuptext.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 

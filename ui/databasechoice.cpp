@@ -4,9 +4,9 @@
 
 #include "app/trayapp.h"
 #include "config/config.h"
-#include "dict/dictsession.h"
-#include "dict/lookuptext.h"
-#include "dict/userinterface.h"
+#include "core/dictsession.h"
+#include "core/lookuptext.h"
+#include "core/userinterface.h"
 #include "lookupres.h"
 #include "ui/widetext.h"
 

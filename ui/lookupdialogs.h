@@ -1,5 +1,5 @@
 // The look-up dialogs: the word entry box and the definition viewer (the database choice is
-// runDatabaseChoiceDialog of dict/userinterface.h).
+// runDatabaseChoiceDialog of core/userinterface.h).
 #pragma once
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "app/trayapp.h"
-#include "dict/capturesteps.h"
+#include "core/capturesteps.h"
 
 namespace {
 

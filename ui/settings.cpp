@@ -7,7 +7,7 @@
 #include "app/trayapp.h"
 #include "config/config.h"
 #include "config/hotkey.h"
-#include "dict/userinterface.h"
+#include "core/userinterface.h"
 #include "resource.h"
 #include "settingsres.h"
 #include "ui/settingsdialogs.h"

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "dict/lookuptext.h"
+#include "core/lookuptext.h"
 
 // Room for maxWideInput wide characters in UTF-8 (at most 3 bytes each; a surrogate pair is 4
 // bytes for 2) and the terminator.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 static const char* const matchMarkers[] = {"551 ", "552 ", "501 "};

@@ -3,7 +3,7 @@
 #include <stdint.h>
 #include <string>
 
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)

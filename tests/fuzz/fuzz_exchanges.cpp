@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "dict/dictsession.h"
-#include "dict/lookuptext.h"
+#include "core/dictsession.h"
+#include "core/lookuptext.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 static const char* const matchMarkers[] = {"551 ", "552 ", "501 "};

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 static const size_t greetingRoom = dictPieceSize;

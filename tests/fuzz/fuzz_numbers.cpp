@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 #include "tests/fuzz/fuzzsupport.h"
 
 static const long long clampValue = 1LL << 62;

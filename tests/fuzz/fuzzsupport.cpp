@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-#include "dict/dictsession.h"
-#include "dict/netio.h"
-#include "dict/userinterface.h"
+#include "core/dictsession.h"
+#include "core/netio.h"
+#include "core/userinterface.h"
 
 const char fuzzUnresolvableHost[] = "unresolvable.invalid";
 

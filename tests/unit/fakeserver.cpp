@@ -6,7 +6,7 @@
 #include <string.h>
 #include <chrono>
 
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 
 #ifdef _WIN32
 #include <winsock2.h>

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "dict/capturesteps.h"
+#include "core/capturesteps.h"
 
 namespace {
 

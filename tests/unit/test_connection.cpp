@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 

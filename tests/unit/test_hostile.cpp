@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 

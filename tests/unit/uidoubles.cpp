@@ -4,7 +4,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "dict/userinterface.h"
+#include "core/userinterface.h"
 
 // The program formats messages into a buffer of this size.
 static const int messageBufferSize = 256;

@@ -1,11 +1,11 @@
 // The DictSession record: connecting to a DICT server, its greeting, and reading replies.
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "dict/userinterface.h"
+#include "core/userinterface.h"
 
 const DictLimits dictDefaultLimits = {
     10000,              // connect

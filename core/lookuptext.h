@@ -2,7 +2,7 @@
 #pragma once
 #include <stddef.h>
 
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 
 // The longest word the program passes on, in bytes of UTF-8; held in wordBufferSize bytes.
 const int maxWordLength = 255;

@@ -1,6 +1,6 @@
 // The parts of the socket seam that are the same on Winsock and BSD sockets: host names, address texts,
 // and a connect with a time-out built on the non-blocking calls.
-#include "dict/netio.h"
+#include "core/netio.h"
 
 #include <string.h>
 #ifdef _WIN32

@@ -1,5 +1,5 @@
 // Reply texts: accumulating received pieces and cutting replies into lists, in one pass each.
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -1,5 +1,5 @@
 // The socket seam on BSD sockets, for native builds and tests.
-#include "dict/netio.h"
+#include "core/netio.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

@@ -1,5 +1,5 @@
 // The socket seam on Windows Sockets 2.2.
-#include "dict/netio.h"
+#include "core/netio.h"
 
 #include <winsock2.h>
 #include <mstcpip.h>

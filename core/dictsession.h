@@ -2,7 +2,7 @@
 #pragma once
 #include <stddef.h>
 #include <chrono>
-#include "dict/netio.h"
+#include "core/netio.h"
 
 // Slots for a database name or a database line: 69 characters and the terminator.
 const int dictSlotSize = 70;

@@ -1,5 +1,5 @@
 // The DICT exchanges of a look-up: the matches, the server's database list, the definitions.
-#include "dict/dictsession.h"
+#include "core/dictsession.h"
 
 #include <stdio.h>
 #include <string.h>

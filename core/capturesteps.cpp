@@ -1,5 +1,5 @@
 // The steps of capturing the foreground program's selected word, apart from the window calls.
-#include "dict/capturesteps.h"
+#include "core/capturesteps.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <stdio.h>
 
 #include "config/config.h"
-#include "dict/dictsession.h"
-#include "dict/userinterface.h"
+#include "core/dictsession.h"
+#include "core/userinterface.h"
 
 // Entries server0 .. server16; after the last one the list starts again at 0.
 const int lastServerIndex = serverCount - 1;

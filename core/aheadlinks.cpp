@@ -2,8 +2,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "dict/dictsession.h"
-#include "dict/userinterface.h"
+#include "core/dictsession.h"
+#include "core/userinterface.h"
 
 // "255.255.255.255" and its terminator.
 static const int addressTextSize = 16;

@@ -1,5 +1,5 @@
 // Text rules of the look-up dialogs that need no window: the captured word and the database choices.
-#include "dict/lookuptext.h"
+#include "core/lookuptext.h"
 
 #include <stdio.h>
 #include <string.h>
