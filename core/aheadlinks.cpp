@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "core/aheadlinks.h"
 #include "core/dictsession.h"
 #include "core/userinterface.h"
 

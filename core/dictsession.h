@@ -1,7 +1,7 @@
 // DictSession: the one record of the current DICT connection and of the last look-up's results.
 #pragma once
 #include <stddef.h>
-#include <chrono>
+#include "core/aheadlinks.h"
 #include "core/netio.h"
 
 // Slots for a database name or a database line: 69 characters and the terminator.
@@ -14,8 +14,6 @@ const int dictPieceSize = 2048;
 // (under Wine every receive is a round trip to its server process; 2 KiB pieces made 40 MB
 // take 14 s to read).
 const int dictReplyPieceSize = 64 * 1024;
-// Room for a request line; a request that does not fit is not sent.
-const int dictRequestSize = 1024;
 // The database list request, the same on every connection.
 const char dictDatabaseRequest[] = "show databases\r\n";
 // Results of the exchanges; callers count only dictSuccess as success.
@@ -51,8 +49,6 @@ struct DictLimits {
 extern DictLimits dictLimits;
 extern const DictLimits dictDefaultLimits;
 
-// The moment by which a whole reply must have come, on a clock that never jumps.
-typedef std::chrono::steady_clock::time_point ReplyDeadline;
 ReplyDeadline deadlineIn(int milliseconds);
 // Receives as netReceive does, waiting at most one receive time-out and never past deadline.
 int receiveBefore(NetSocket s, char* buffer, int capacity, ReplyDeadline deadline);
@@ -66,33 +62,6 @@ size_t receiveGreeting(NetSocket s, char* greeting, size_t capacity, ReplyDeadli
                        int* carriedLength);
 // Whether a greeting text is the 220 greeting.
 bool isGreeting(const char* greeting, size_t length);
-
-// The three connections of a look-up, in the order their replies are judged.
-enum LookUpLink { matchLink, databaseLink, definitionLink, lookUpLinkCount };
-
-// A connection of a look-up opened before its turn.
-struct AheadLink {
-    NetSocket socket;
-    bool open;          // the handle needs closing (nobody has taken it yet)
-    bool connecting;    // the connect is under way
-    bool sent;          // its request is out
-    int requestLength;  // the length of the request that stands for it; 0 while none does
-    char request[dictRequestSize];
-};
-
-// Room for the host of an ahead look-up; a longer host is never given connections ahead.
-const int aheadHostSize = 64;
-
-// A look-up's connections opened together, so that their set-ups, greetings and requests
-// travel at once instead of costing a round trip each in turn. Each still carries exactly
-// one request; their replies are read and judged in the usual order.
-struct AheadConnections {
-    bool active;
-    char host[aheadHostSize];  // the server they lead to: used for no other
-    bool firstMatchChosen;     // the look-up takes the first match without asking
-    ReplyDeadline connectDeadline;
-    AheadLink links[lookUpLinkCount];
-};
 
 struct DictSession {
     NetSocket socket;

@@ -25,7 +25,7 @@ void takeCapturedWord(const char* text, size_t length, char* word, int capacity)
     // The word ends at the first blank, and at a tab or line break too: a selection that runs
     // to the end of a line must not carry its line break into the request line.
     size_t wordLength = 0;
-    while (wordLength<length&& static_cast<unsigned char>(text[wordLength])> ' ')
+    while (wordLength < length && (static_cast<unsigned char>(text[wordLength]) > ' '))
         wordLength++;
     wordLength = utf8PrefixLength(text, wordLength, static_cast<size_t>(capacity - 1));
     memcpy(word, text, wordLength);

@@ -1,4 +1,4 @@
-// The few socket calls the DICT client needs: a blocking IPv4 TCP client with time-outs.
+// The few socket calls the DICT client needs: TCP connections with time-outs, sends and receives.
 // netio_win.cpp implements them on Winsock, netio_posix.cpp on BSD sockets.
 #pragma once
 #include <stdint.h>

@@ -196,7 +196,7 @@ std::vector<size_t> takePieceSizes(const uint8_t** data, size_t* size)
     size_t wanted = (*data)[0] % mostSizes + 1;
     (*data)++;
     (*size)--;
-    for (size_t i = 0; i<wanted&& * size> 0; i++) {
+    for (size_t i = 0; (i < wanted) && (*size > 0); i++) {
         sizes.push_back((*data)[0] == 0 ? (size_t)dictPieceSize : (size_t)(*data)[0]);
         (*data)++;
         (*size)--;
