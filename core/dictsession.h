@@ -4,6 +4,8 @@
 #include "core/aheadlinks.h"
 #include "core/netio.h"
 
+// Room for a word as the program passes it on: 255 bytes of UTF-8 and the terminator.
+const int dictWordSize = 256;
 // Slots for a database name or a database line: 69 characters and the terminator.
 const int dictSlotSize = 70;
 // The DICT port; every server of the list listens on it.
@@ -81,6 +83,13 @@ struct DictSession {
     char carried[dictPieceSize];
     // The connections of the look-up under way, when lookUpWord opened them ahead.
     AheadConnections ahead;
+    // What the last successful look-up shows: the word as the user gave it, the word whose
+    // definitions were fetched (the same, or what was looked up in its place), the server entry
+    // they came from and the database they came from.
+    char askedWord[dictWordSize];
+    char shownWord[dictWordSize];
+    int shownServerIndex;
+    char shownDatabase[dictSlotSize];
 
     int getDefinitionCount();
     int getMatchCount();
@@ -130,7 +139,12 @@ struct DictSession {
     int findMatches(const char* word, const char* host);
     // "define" on a new connection to host (or on the one connectAhead opened to it).
     int retrieveDefinitions(const char* database, const char* word, const char* host);
+    // One whole look-up of word, starting at the configured server entry; 1 when the
+    // definitions are in the session.
     int lookUpWord(const char* word);
+    // The same, starting at the given server entry (a word followed in the viewer is looked up
+    // where the definitions it stands in came from).
+    int lookUpWordFrom(const char* word, int serverIndex);
 
     // Releases the lists (the program never needs to; tests and leak checks do).
     void releaseLists();

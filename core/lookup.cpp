@@ -13,12 +13,20 @@ const int progressStatusMs = 60000;
 // text all fit whole (snprintf would cut, never overrun, a longer one).
 const int messageSize = 512;
 
-int DictSession::lookUpWord(const char* word)
+// Copies text into a slot of capacity bytes, cut to fit and terminated.
+static void copyBounded(char* slot, int capacity, const char* text)
+{
+    snprintf(slot, static_cast<size_t>(capacity), "%s", text);
+}
+
+int DictSession::lookUpWord(const char* word) { return lookUpWordFrom(word, readConfigInt("server", 0)); }
+
+int DictSession::lookUpWordFrom(const char* word, int serverIndex)
 {
     if (!netStartup())
         return 0;
 
-    int index = readConfigInt("server", 0);
+    int index = serverIndex;
     char host[hostBufferSize];
     char text[messageSize];
     for (;;) {
@@ -78,9 +86,14 @@ int DictSession::lookUpWord(const char* word)
         int retrieved = retrieveDefinitions(matchDatabases[databaseIndex], word, host);
         closeSocket();
         closeAhead();
-        if (retrieved == dictSuccess && definitionCount >= 1)
+        if (retrieved == dictSuccess && definitionCount >= 1) {
+            copyBounded(askedWord, dictWordSize, word);
+            copyBounded(shownWord, dictWordSize, word);
+            shownServerIndex = index;
+            copyBounded(shownDatabase, dictSlotSize, matchDatabases[databaseIndex]);
             // The status stays up: the definition viewer takes it away when it opens.
             return 1;
+        }
         // Nothing else would take the status away on this path; it should not run out its minute.
         hideStatus();
         return 0;

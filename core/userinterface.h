@@ -15,3 +15,12 @@ void hideStatus();
 
 // Runs the modal database choice dialog; returns the index of the chosen match.
 int runDatabaseChoiceDialog();
+
+// How the "Did you mean?" dialog ended: closed or cancelled, a word chosen, or "Try Next Server".
+const int suggestionCancelled = 0;
+const int suggestionChosen = 1;
+const int suggestionNextServer = 2;
+// Runs the modal "Did you mean?" dialog (no owner) over count suggested words, in the server's
+// order. When the user picks one, copies it, terminated and cut to capacity - 1 bytes, to chosen
+// and returns suggestionChosen; otherwise one of the other two results.
+int runSuggestionDialog(const char* const* words, int count, char* chosen, int capacity);

@@ -15,6 +15,9 @@ static size_t yesNoUsed = 0;
 static std::vector<int> databaseChoices;
 static size_t databaseChoicesUsed = 0;
 static std::function<void()> questionHook;
+static std::vector<int> suggestionAnswers;
+static size_t suggestionAnswersUsed = 0;
+static std::string suggestionWord;
 
 static void record(const char* function, const std::string& text, const void* owner, int milliseconds)
 {
@@ -29,6 +32,16 @@ void resetUiDoubles()
     databaseChoices.clear();
     databaseChoicesUsed = 0;
     questionHook = nullptr;
+    suggestionAnswers.clear();
+    suggestionAnswersUsed = 0;
+    suggestionWord.clear();
+}
+
+void scriptSuggestionAnswers(const std::vector<int>& answers, const std::string& chosenWord)
+{
+    suggestionAnswers = answers;
+    suggestionAnswersUsed = 0;
+    suggestionWord = chosenWord;
 }
 
 void onQuestion(const std::function<void()>& hook) { questionHook = hook; }
@@ -82,4 +95,17 @@ int runDatabaseChoiceDialog()
 {
     record("runDatabaseChoiceDialog", "", nullptr, 0);
     return databaseChoicesUsed < databaseChoices.size() ? databaseChoices[databaseChoicesUsed++] : 0;
+}
+
+int runSuggestionDialog(const char* const* words, int count, char* chosen, int capacity)
+{
+    std::string listed;
+    for (int i = 0; i < count; i++)
+        listed += (i ? "," : "") + std::string(words[i]);
+    record("runSuggestionDialog", listed, nullptr, 0);
+    int answer = suggestionAnswersUsed < suggestionAnswers.size() ? suggestionAnswers[suggestionAnswersUsed++]
+                                                                  : suggestionCancelled;
+    if (answer == suggestionChosen && capacity > 0)
+        snprintf(chosen, static_cast<size_t>(capacity), "%s", suggestionWord.c_str());
+    return answer;
 }

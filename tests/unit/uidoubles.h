@@ -7,8 +7,9 @@
 
 struct UiCall {
     std::string function;  // "showMessage", "askYesNo", "showStatus", "hideStatus",
-                           // "runDatabaseChoiceDialog"
-    std::string text;      // the formatted message, question or status text
+                           // "runDatabaseChoiceDialog", "runSuggestionDialog"
+    std::string text;      // the formatted message, question or status text; the suggestions
+                           // joined by commas
     const void* owner;     // showMessage's owner window
     int milliseconds;      // showStatus's duration
 };
@@ -25,3 +26,6 @@ void scriptYesNoAnswers(const std::vector<int>& answers);
 void scriptDatabaseChoices(const std::vector<int>& answers);
 // Runs hook whenever askYesNo is called, before it answers (to look at the servers then).
 void onQuestion(const std::function<void()>& hook);
+// Answers for runSuggestionDialog (suggestionChosen etc.), used in order; once used up, the
+// answer is suggestionCancelled. A chosen answer hands back chosenWord.
+void scriptSuggestionAnswers(const std::vector<int>& answers, const std::string& chosenWord);
