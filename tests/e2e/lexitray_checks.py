@@ -24,10 +24,14 @@ SEEDED_ORDER = [f"server{i}" for i in range(17)] + [
     "server", "control", "shift", "alt", "hidedbdialog", "letter", "startup"]
 
 
+# The host text of the server entry that leads to the project's dictd.
+LOCAL_HOST = "localhost"
+
+
 def prepared_profile(**changes):
     """A profile as a later start finds it (no seeding), with the given keys changed."""
     values = {f"server{i}": f"host{i}.example : Test server {i}" for i in range(17)}
-    values["server1"] = "localhost : The local test server"
+    values["server1"] = f"{LOCAL_HOST} : The local test server"
     values.update(server="1", control="1", shift="1", alt="0", hidedbdialog="0", letter="D", startup="1")
     values.update({k: str(v) for k, v in changes.items()})
     return values

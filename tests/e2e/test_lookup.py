@@ -11,7 +11,7 @@ from PIL import Image
 
 from conftest import write_timings
 from harness import HarnessError, stays_away, wait_for
-from lexitray_checks import elapsed_since, prepared_profile, wait_icon, wait_message_box
+from lexitray_checks import LOCAL_HOST, elapsed_since, prepared_profile, wait_icon, wait_message_box
 
 HOTKEY = "ctrl+shift+d"
 WORD_BOX_CAPTION = " Lexitray"
@@ -353,7 +353,7 @@ def test_dead_server_asks_and_yes_moves_on_to_the_next(look):
 def test_word_found_nowhere_asks_and_no_ends_it(look):
     start_lexitray(look)
     look_up_typed(look, "zzzzqx")
-    box, _ = wait_message_box(look.prefix, NOT_FOUND.format("zzzzqx", "localhost"))
+    box, _ = wait_message_box(look.prefix, NOT_FOUND.format("zzzzqx", LOCAL_HOST))
     look.prefix.probe("press", box["hwnd"], ID_NO)
     assert stays_away(lambda: dialog_with(look.prefix, ID_TEXT))
     assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
