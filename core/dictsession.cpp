@@ -172,7 +172,7 @@ int DictSession::connectToServer(const char* host)
     return isGreeting(greeting, length) ? 1 : 0;
 }
 
-ReplyOutcome DictSession::readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply)
+ReplyOutcome DictSession::receiveReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply)
 {
     ReplyDeadline deadline = deadlineIn(dictLimits.replyTimeoutMs);
     char* piece = (char*)malloc(dictReplyPieceSize);
@@ -182,11 +182,17 @@ ReplyOutcome DictSession::readReply(const char* const* refusalMarkers, int marke
         if (got <= 0)
             break;
         outcome = appendReplyPiece(reply, piece, (size_t)got, refusalMarkers, markerCount);
-        if (outcome != replyEnded) {
-            closeSocket();
+        if (outcome != replyEnded)
             break;
-        }
     }
     free(piece);
+    return outcome;
+}
+
+ReplyOutcome DictSession::readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply)
+{
+    ReplyOutcome outcome = receiveReply(refusalMarkers, markerCount, reply);
+    if (outcome != replyEnded)
+        closeSocket();
     return outcome;
 }

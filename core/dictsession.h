@@ -18,6 +18,8 @@ const int dictPieceSize = 2048;
 const int dictReplyPieceSize = 64 * 1024;
 // The database list request, the same on every connection.
 const char dictDatabaseRequest[] = "show databases\r\n";
+// The most words the "Did you mean?" dialog offers.
+const int maxSuggestions = 20;
 // Results of the exchanges; callers count only dictSuccess as success.
 const int dictSendFailed = 0;
 const int dictSuccess = 1;
@@ -90,6 +92,15 @@ struct DictSession {
     char shownWord[dictWordSize];
     int shownServerIndex;
     char shownDatabase[dictSlotSize];
+    // What findMatches tries when the word as written matches nothing: its base forms, and then
+    // the server's near spellings. Off unless the look-up switches them on from the settings.
+    bool tryBaseForms;
+    bool trySuggestions;
+    // The word whose matches findMatches listed: the word as given, or the base form that matched.
+    char matchedWord[dictWordSize];
+    // The near spellings findMatches found when nothing matched (only with trySuggestions).
+    int suggestionCount;
+    char suggestions[maxSuggestions][dictWordSize];
 
     int getDefinitionCount();
     int getMatchCount();
@@ -107,6 +118,21 @@ struct DictSession {
     // times out, or the reply reaches the cap (ended, socket left as it is).
     // reply starts empty; the caller releases it.
     ReplyOutcome readReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply);
+    // The same, leaving socket open: further requests may follow on it.
+    ReplyOutcome receiveReply(const char* const* refusalMarkers, int markerCount, ReplyText* reply);
+    // Sends count MATCH requests (strategies[i] for words[i]) in one write on socket; 1 when out.
+    int sendMatchRequests(const char* const* strategies, const char* const* words, int count);
+    // Reads the replies to count MATCH requests sent together on socket into replies[0, count), in
+    // order; with restOfLine the rest of the line of an earlier reply comes first. Returns how many
+    // came whole: fewer when the server ended the connection, went silent or sent too much.
+    int readMatchReplies(int count, bool restOfLine, ReplyText* replies);
+    // After the exact match found nothing on socket: the first of the word's base forms that
+    // matches there, its database names in names and the form in matchedWord; 0 when none does.
+    // socketInStep tells whether the connection is still fit for further requests afterwards.
+    int matchBaseForm(const char* word, bool restOfLine, char*** names, bool* socketInStep);
+    // After the word and its base forms found nothing on socket: the server's near spellings of
+    // word (strategy lev, or its default one where it does not know lev) into suggestions.
+    void findSuggestions(const char* word, bool restOfLine);
     // Closes socket when it is still open; harmless to call again.
     void closeSocket();
     // Receives up to capacity bytes on socket as receiveBefore does, the carried bytes first.
@@ -187,3 +213,27 @@ int cutDatabaseLines(const char* text, size_t length, char*** lines);
 // A definitions reply (status 150): each body without its header, last CR LF or terminator.
 int cutDefinitionTexts(const char* text, size_t length, char*** texts);
 void releaseTextList(char** list, int count);
+
+// Cuts match replies that follow one another on a connection (requests sent together are answered
+// in order) at their ends, looking at each byte once however the text arrives. A reply ends with
+// its status line, unless that is 152: then with the line after its text's terminator line.
+enum MatchCutStage { cutRestOfLine, cutStatusLine, cutMatchLines, cutFinalLine };
+struct MatchReplyCutter {
+    MatchCutStage stage;
+    size_t replyStart;  // where the reply being cut begins
+    size_t lineStart;   // where the line being looked at begins
+    size_t scanned;     // everything before this has been looked at
+};
+// A cutter for replies from offset 0; with restOfLine the text first finishes a line whose
+// beginning was read before (a reply judged by a marker before its line end came).
+MatchReplyCutter startMatchCutter(bool restOfLine);
+// Looks at text[scanned, length): the offset just past the next whole reply, with its beginning in
+// replyStart (the cutter then stands at the reply after it), or 0 when the text ends first.
+size_t nextMatchReplyEnd(const char* text, size_t length, MatchReplyCutter* cutter, size_t* replyStart);
+
+// The distinct words of a match reply (status 152), in its order: the quoted text after each
+// line's database name (the rest of the line when it is not quoted), cut to dictWordSize - 1
+// bytes without splitting a character. Words equal but for the case of ASCII letters count once;
+// empty ones not at all. Fills at most capacity slots (and no more than the status line
+// announces) and returns how many.
+int cutSuggestedWords(const char* text, size_t length, char (*words)[dictWordSize], int capacity);

@@ -2,12 +2,23 @@
 #include "core/dictsession.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include "core/baseforms.h"
 
 static const char* const matchRefusals[] = {"551 ", "552 ", "501 "};
 static const char* const defineRefusals[] = {"550 ", "552 ", "501 "};
 static const int refusalCount = 3;
 static const int matchStatus = 152;
+static const int noMatchStatus = 552;
+static const int invalidStrategyStatus = 551;
+// Room for the MATCH requests sent together: every base form of a word, each a request line.
+static const int pipelinedRequestsSize = maxBaseForms * dictRequestSize;
+// The near spellings are asked with both strategies at once, so that a server that does not know
+// the first still costs one round trip.
+static const char* const suggestionStrategies[] = {"lev", "."};
+static const int suggestionStrategyCount = 2;
 static const int databaseStatus = 110;
 static const int definitionsStatus = 150;
 // The database reply is judged by its first characters: "110 " and room for the count.
@@ -76,6 +87,7 @@ static void receiveDatabaseReply(DictSession* session, ReplyText* reply)
 
 int DictSession::findMatches(const char* word, const char* host)
 {
+    suggestionCount = 0;
     char request[dictRequestSize];
     size_t length = 0;
     if (!buildRequest(request, "MATCH * exact %s\r\n", word, nullptr, &length))
@@ -88,12 +100,28 @@ int DictSession::findMatches(const char* word, const char* host)
         serviceAhead(0);
 
     ReplyText reply = {};
-    ReplyOutcome outcome = readReply(matchRefusals, refusalCount, &reply);
+    ReplyOutcome outcome = receiveReply(matchRefusals, refusalCount, &reply);
     char** names = nullptr;
     int filled = 0;
     if (outcome != replyRefused && beginsWithStatus(reply.data, reply.length, matchStatus))
         filled = cutMatchNames(reply.data, reply.length, &names);
+    if (word != matchedWord)
+        snprintf(matchedWord, sizeof matchedWord, "%s", word);
+    // Only a whole "no match" answer leaves the connection in step for further requests; the
+    // marker that ended the reading may have come before its line end.
+    bool inStep = filled == 0 && socketOpen &&
+                  ((outcome == replyRefused && beginsWithStatus(reply.data, reply.length, noMatchStatus)) ||
+                   (outcome == replyComplete && beginsWithStatus(reply.data, reply.length, matchStatus)));
+    bool restOfLine = reply.length == 0 || reply.data[reply.length - 1] != '\n';
     releaseReply(&reply);
+    if (inStep && tryBaseForms) {
+        filled = matchBaseForm(word, restOfLine, &names, &inStep);
+        restOfLine = false;
+    }
+    if (filled == 0 && inStep && trySuggestions)
+        findSuggestions(word, restOfLine);
+    if (outcome != replyEnded)
+        closeSocket();
     // No match line at all is no match: the look-up must not pick a database from nothing.
     if (filled == 0)
         return dictRefused;
@@ -105,7 +133,7 @@ int DictSession::findMatches(const char* word, const char* host)
     // reply travels while the database list is read.
     char define[dictRequestSize];
     if (opened && (matchCount == 1 || ahead.firstMatchChosen) &&
-        buildRequest(define, "define %s %s\r\n", matchDatabases[0], word, &length))
+        buildRequest(define, "define %s %s\r\n", matchDatabases[0], matchedWord, &length))
         standAheadRequest(definitionLink, define, (int)length);
 
     // The request goes out whatever the greeting was; a socket that never connected fails it.
@@ -162,4 +190,97 @@ int DictSession::retrieveDefinitions(const char* database, const char* word, con
     definitions = texts;
     definitionCount = filled;
     return dictSuccess;
+}
+
+int DictSession::sendMatchRequests(const char* const* strategies, const char* const* words, int count)
+{
+    char* batch = (char*)malloc(pipelinedRequestsSize);
+    size_t used = 0;
+    bool built = batch != nullptr;
+    for (int i = 0; i < count && built; i++) {
+        char request[dictRequestSize];
+        size_t length = 0;
+        built = buildRequest(request, "MATCH * %s %s\r\n", strategies[i], words[i], &length) &&
+                used + length <= (size_t)pipelinedRequestsSize;
+        if (built) {
+            memcpy(batch + used, request, length);
+            used += length;
+        }
+    }
+    int sent = built && sendRequest(this, batch, used);
+    free(batch);
+    return sent;
+}
+
+int DictSession::readMatchReplies(int count, bool restOfLine, ReplyText* replies)
+{
+    ReplyDeadline deadline = deadlineIn(dictLimits.replyTimeoutMs);
+    char* piece = (char*)malloc(dictReplyPieceSize);
+    ReplyText all = {};
+    MatchReplyCutter cutter = startMatchCutter(restOfLine);
+    int whole = 0;
+    while (piece != nullptr) {
+        size_t start = 0;
+        size_t end = 0;
+        while (whole < count && (end = nextMatchReplyEnd(all.data, all.length, &cutter, &start)) > 0)
+            appendReplyText(&replies[whole++], all.data + start, end - start);
+        if (whole == count || all.full || !socketOpen)
+            break;
+        int got = receivePiece(piece, dictReplyPieceSize, deadline);
+        if (got <= 0)
+            break;
+        appendReplyText(&all, piece, (size_t)got);
+    }
+    releaseReply(&all);
+    free(piece);
+    return whole;
+}
+
+int DictSession::matchBaseForm(const char* word, bool restOfLine, char*** names, bool* socketInStep)
+{
+    char forms[maxBaseForms][dictWordSize];
+    int count = baseFormCandidates(word, forms, maxBaseForms);
+    if (count == 0)
+        return 0;
+    const char* strategies[maxBaseForms];
+    const char* words[maxBaseForms];
+    for (int i = 0; i < count; i++) {
+        strategies[i] = "exact";
+        words[i] = forms[i];
+    }
+    if (!sendMatchRequests(strategies, words, count)) {
+        *socketInStep = false;
+        return 0;
+    }
+    ReplyText replies[maxBaseForms] = {};
+    int whole = readMatchReplies(count, restOfLine, replies);
+    *socketInStep = whole == count;
+    int filled = 0;
+    for (int i = 0; i < whole && filled == 0; i++) {
+        if (beginsWithStatus(replies[i].data, replies[i].length, matchStatus))
+            filled = cutMatchNames(replies[i].data, replies[i].length, names);
+        if (filled > 0)
+            snprintf(matchedWord, sizeof matchedWord, "%s", forms[i]);
+    }
+    for (int i = 0; i < count; i++)
+        releaseReply(&replies[i]);
+    return filled;
+}
+
+void DictSession::findSuggestions(const char* word, bool restOfLine)
+{
+    suggestionCount = 0;
+    const char* words[suggestionStrategyCount] = {word, word};
+    if (!sendMatchRequests(suggestionStrategies, words, suggestionStrategyCount))
+        return;
+    ReplyText replies[suggestionStrategyCount] = {};
+    int whole = readMatchReplies(suggestionStrategyCount, restOfLine, replies);
+    // The default strategy's answer counts only where the server did not know lev.
+    int used =
+        whole >= 2 && beginsWithStatus(replies[0].data, replies[0].length, invalidStrategyStatus) ? 1 : 0;
+    if (whole > used)
+        suggestionCount =
+            cutSuggestedWords(replies[used].data, replies[used].length, suggestions, maxSuggestions);
+    for (int i = 0; i < suggestionStrategyCount; i++)
+        releaseReply(&replies[i]);
 }

@@ -3,6 +3,7 @@
 
 #include "config/config.h"
 #include "core/dictsession.h"
+#include "core/lookuptext.h"
 #include "core/userinterface.h"
 
 // Entries server0 .. server16; after the last one the list starts again at 0.
@@ -21,10 +22,35 @@ static void copyBounded(char* slot, int capacity, const char* text)
 
 int DictSession::lookUpWord(const char* word) { return lookUpWordFrom(word, readConfigInt("server", 0)); }
 
+// Shows the near spellings of the word not found; the word picked is copied to word. Returns what the
+// dialog returned, or suggestionCancelled when it handed back no word.
+static int offerSuggestions(DictSession* session, char* word)
+{
+    const char* listed[maxSuggestions];
+    for (int i = 0; i < session->suggestionCount; i++)
+        listed[i] = session->suggestions[i];
+    char chosen[dictWordSize] = "";
+    int answer = runSuggestionDialog(listed, session->suggestionCount, chosen, dictWordSize);
+    if (answer != suggestionChosen)
+        return answer == suggestionNextServer ? suggestionNextServer : suggestionCancelled;
+    if (chosen[0] == '\0')
+        return suggestionCancelled;
+    copyBounded(word, dictWordSize, chosen);
+    return suggestionChosen;
+}
+
 int DictSession::lookUpWordFrom(const char* word, int serverIndex)
 {
     if (!netStartup())
         return 0;
+    // The word as the user gave it, without the marks around it in the text it came from; then the
+    // word being looked up, which a suggestion picked by the user replaces.
+    char asked[dictWordSize];
+    trimWord(word, asked, dictWordSize);
+    char current[dictWordSize];
+    copyBounded(current, dictWordSize, asked);
+    tryBaseForms = readConfigInt("baseforms", 1) != 0;
+    trySuggestions = readConfigInt("suggest", 1) != 0;
 
     int index = serverIndex;
     char host[hostBufferSize];
@@ -40,7 +66,7 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
         // All three connections of the attempt are opened now, so that their set-ups and
         // requests overlap; the first one's greeting decides as a lone connection's would.
         ahead.firstMatchChosen = hideDbDialog;
-        if (connectAhead(host, word) != dictSuccess) {
+        if (connectAhead(host, current) != dictSuccess) {
             hideStatus();
             // A connection whose greeting was refused may still be open.
             closeSocket();
@@ -56,7 +82,7 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
         }
 
         showStatus("Finding matches for word...", progressStatusMs);
-        int found = findMatches(word, host);
+        int found = findMatches(current, host);
         // Nothing to choose from counts as not found, whatever the status line said.
         if (found == dictSuccess && matchCount < 1)
             found = dictRefused;
@@ -64,10 +90,21 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             hideStatus();
             closeSocket();
             closeAhead();
+            // Near spellings take the place of the question; a word picked is looked up on the
+            // same server.
+            if (suggestionCount > 0) {
+                int answer = offerSuggestions(this, current);
+                if (answer == suggestionChosen)
+                    continue;
+                if (answer != suggestionNextServer)
+                    return 0;
+                index++;
+                continue;
+            }
             snprintf(text, sizeof text,
                      "The word \"%s\" was not found in any dictionary on \"%s\"\n"
                      "Would you like to try the next server in the list?",
-                     word, host);
+                     current, host);
             if (askYesNo(text) != 1)
                 return 0;
             index++;
@@ -83,12 +120,12 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             databaseIndex = 0;
 
         showStatus("Retrieving definitions...", progressStatusMs);
-        int retrieved = retrieveDefinitions(matchDatabases[databaseIndex], word, host);
+        int retrieved = retrieveDefinitions(matchDatabases[databaseIndex], matchedWord, host);
         closeSocket();
         closeAhead();
         if (retrieved == dictSuccess && definitionCount >= 1) {
-            copyBounded(askedWord, dictWordSize, word);
-            copyBounded(shownWord, dictWordSize, word);
+            copyBounded(askedWord, dictWordSize, asked);
+            copyBounded(shownWord, dictWordSize, matchedWord);
             shownServerIndex = index;
             copyBounded(shownDatabase, dictSlotSize, matchDatabases[databaseIndex]);
             // The status stays up: the definition viewer takes it away when it opens.

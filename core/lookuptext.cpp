@@ -32,6 +32,88 @@ void takeCapturedWord(const char* text, size_t length, char* word, int capacity)
     word[wordLength] = '\0';
 }
 
+// Marks that stand before a word in text: ASCII ones and UTF-8 ones (opening quotes, guillemets,
+// inverted marks).
+static const char leadingMarks[] = "\"'([{<";
+static const char* const leadingUtf8Marks[] = {
+    "\xE2\x80\x9C", "\xE2\x80\x98", "\xE2\x80\x9E", "\xE2\x80\x9A", "\xC2\xAB", "\xC2\xBF", "\xC2\xA1",
+};
+// Marks that stand after a word: closing quotes and brackets, sentence punctuation, an ellipsis.
+static const char trailingMarks[] = "\"')]}>.,;:!?";
+static const char* const trailingUtf8Marks[] = {
+    "\xE2\x80\x9D",
+    "\xE2\x80\x99",
+    "\xC2\xBB",
+    "\xE2\x80\xA6",
+};
+static const char* const apostrophes[] = {"'", "\xE2\x80\x99"};
+static const char* const openingApostrophes[] = {"'", "\xE2\x80\x98"};
+
+// The length of the mark of the list that text[at, end) begins with, or 0.
+static size_t markAt(const char* text, size_t at, size_t end, const char* ascii, const char* const* utf8,
+                     size_t utf8Count)
+{
+    if (at < end && strchr(ascii, text[at]) != nullptr && text[at] != '\0')
+        return 1;
+    for (size_t i = 0; i < utf8Count; i++) {
+        size_t length = strlen(utf8[i]);
+        if (end - at >= length && memcmp(text + at, utf8[i], length) == 0)
+            return length;
+    }
+    return 0;
+}
+
+// The length of the mark of the list that text[start, end) ends with, or 0.
+static size_t markBefore(const char* text, size_t start, size_t end, const char* ascii,
+                         const char* const* utf8, size_t utf8Count)
+{
+    if (end > start && text[end - 1] != '\0' && strchr(ascii, text[end - 1]) != nullptr)
+        return 1;
+    for (size_t i = 0; i < utf8Count; i++) {
+        size_t length = strlen(utf8[i]);
+        if (end - start >= length && memcmp(text + end - length, utf8[i], length) == 0)
+            return length;
+    }
+    return 0;
+}
+
+static bool isOneOf(const char* text, size_t length, const char* const* marks, size_t count)
+{
+    for (size_t i = 0; i < count; i++)
+        if (strlen(marks[i]) == length && memcmp(text, marks[i], length) == 0)
+            return true;
+    return false;
+}
+
+void trimWord(const char* word, char* trimmed, int capacity)
+{
+    if (capacity < 1)
+        return;
+    const size_t apostropheCount = sizeof apostrophes / sizeof apostrophes[0];
+    size_t length = strlen(word);
+    size_t start = 0, end = length;
+    bool openedWithApostrophe = false;
+    size_t mark;
+    while ((mark = markAt(word, start, end, leadingMarks, leadingUtf8Marks,
+                          sizeof leadingUtf8Marks / sizeof leadingUtf8Marks[0])) > 0) {
+        openedWithApostrophe = openedWithApostrophe || isOneOf(word + start, mark, openingApostrophes, 2);
+        start += mark;
+    }
+    while ((mark = markBefore(word, start, end, trailingMarks, trailingUtf8Marks,
+                              sizeof trailingUtf8Marks / sizeof trailingUtf8Marks[0])) > 0) {
+        if (!openedWithApostrophe && isOneOf(word + end - mark, mark, apostrophes, apostropheCount))
+            break;
+        end -= mark;
+    }
+    if (start >= end) {
+        start = 0;
+        end = length;
+    }
+    size_t kept = utf8PrefixLength(word + start, end - start, static_cast<size_t>(capacity - 1));
+    memmove(trimmed, word + start, kept);
+    trimmed[kept] = '\0';
+}
+
 // Copies at most length bytes of text into buffer, cut to capacity - 1 and terminated.
 static void copyBounded(char* buffer, int capacity, const char* text, size_t length)
 {

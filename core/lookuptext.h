@@ -16,6 +16,13 @@ size_t utf8PrefixLength(const char* text, size_t length, size_t maxBytes);
 // to capacity - 1 bytes without splitting a character, and terminated. Nothing when capacity < 1.
 void takeCapturedWord(const char* text, size_t length, char* word, int capacity);
 
+// The word as it stands in text without the quotes, brackets and punctuation around it:
+// “word”, (word), word., word, and 'word' give word. An apostrophe inside stays (people's), and
+// so does one at the end unless the word also began with one (friends' is a possessive). A word
+// that is nothing but such marks stays as it is. Cut to capacity - 1 bytes and terminated;
+// nothing when capacity < 1.
+void trimWord(const char* word, char* trimmed, int capacity);
+
 // One item of the database choice list: the description it shows and the match it stands for.
 struct DatabaseChoice {
     char description[dictSlotSize];

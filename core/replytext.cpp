@@ -1,5 +1,6 @@
 // Reply texts: accumulating received pieces and cutting replies into lists, in one pass each.
 #include "core/dictsession.h"
+#include "core/lookuptext.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -271,4 +272,114 @@ int cutDefinitionTexts(const char* text, size_t length, char*** texts)
         at = dropFirstLine(text, length, end + terminatorLength);
     }
     return finishList(list, filled, texts);
+}
+
+MatchReplyCutter startMatchCutter(bool restOfLine)
+{
+    MatchReplyCutter cutter = {restOfLine ? cutRestOfLine : cutStatusLine, 0, 0, 0};
+    return cutter;
+}
+
+// Whether the line (with its line end) is the terminator line of a reply's text.
+static bool isTerminatorLine(const char* line, size_t length)
+{
+    return (length == 3 && memcmp(line, ".\r\n", 3) == 0) || (length == 2 && memcmp(line, ".\n", 2) == 0);
+}
+
+size_t nextMatchReplyEnd(const char* text, size_t length, MatchReplyCutter* cutter, size_t* replyStart)
+{
+    const int matchStatus = 152;
+    while (cutter->scanned < length) {
+        const char* found = (const char*)memchr(text + cutter->scanned, '\n', length - cutter->scanned);
+        if (found == nullptr) {
+            cutter->scanned = length;
+            return 0;
+        }
+        size_t lineStart = cutter->lineStart;
+        size_t lineEnd = (size_t)(found - text) + 1;
+        cutter->scanned = lineEnd;
+        cutter->lineStart = lineEnd;
+        bool replyEnds = false;
+        switch (cutter->stage) {
+        case cutRestOfLine:
+            cutter->replyStart = lineEnd;
+            cutter->stage = cutStatusLine;
+            break;
+        case cutStatusLine:
+            if (beginsWithStatus(text + lineStart, lineEnd - lineStart, matchStatus))
+                cutter->stage = cutMatchLines;
+            else
+                replyEnds = true;
+            break;
+        case cutMatchLines:
+            if (isTerminatorLine(text + lineStart, lineEnd - lineStart))
+                cutter->stage = cutFinalLine;
+            break;
+        case cutFinalLine:
+            replyEnds = true;
+            break;
+        }
+        if (replyEnds) {
+            *replyStart = cutter->replyStart;
+            cutter->replyStart = lineEnd;
+            cutter->stage = cutStatusLine;
+            return lineEnd;
+        }
+    }
+    return 0;
+}
+
+static bool equalIgnoringCase(const char* a, const char* b)
+{
+    for (;; a++, b++) {
+        char x = *a >= 'A' && *a <= 'Z' ? (char)(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? (char)(*b - 'A' + 'a') : *b;
+        if (x != y)
+            return false;
+        if (x == '\0')
+            return true;
+    }
+}
+
+int cutSuggestedWords(const char* text, size_t length, char (*words)[dictWordSize], int capacity)
+{
+    const int matchStatus = 152;
+    int count = announcedCount(text, length, matchStatus);
+    int filled = 0;
+    int lines = 0;
+    size_t at = dropFirstLine(text, length, 0);
+    while (lines < count && filled < capacity && at < length) {
+        size_t end = findText(text, at, length, lineEnd, 2);
+        if (end == length || (end - at == 1 && text[at] == '.'))
+            break;
+        lines++;
+        const char* line = text + at;
+        size_t lineLength = end - at;
+        at = end + 2;
+        const char* blank = (const char*)memchr(line, ' ', lineLength);
+        if (blank == nullptr)
+            continue;
+        const char* word = blank + 1;
+        size_t wordLength = lineLength - (size_t)(word - line);
+        if (wordLength >= 2 && word[0] == '"') {
+            // The word is what the first and the last quote enclose; a lone quote opens the rest.
+            const char* last = word + wordLength - 1;
+            while (last > word && *last != '"')
+                last--;
+            word++;
+            wordLength = last > word - 1 ? (size_t)(last - word) : wordLength - 1;
+        }
+        wordLength = utf8PrefixLength(word, wordLength, (size_t)dictWordSize - 1);
+        if (wordLength == 0)
+            continue;
+        char* slot = words[filled];
+        memcpy(slot, word, wordLength);
+        slot[wordLength] = '\0';
+        bool known = false;
+        for (int i = 0; i < filled && !known; i++)
+            known = equalIgnoringCase(words[i], slot);
+        if (!known)
+            filled++;
+    }
+    return filled;
 }

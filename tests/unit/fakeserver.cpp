@@ -332,4 +332,7 @@ void resetDictSession()
     dictSession.closeSocket();
     dictSession.releaseLists();
     dictSession.socket = 0;
+    dictSession.tryBaseForms = false;
+    dictSession.trySuggestions = false;
+    dictSession.suggestionCount = 0;
 }

@@ -94,5 +94,5 @@ const int testConnectTimeoutMs = 500;
 const int testReceiveTimeoutMs = 400;
 const int testReplyTimeoutMs = 3000;
 void useTestLimits();
-// Closes the session's socket and releases its lists.
+// Closes the session's socket and releases its lists; findMatches tries the word as written only.
 void resetDictSession();

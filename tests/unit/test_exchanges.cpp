@@ -1,6 +1,8 @@
 // Tests of the match, database list and definition exchanges against scripted DICT servers.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -378,6 +380,122 @@ TEST_F(Exchanges, DefinitionReplyNotStatus150)
         EXPECT_EQ(dictSession.definitionCount, 0);
         EXPECT_EQ(dictSession.definitions, nullptr);
     }
+}
+
+// After the word as written matches nothing: its base forms asked together on the same connection,
+// then the near spellings, each one round trip, whatever the server does meanwhile.
+TEST_F(Exchanges, BaseFormsAndSuggestionsOnTheMatchConnection)
+{
+    struct Case {
+        const char* name;
+        const char* word;
+        bool baseForms;
+        FakeScript script;  // the match connection's, after the greeting and the first request
+        int result;
+        const char* matchedWord;
+        std::string requests;
+        Texts suggestions;
+    };
+    const std::string noMatch = "552 no match\r\n";
+    const std::string exactBoxes = "MATCH * exact boxes\r\nMATCH * exact boxe\r\nMATCH * exact box\r\n";
+    const std::string nearBoxes =
+        "152 4 matches found\r\nwn \"boxed\"\r\ngcide \"Boxed\"\r\ngcide \"foxes\"\r\n"
+        "wn \"boxed\"\r\n.\r\n250 ok\r\n";
+    const std::vector<Case> cases = {
+        {"second base form matches",
+         "Boxes",
+         true,
+         {sendText(noMatch), awaitRequest(), sendText(noMatch + matchReply({"wn", "gcide"}, "box"))},
+         1,
+         "box",
+         "MATCH * exact Boxes\r\nMATCH * exact boxe\r\nMATCH * exact box\r\n",
+         {}},
+        // The marker of the first reply comes before its line end: the rest of that line is no reply.
+        {"first reply cut after its marker",
+         "boxes",
+         true,
+         {sendText("552 no"), pauseFor(100), sendText(" match\r\n" + matchReply({"wn"}, "boxe") + noMatch)},
+         1,
+         "boxe",
+         exactBoxes,
+         {}},
+        // Nothing more comes: no base form, and no near spellings are asked on a connection that ended.
+        {"server closes after the first reply",
+         "boxes",
+         true,
+         {sendText(noMatch), closeNow()},
+         15,
+         "boxes",
+         exactBoxes,
+         {}},
+        {"nothing matches: near spellings by lev, each once",
+         "boxes",
+         true,
+         {sendText(noMatch), awaitRequest(), sendText(noMatch + noMatch), awaitRequest(),
+          sendText(nearBoxes + "152 1 matches found\r\nwn \"other\"\r\n.\r\n250 ok\r\n")},
+         15,
+         "boxes",
+         exactBoxes + "MATCH * lev boxes\r\nMATCH * . boxes\r\n",
+         {"boxed", "foxes"}},
+        {"lev unknown: the default strategy's words",
+         "frend",
+         false,
+         {sendText(noMatch), awaitRequest(), sendText("551 invalid strategy\r\n" + nearBoxes)},
+         15,
+         "frend",
+         "MATCH * exact frend\r\nMATCH * lev frend\r\nMATCH * . frend\r\n",
+         {"boxed", "foxes"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetDictSession();
+        dictSession.tryBaseForms = c.baseForms;
+        dictSession.trySuggestions = true;
+        FakeScript first = {sendText(fakeGreeting), awaitRequest()};
+        first.insert(first.end(), c.script.begin(), c.script.end());
+        FakeServer server({first, answering(databaseReply(threeDatabases))});
+
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(matchesFrom(server, c.word), c.result);
+        long long elapsed = msSince(start);
+        server.stop();
+
+        EXPECT_STREQ(c.matchedWord, dictSession.matchedWord);
+        EXPECT_EQ(c.requests, server.received(0));
+        Texts suggestions(dictSession.suggestions, dictSession.suggestions + dictSession.suggestionCount);
+        EXPECT_EQ(c.suggestions, suggestions);
+        if (c.result == 1) {
+            EXPECT_EQ(matchNames(),
+                      c.matchedWord == std::string("box") ? Texts({"wn", "gcide"}) : Texts({"wn"}));
+            EXPECT_EQ(server.received(1), "show databases\r\n");
+        }
+        // No exchange waits out a time-out: every reply, or the end of the connection, is there.
+        EXPECT_LT(elapsed, testReceiveTimeoutMs);
+    }
+}
+
+// The words of a near-spelling reply: distinct regardless of case, in order, at most the room given.
+TEST(SuggestedWords, DistinctWordsInOrderWithinTheRoom)
+{
+    std::string reply =
+        "152 26 matches found\r\nwn \"Alpha\"\r\ngcide \"alpha\"\r\nwn unquoted\r\nwn \"lone\r\n"
+        "nodatabase\r\nwn \"\"\r\n";
+    for (int i = 0; i < 20; i++)
+        reply += "wn \"w" + std::to_string(i) + "\"\r\n";
+    reply += ".\r\n250 ok\r\n";
+    char words[maxSuggestions + 1][dictWordSize];
+    strcpy(words[maxSuggestions], "untouched");
+    int count = cutSuggestedWords(reply.data(), reply.size(), words, maxSuggestions);
+    ASSERT_EQ(maxSuggestions, count);
+    Texts expected = {"Alpha", "unquoted", "lone"};
+    for (int i = 0; i < maxSuggestions - 3; i++)
+        expected.push_back("w" + std::to_string(i));
+    EXPECT_EQ(expected, Texts(words, words + count));
+    EXPECT_STREQ("untouched", words[maxSuggestions]);
+    // The count the status line gives bounds the lines read.
+    EXPECT_EQ(1, cutSuggestedWords(reply.data(), reply.size(), words, 1));
+    std::string two = "152 2 matches\r\nwn \"a1\"\r\nwn \"a2\"\r\nwn \"a3\"\r\n.\r\n250 ok\r\n";
+    EXPECT_EQ(2, cutSuggestedWords(two.data(), two.size(), words, maxSuggestions));
 }
 
 TEST_F(Exchanges, OverlongRequestIsNotSent)

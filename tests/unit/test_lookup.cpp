@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "config/config.h"
+#include "core/baseforms.h"
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
+#include "core/userinterface.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/profilefile.h"
 #include "tests/unit/uidoubles.h"
@@ -119,6 +121,8 @@ protected:
         dictSession.releaseLists();
         dictLimits = dictDefaultLimits;
         hideDbDialog = false;
+        dictSession.tryBaseForms = false;
+        dictSession.trySuggestions = false;
         resetUiDoubles();
         removeFile(profileFilePath());
     }
@@ -298,7 +302,7 @@ TEST_F(LookUpWord, ServerThatGreetsButRefusesTheMatchGetsTheNotFoundQuestion)
     EXPECT_EQ(functions, calledFunctions());
     // The attempt opened its three connections at once; no definitions were asked for.
     ASSERT_EQ(3, server.connectionCount());
-    EXPECT_EQ("MATCH * exact zzzzqx\r\n", server.received(0));
+    EXPECT_EQ(0u, server.received(0).find("MATCH * exact zzzzqx\r\n"));
     EXPECT_TRUE(server.received(1).empty() || server.received(1) == "show databases\r\n");
     EXPECT_EQ("", server.received(2));
 }
@@ -335,7 +339,7 @@ TEST_F(LookUpWord, AfterYesEveryExchangeUsesTheNewServer)
 
     // Nothing of the first server is used on the second: no definitions were asked there.
     EXPECT_EQ(3, first.connectionCount());
-    EXPECT_EQ("MATCH * exact snorkelbloom\r\n", first.received(0));
+    EXPECT_EQ(0u, first.received(0).find("MATCH * exact snorkelbloom\r\n"));
     EXPECT_EQ("", first.received(2));
     ASSERT_EQ(3, second.connectionCount());
     EXPECT_EQ("MATCH * exact snorkelbloom\r\n", second.received(0));
@@ -400,7 +404,7 @@ TEST_F(LookUpWord, WordGoesOutUnchangedAndIntoTheQuestionWhole)
     EXPECT_EQ(0, dictSession.lookUpWord(longWord.c_str()));
     server.stop();
 
-    EXPECT_EQ("MATCH * exact " + longWord + "\r\n", server.received(0));
+    EXPECT_EQ(0u, server.received(0).find("MATCH * exact " + longWord + "\r\n"));
     std::vector<std::string> expected = {format2(notFoundFormat, longWord, server.host())};
     EXPECT_EQ(expected, questions());
 }
@@ -574,6 +578,121 @@ TEST_F(LookUpWord, SilenceAfterTheGreetingsEndsWithinTheTimeOuts)
     }
 }
 
+// A word not found as written: its base form, or a near spelling the user picks, is looked up in
+// its place, with the connections and requests of one look-up each.
+TEST_F(LookUpWord, BaseFormIsLookedUpInPlaceOfTheWordAsWritten)
+{
+    FakeServer server({{sendText(fakeGreeting), awaitRequest(), sendText("552 no match\r\n"), awaitRequest(),
+                        sendText(matchReply({"beta"}, "friend"))},
+                       answering(databaseReply(testDatabaseLines)),
+                       answering(definitionReply("friend", "beta", {"A person you know well."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+
+    EXPECT_EQ(1, dictSession.lookUpWord("\xE2\x80\x9C"
+                                        "Friends,\xE2\x80\x9D"));
+    server.stop();
+
+    // One more request line on the match connection, no more connections; the definitions
+    // request that went out early is for the base form.
+    ASSERT_EQ(3, server.connectionCount());
+    EXPECT_EQ("MATCH * exact Friends\r\nMATCH * exact friend\r\n", server.received(0));
+    EXPECT_EQ("define beta friend\r\n", server.received(2));
+    EXPECT_STREQ("A person you know well.", dictSession.getDefinition(0));
+    EXPECT_STREQ("Friends", dictSession.askedWord);
+    EXPECT_STREQ("friend", dictSession.shownWord);
+    EXPECT_STREQ("beta", dictSession.shownDatabase);
+    EXPECT_EQ(0, countUiCalls("askYesNo"));
+}
+
+TEST_F(LookUpWord, SuggestionsTakeThePlaceOfTheNotFoundQuestion)
+{
+    const std::string near = "152 2 matches found\r\nalpha \"friend\"\r\nbeta \"fiend\"\r\n.\r\n250 ok\r\n";
+    const FakeScript suggesting = {sendText(fakeGreeting), awaitRequest(), sendText("552 no match\r\n"),
+                                   awaitRequest(), sendText(near + near)};
+    const FakeScript refusing = {sendText(fakeGreeting), awaitRequest(), sendText("552 no match\r\n"),
+                                 awaitRequest(), sendText("552 no match\r\n552 no match\r\n")};
+    struct Case {
+        const char* name;
+        int answer;
+        std::vector<FakeScript> scripts;  // the first server's
+        int result;
+        std::vector<std::string> functions;  // the dialogs and questions, in order
+        int firstServerConnections;
+    };
+    const std::vector<Case> cases = {
+        {"a word picked is looked up on the same server",
+         suggestionChosen,
+         {suggesting,
+          {},
+          {},
+          answering(matchReply({"alpha"}, "friend")),
+          answering(databaseReply(testDatabaseLines)),
+          answering(definitionReply("friend", "alpha", {"Picked."}))},
+         1,
+         {"runSuggestionDialog"},
+         6},
+        {"try next server goes on as Yes", suggestionNextServer, {suggesting}, 1, {"runSuggestionDialog"}, 3},
+        {"cancel ends the look-up", suggestionCancelled, {suggesting}, 0, {"runSuggestionDialog"}, 3},
+        {"no near spellings: the question as before", suggestionChosen, {refusing}, 0, {"askYesNo"}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetUiDoubles();
+        FakeServer first(c.scripts);
+        FakeServer second(wholeLookUp("frend", {"gamma"}, "gamma", "From the second."));
+        ASSERT_TRUE(first.listening());
+        ASSERT_TRUE(second.listening());
+        setServerEntry(0, first.host());
+        setServerEntry(1, second.host());
+        scriptSuggestionAnswers({c.answer}, "friend");
+
+        EXPECT_EQ(c.result, dictSession.lookUpWord("frend"));
+        first.stop();
+        second.stop();
+
+        std::vector<std::string> asked;
+        for (const UiCall& call : uiCalls()) {
+            if (call.function == "runSuggestionDialog") {
+                EXPECT_EQ("friend,fiend", call.text);
+            }
+            if (call.function == "runSuggestionDialog" || call.function == "askYesNo")
+                asked.push_back(call.function);
+        }
+        EXPECT_EQ(c.functions, asked);
+        EXPECT_EQ(c.firstServerConnections, first.connectionCount());
+        // The near spellings cost one request line per strategy on the match connection.
+        EXPECT_EQ("MATCH * exact frend\r\nMATCH * lev frend\r\nMATCH * . frend\r\n", first.received(0));
+        if (c.answer == suggestionChosen && c.result == 1) {
+            EXPECT_EQ("MATCH * exact friend\r\n", first.received(3));
+            EXPECT_EQ("define alpha friend\r\n", first.received(5));
+            EXPECT_STREQ("frend", dictSession.askedWord);
+            EXPECT_STREQ("friend", dictSession.shownWord);
+        }
+        EXPECT_EQ(c.answer == suggestionNextServer ? 3 : 0, second.connectionCount());
+        if (c.answer == suggestionNextServer) {
+            EXPECT_STREQ("From the second.", dictSession.getDefinition(0));
+        }
+    }
+}
+
+TEST_F(LookUpWord, BothSettingsOffAskForTheWordAsWrittenOnly)
+{
+    FakeServer server({answering("552 no match\r\n")});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    writeConfigString("baseforms", "0");
+    writeConfigString("suggest", "0");
+
+    EXPECT_EQ(0, dictSession.lookUpWord("friends"));
+    server.stop();
+
+    EXPECT_EQ("MATCH * exact friends\r\n", server.received(0));
+    std::vector<std::string> expected = {format2(notFoundFormat, "friends", server.host())};
+    EXPECT_EQ(expected, questions());
+    EXPECT_EQ(0, countUiCalls("runSuggestionDialog"));
+}
+
 // The whole workflow against the local dictd that scripts/test starts (LEXITRAY_REAL_DICTD holds
 // its address): the word is in both test databases, and the second one is chosen.
 TEST_F(LookUpWord, RealDictdServesTheChosenDatabase)
@@ -625,6 +744,89 @@ INSTANTIATE_TEST_SUITE_P(
         CaptureCase{"NoSplitCharacter", std::string(254, 'q') + "\xC3\xA9", std::string(254, 'q')},
         CaptureCase{"NonAscii", "caf\xC3\xA9 au lait", "caf\xC3\xA9"}),
     [](const ::testing::TestParamInfo<CaptureCase>& info) { return std::string(info.param.name); });
+
+// The ending rules: the candidates of each word in the order they are asked. The false friends
+// give nothing wrong, or (news) something asked only when the word itself is not found.
+TEST(BaseForms, CandidatesInTableOrder)
+{
+    struct Case {
+        const char* word;
+        std::vector<std::string> candidates;
+    };
+    const std::vector<Case> cases = {
+        {"friends", {"friend"}},
+        {"Friends", {"friend"}},
+        {"people's", {"people"}},
+        {"people\xE2\x80\x99s", {"people"}},
+        {"friends'", {"friends", "friend"}},
+        {"cities", {"city", "citie"}},
+        {"uses", {"use", "us"}},
+        {"boxes", {"boxe", "box"}},
+        {"churches", {"churche", "church"}},
+        {"wishes", {"wishe", "wish"}},
+        {"businessmen", {"businessman"}},
+        {"carried", {"carry", "carrie", "carri"}},
+        {"hoped", {"hope", "hop"}},
+        {"called", {"call", "cal"}},
+        {"stopped", {"stopp", "stop"}},
+        {"running", {"runn", "run"}},
+        {"thinking", {"thinke", "think"}},
+        {"nicer", {"nice", "nic"}},
+        {"bigger", {"bigg", "big"}},
+        {"happiest", {"happy", "happie", "happi"}},
+        {"caf\xC3\xA9s", {"caf\xC3\xA9"}},
+        {"bus", {}},
+        {"glass", {}},
+        {"news", {"new"}},
+        {"is", {}},
+        {"ring", {}},
+        {"bed", {}},
+        {"went", {}},
+        {"s", {}},
+        {"", {}},
+    };
+    for (const Case& c : cases) {
+        char candidates[maxBaseForms][dictWordSize];
+        int count = baseFormCandidates(c.word, candidates, maxBaseForms);
+        EXPECT_EQ(c.candidates, std::vector<std::string>(candidates, candidates + count)) << c.word;
+    }
+    // The room given bounds the candidates.
+    char one[1][dictWordSize];
+    EXPECT_EQ(1, baseFormCandidates("carried", one, 1));
+    EXPECT_STREQ("carry", one[0]);
+}
+
+// The word as it stands in text: the marks around it go, those inside stay.
+TEST(TrimmedWord, MarksAroundTheWordGo)
+{
+    struct Case {
+        const char* text;
+        const char* word;
+    };
+    const Case cases[] = {
+        {"\xE2\x80\x9Cword\xE2\x80\x9D", "word"},
+        {"(word)", "word"},
+        {"word.", "word"},
+        {"word,", "word"},
+        {"'word'", "word"},
+        {"\xE2\x80\x98word\xE2\x80\x99.", "word"},
+        {"(people's).", "people's"},
+        {"friends'", "friends'"},
+        {"friends\xE2\x80\x99,", "friends\xE2\x80\x99"},
+        {"\xC2\xABmot\xC2\xBB", "mot"},
+        {"well-known", "well-known"},
+        {"?!", "?!"},
+        {"word", "word"},
+    };
+    for (const Case& c : cases) {
+        char word[wordBufferSize];
+        trimWord(c.text, word, wordBufferSize);
+        EXPECT_STREQ(c.word, word) << c.text;
+    }
+    char tiny[3] = {'#', '#', '#'};
+    trimWord("(word)", tiny, 3);
+    EXPECT_STREQ("wo", tiny);
+}
 
 TEST(Utf8Prefix, NeverEndsInsideACharacter)
 {
