@@ -1,6 +1,7 @@
 // lexibench: times reading replies from loopback, cutting definitions replies, and a look-up's
 // exchanges against the local dictd, directly and through delaying proxies (scripts/bench starts
-// them); prints one line per figure as "name value unit".
+// them), and counts the words of an English text that end in "not found"; prints one line per
+// figure as "name value unit".
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -348,6 +349,105 @@ static void benchThroughProxies()
     }
 }
 
+// The English prose of the "not found" figures: a text every Debian system has, which nobody on
+// the team wrote. LEXITRAY_BENCH_TEXT names another.
+static const char defaultProseFile[] = "/usr/share/common-licenses/GPL-3";
+// The words a reader looks up: seven letters or more.
+static const size_t shortestCountedWord = 7;
+
+// The distinct words (ignoring case) of seven letters or more of the text, as a selection of each
+// would give them to the look-up: cut at blanks, the marks around them trimmed, letters only
+// (an apostrophe or hyphen inside allowed).
+static std::vector<std::string> proseWords(const std::string& text)
+{
+    std::vector<std::string> words, seen;
+    size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && (unsigned char)text[at] <= ' ')
+            at++;
+        char word[wordBufferSize];
+        takeCapturedWord(text.data() + at, text.size() - at, word, wordBufferSize);
+        at += strlen(word);
+        while (at < text.size() && (unsigned char)text[at] > ' ')
+            at++;
+        char trimmed[wordBufferSize];
+        trimWord(word, trimmed, wordBufferSize);
+        std::string candidate = trimmed, lower;
+        size_t letters = 0;
+        bool plain = true;
+        for (char c : candidate) {
+            bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            letters += letter ? 1 : 0;
+            plain = plain && (letter || c == '\'' || c == '-');
+            lower += (char)(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        if (!plain || letters < shortestCountedWord ||
+            std::find(seen.begin(), seen.end(), lower) != seen.end())
+            continue;
+        seen.push_back(lower);
+        words.push_back(candidate);
+    }
+    return words;
+}
+
+// How many of the words end in the "not found" question when looked up with server entry 0 at
+// the local dictd, with the base forms on or off (near spellings off: they would only ask).
+static int countNotFound(const std::vector<std::string>& words, bool baseForms, std::string* examples)
+{
+    char entry[64];
+    snprintf(entry, sizeof entry, "%s : bench", localDictd);
+    writeConfigString("server", "0");
+    writeConfigString("server0", entry);
+    writeConfigString("baseforms", baseForms ? "1" : "0");
+    writeConfigString("suggest", "0");
+    int notFound = 0;
+    for (const std::string& word : words) {
+        resetUiDoubles();
+        resetDictSession();
+        dictSession.lookUpWord(word.c_str());
+        bool asked = false;
+        for (const UiCall& call : uiCalls())
+            asked = asked ||
+                    (call.function == "askYesNo" && call.text.find("was not found") != std::string::npos);
+        if (asked && examples->size() < 300)
+            *examples += " " + word;
+        notFound += asked ? 1 : 0;
+    }
+    resetDictSession();
+    writeConfigString("baseforms", "1");
+    writeConfigString("suggest", "1");
+    return notFound;
+}
+
+static void benchNotFound()
+{
+    const char* path = getenv("LEXITRAY_BENCH_TEXT");
+    if (path == nullptr || path[0] == '\0')
+        path = defaultProseFile;
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) {
+        fprintf(stderr, "no text at %s for the not-found figures\n", path);
+        return;
+    }
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, got);
+    fclose(file);
+    std::vector<std::string> words = proseWords(text);
+    if (words.empty())
+        return;
+    std::string missedAsWritten, missedWithBaseForms;
+    int asWritten = countNotFound(words, false, &missedAsWritten);
+    int withBaseForms = countNotFound(words, true, &missedWithBaseForms);
+    fprintf(stderr, "not found (%s), as written:%s\n", path, missedAsWritten.c_str());
+    fprintf(stderr, "not found (%s), with base forms:%s\n", path, missedWithBaseForms.c_str());
+    figure("not_found_words_7_letters", (double)words.size(), "words");
+    figure("not_found_as_written", 100.0 * asWritten / (double)words.size(), "%");
+    figure("not_found_with_base_forms", 100.0 * withBaseForms / (double)words.size(), "%");
+}
+
 static void benchLookUps()
 {
     bool right = false;
@@ -396,6 +496,7 @@ int main(int argc, char** argv)
         hideDbDialog = true;
         benchLookUps();
         benchThroughProxies();
+        benchNotFound();
     }
     return 0;
 }

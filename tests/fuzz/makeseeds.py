@@ -88,6 +88,14 @@ seeds['greeting'] = [bytes([0, 0]) + b'220 dict.example.org dictd 1.9 <auth.mime
                      bytes([0, 0]) + b'530 Access denied\r\n', bytes([0, 5]) + b'220 a\x00b\r\n',
                      bytes([0, 0]) + b'420 Server temporarily unavailable\r\n']
 
+# pipelined: a byte whose bit 0 says the rest of an earlier line comes first, the piece-size
+# header, then match replies one after the other as a server answers requests sent together.
+seeds['pipelined'] = [bytes([0, 0, 0]) + no_match + match_two + no_match,
+                      bytes([1, 1, 3, 4]) + b'match\r\n' + match_many + bad_strategy + match_rfc,
+                      bytes([0, 2, 1, 5, 2]) + match_rfc + b'152 1\n..\n.\n250 ok\n' + syntax_error,
+                      bytes([0, 0, 0]) + reply('152 3 found', 'wn "Boxed"', 'gcide "boxed"', 'wn "lone', '.',
+                                               '250 ok')]
+
 for target, inputs in seeds.items():
     folder = os.path.join(here, 'seeds', target)
     os.makedirs(folder, exist_ok=True)

@@ -193,6 +193,31 @@ TEST_F(RealDictd, UnknownWordAndUnknownDatabaseAreRefused)
     EXPECT_EQ(dictSession.definitionCount, 0);
 }
 
+// dictd answers MATCH requests sent together in order: a base form found on the connection of the
+// word as written gives the matches its own request gives, and a misspelling its near spellings.
+TEST_F(RealDictd, BaseFormAndNearSpellingsOnTheMatchConnection)
+{
+    dictSession.tryBaseForms = true;
+    dictSession.trySuggestions = true;
+    ASSERT_EQ(dictSession.connectToServer(host()), 1);
+    ASSERT_EQ(dictSession.findMatches("Glimmerworts", host()), 1);
+    EXPECT_STREQ("glimmerwort", dictSession.matchedWord);
+    Lines names;
+    for (int i = 0; i < dictSession.getMatchCount(); i++)
+        names.push_back(dictSession.getMatchDatabase(i));
+    Lines expected;
+    for (const std::string& line : rawBlock("MATCH * exact glimmerwort\r\n", "152"))
+        expected.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(expected, names);
+
+    resetDictSession();
+    dictSession.trySuggestions = true;
+    ASSERT_EQ(dictSession.connectToServer(host()), 1);
+    EXPECT_EQ(dictSession.findMatches("glimmerwurt", host()), 15);
+    Lines suggested(dictSession.suggestions, dictSession.suggestions + dictSession.suggestionCount);
+    EXPECT_EQ(Lines({"glimmerwort"}), suggested);
+}
+
 #ifndef _WIN32
 // dictd writes a reply's status line and its body separately; with delayed acknowledgements
 // on our side each exchange would wait for the peer's delayed-ACK timer (~40 ms here, and
