@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -93,10 +94,19 @@ static std::string definitionsReply(size_t total)
     return reply;
 }
 
-// Times readReply on one reply served by a fake server on loopback; the median of runs.
-static double timeReadReply(const std::string& reply, int runs, bool* complete)
+// The page faults the process has taken so far that needed no disk: first touches of fresh memory.
+static long freshPageFaults()
 {
-    std::vector<double> times;
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// Times readReply on one reply served by a fake server on loopback; the median of runs, with
+// the median count of page faults taken while reading in faults.
+static double timeReadReply(const std::string& reply, int runs, bool* complete, double* faults)
+{
+    std::vector<double> times, faultCounts;
     *complete = true;
     for (int run = 0; run < runs; run++) {
         FakeServer server({{sendText(fakeGreeting), awaitRequest(), sendText(reply)}});
@@ -108,9 +118,11 @@ static double timeReadReply(const std::string& reply, int runs, bool* complete)
         const char request[] = "define wn bench\r\n";
         netSend(dictSession.socket, request, (int)sizeof request - 1);
         ReplyText text = {};
+        long faultsBefore = freshPageFaults();
         Clock::time_point start = Clock::now();
         ReplyOutcome outcome = dictSession.readReply(defineRefusals, defineRefusalCount, &text);
         times.push_back(secondsSince(start));
+        faultCounts.push_back((double)(freshPageFaults() - faultsBefore));
         // Reading ends at the piece that holds "250 "; the rest of that status line may still
         // be on its way, so the reply is whole once everything up to the marker has come.
         size_t markerEnd = reply.rfind("250 ") + 4;
@@ -119,6 +131,7 @@ static double timeReadReply(const std::string& reply, int runs, bool* complete)
         releaseReply(&text);
         resetDictSession();
     }
+    *faults = median(faultCounts);
     return median(times);
 }
 
@@ -163,13 +176,15 @@ static void benchReplies()
         std::string reply = definitionsReply(size);
         int runs = size <= mebi ? 15 : size <= 16 * mebi ? 7 : 5;
         bool complete = false;
-        double seconds = timeReadReply(reply, runs, &complete);
+        double faults = 0;
+        double seconds = timeReadReply(reply, runs, &complete, &faults);
         if (!complete) {
             fprintf(stderr, "readReply did not complete a %s reply\n", sizeName(size).c_str());
             exit(1);
         }
         double megabytes = (double)size / bytesPerMegabyte;
         figure("readreply_" + sizeName(size), megabytes / seconds, "MB/s");
+        figure("readreply_" + sizeName(size) + "_page_faults", faults / megabytes, "per MB");
         if (size == mebi)
             perMegabyteAt1 = seconds / megabytes;
         if (size == 32 * mebi)
