@@ -24,8 +24,9 @@ SEEDED_ORDER = [f"server{i}" for i in range(17)] + [
     "server", "control", "shift", "alt", "hidedbdialog", "letter", "startup"]
 
 
-# The host text of the server entry that leads to the project's dictd.
-LOCAL_HOST = "localhost"
+# The host text of the server entry that leads to the project's dictd: the address scripts/start-dictd gives
+# it, so that a dictd of the user's on 127.0.0.1 (localhost) is not the one the tests reach.
+LOCAL_HOST = "127.0.0.2"
 
 
 def prepared_profile(**changes):
