@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -29,7 +30,8 @@ static const double bytesPerMegabyte = 1e6;
 static const size_t definitionBodyBytes = 8 * 1024;
 static const char* const defineRefusals[] = {"550 ", "552 ", "501 "};
 static const int defineRefusalCount = 3;
-static const char localDictd[] = "127.0.0.1";
+// The dictd scripts/start-dictd starts; scripts/bench gives its address in LEXITRAY_REAL_DICTD.
+static const char* localDictd = "127.0.0.2";
 static const int lookUpRuns = 21;
 // Through a delaying proxy every run costs round trips: fewer runs suffice.
 static const int proxiedRuns = 9;
@@ -94,10 +96,19 @@ static std::string definitionsReply(size_t total)
     return reply;
 }
 
-// Times readReply on one reply served by a fake server on loopback; the median of runs.
-static double timeReadReply(const std::string& reply, int runs, bool* complete)
+// The page faults the process has taken so far that needed no disk: first touches of fresh memory.
+static long freshPageFaults()
 {
-    std::vector<double> times;
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// Times readReply on one reply served by a fake server on loopback; the median of runs, with
+// the median count of page faults taken while reading in faults.
+static double timeReadReply(const std::string& reply, int runs, bool* complete, double* faults)
+{
+    std::vector<double> times, faultCounts;
     *complete = true;
     for (int run = 0; run < runs; run++) {
         FakeServer server({{sendText(fakeGreeting), awaitRequest(), sendText(reply)}});
@@ -109,9 +120,11 @@ static double timeReadReply(const std::string& reply, int runs, bool* complete)
         const char request[] = "define wn bench\r\n";
         netSend(dictSession.socket, request, (int)sizeof request - 1);
         ReplyText text = {};
+        long faultsBefore = freshPageFaults();
         Clock::time_point start = Clock::now();
         ReplyOutcome outcome = dictSession.readReply(defineRefusals, defineRefusalCount, &text);
         times.push_back(secondsSince(start));
+        faultCounts.push_back((double)(freshPageFaults() - faultsBefore));
         // Reading ends at the piece that holds "250 "; the rest of that status line may still
         // be on its way, so the reply is whole once everything up to the marker has come.
         size_t markerEnd = reply.rfind("250 ") + 4;
@@ -120,6 +133,7 @@ static double timeReadReply(const std::string& reply, int runs, bool* complete)
         releaseReply(&text);
         resetDictSession();
     }
+    *faults = median(faultCounts);
     return median(times);
 }
 
@@ -164,13 +178,15 @@ static void benchReplies()
         std::string reply = definitionsReply(size);
         int runs = size <= mebi ? 15 : size <= 16 * mebi ? 7 : 5;
         bool complete = false;
-        double seconds = timeReadReply(reply, runs, &complete);
+        double faults = 0;
+        double seconds = timeReadReply(reply, runs, &complete, &faults);
         if (!complete) {
             fprintf(stderr, "readReply did not complete a %s reply\n", sizeName(size).c_str());
             exit(1);
         }
         double megabytes = (double)size / bytesPerMegabyte;
         figure("readreply_" + sizeName(size), megabytes / seconds, "MB/s");
+        figure("readreply_" + sizeName(size) + "_page_faults", faults / megabytes, "per MB");
         if (size == mebi)
             perMegabyteAt1 = seconds / megabytes;
         if (size == 32 * mebi)
@@ -487,6 +503,9 @@ int main(int argc, char** argv)
     if (argc > 1 && strcmp(argv[1], "lookup") == 0)
         replies = false;
     netStartup();
+    const char* realDictd = getenv("LEXITRAY_REAL_DICTD");
+    if (realDictd != nullptr && realDictd[0] != '\0')
+        localDictd = realDictd;
     if (replies) {
         benchReplies();
         benchViewerText();

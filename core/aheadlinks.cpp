@@ -82,6 +82,7 @@ void DictSession::closeAhead()
         AheadLink* link = &ahead.links[i];
         closeLink(link);
         link->sent = false;
+        link->taken = false;
         link->requestLength = 0;
     }
     ahead.active = false;
@@ -126,6 +127,7 @@ int DictSession::connectAhead(const char* host, const char* word)
     ahead.active = true;
     snprintf(ahead.host, sizeof ahead.host, "%s", host);
     ahead.connectDeadline = deadlineIn(dictLimits.connectTimeoutMs);
+    ahead.openedAt = std::chrono::steady_clock::now();
     for (int i = 0; i < lookUpLinkCount; i++) {
         AheadLink* link = &ahead.links[i];
         link->socket = netOpenStream();
@@ -165,9 +167,17 @@ int DictSession::connectAhead(const char* host, const char* word)
     return isGreeting(greeting, greetingLength) ? 1 : 0;
 }
 
+// Sends request on a new connection to host, as a look-up without connections ahead would.
+static int sendOnNewConnection(DictSession* session, const char* host, const char* request, int length)
+{
+    session->connectToServer(host);
+    return session->socketOpen && netSend(session->socket, request, length) ? 1 : 0;
+}
+
 int DictSession::takeAhead(LookUpLink which, const char* host, const char* request, int length)
 {
     AheadLink* link = &ahead.links[which];
+    link->taken = false;
     // As for any new connection: no database list belongs to it.
     closeSocket();
     socket = 0;
@@ -179,11 +189,17 @@ int DictSession::takeAhead(LookUpLink which, const char* host, const char* reque
         waitAhead(&ahead, nullptr, millisecondsUntil(ahead.connectDeadline));
     bool sentOther =
         link->sent && (link->requestLength != length || memcmp(link->request, request, (size_t)length) != 0);
-    if (!link->open || sentOther) {
-        // It did not connect (or carries another request): a new connection, as without ahead.
+    // Idle for longer than a server or a NAT on the way is likely to keep a connection (the user
+    // took long to choose a database): it may be gone without a word, so it is not trusted.
+    long long age = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                          ahead.openedAt)
+                        .count();
+    bool stale = !link->sent && age > dictLimits.aheadIdleLimitMs;
+    if (!link->open || sentOther || stale) {
+        // It did not connect (or carries another request, or is too old): a new connection, as
+        // without ahead.
         closeLink(link);
-        connectToServer(host);
-        return socketOpen && netSend(socket, request, length) ? 1 : 0;
+        return sendOnNewConnection(this, host, request, length);
     }
     socket = link->socket;
     socketOpen = true;
@@ -198,14 +214,18 @@ int DictSession::takeAhead(LookUpLink which, const char* host, const char* reque
     NetWaitEntry entry = {socket, false, false};
     bool ended = netWaitAny(&entry, 1, 0) > 0 && carriedLength == 0;
     bool turnedAway = greetingLength > 0 ? !isGreeting(greeting, greetingLength) : ended;
-    if (link->sent && !turnedAway)
+    if (link->sent && !turnedAway) {
+        link->taken = true;
         return 1;
-    // Idle until now (while the user chose a database), it may have been ended by the server
-    // meanwhile, or hold something unasked: its request goes on a new connection instead.
-    if (turnedAway || carriedLength > 0 || netWaitAny(&entry, 1, 0) > 0) {
-        closeSocket();
-        connectToServer(host);
-        return socketOpen && netSend(socket, request, length) ? 1 : 0;
     }
-    return netSend(socket, request, length) ? 1 : 0;
+    // Idle until now (while the user chose a database), it may have been ended by the server
+    // meanwhile, or hold something unasked; a send that fails finds it reset. Its request goes
+    // on a new connection instead.
+    if (turnedAway || carriedLength > 0 || netWaitAny(&entry, 1, 0) > 0 ||
+        !netSend(socket, request, length)) {
+        closeSocket();
+        return sendOnNewConnection(this, host, request, length);
+    }
+    link->taken = true;
+    return 1;
 }

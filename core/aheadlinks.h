@@ -6,6 +6,9 @@
 
 // Room for a request line; a request that does not fit is not sent.
 const int dictRequestSize = 1024;
+// How long a server (or a firewall or NAT on the way) is likely to keep an idle connection: one
+// opened ahead and older than this is replaced before it carries a request.
+const int serverIdleLimitMs = 30000;
 // The moment by which a whole reply must have come, on a clock that never jumps.
 typedef std::chrono::steady_clock::time_point ReplyDeadline;
 
@@ -18,6 +21,7 @@ struct AheadLink {
     bool open;          // the handle needs closing (nobody has taken it yet)
     bool connecting;    // the connect is under way
     bool sent;          // its request is out
+    bool taken;         // its request went out on it when its turn came (not on a new connection)
     int requestLength;  // the length of the request that stands for it; 0 while none does
     char request[dictRequestSize];
 };
@@ -33,5 +37,6 @@ struct AheadConnections {
     char host[aheadHostSize];  // the server they lead to: used for no other
     bool firstMatchChosen;     // the look-up takes the first match without asking
     ReplyDeadline connectDeadline;
+    std::chrono::steady_clock::time_point openedAt;  // when the connects began: none of them is older
     AheadLink links[lookUpLinkCount];
 };

@@ -13,6 +13,7 @@ const DictLimits dictDefaultLimits = {
     60000,              // a whole reply
     64u * 1024 * 1024,  // reply size
     4096,               // list entries
+    serverIdleLimitMs,  // age of a connection opened ahead
 };
 DictLimits dictLimits = dictDefaultLimits;
 

@@ -49,6 +49,7 @@ struct DictLimits {
     int replyTimeoutMs;    // a whole reply (or greeting) taking longer ends as "ended"
     size_t replyCapBytes;  // a reply that reaches this size ends as "ended"
     int maxListEntries;    // the most matches, databases or definitions one reply may give
+    int aheadIdleLimitMs;  // a connection opened ahead and older than this is replaced before use
 };
 extern DictLimits dictLimits;
 extern const DictLimits dictDefaultLimits;
@@ -156,14 +157,16 @@ struct DictSession {
     void serviceAhead(int timeoutMs);
     // Makes the ahead connection `which` socket, as connectToServer would a new one, with request
     // sent on it; falls back to a new connection when it did not connect, when the server turned
-    // it away (a greeting other than 220, or its end), or when, idle, the server has ended it.
-    // 1 when the request is out.
+    // it away (a greeting other than 220, or its end), when, idle, the server has ended it, when
+    // it is older than dictLimits.aheadIdleLimitMs, or when the request cannot be sent on it.
+    // 1 when the request is out; the link's `taken` tells whether it went on the ahead connection.
     int takeAhead(LookUpLink which, const char* host, const char* request, int length);
 
     // The MATCH exchange on the open socket, then "show databases" on a new connection (or on
     // those connectAhead opened to host, where the requests went out early).
     int findMatches(const char* word, const char* host);
-    // "define" on a new connection to host (or on the one connectAhead opened to it).
+    // "define" on a new connection to host (or on the one connectAhead opened to it; when that one
+    // gives no reply at all, the request goes once more on a new connection).
     int retrieveDefinitions(const char* database, const char* word, const char* host);
     // One whole look-up of word, starting at the configured server entry; 1 when the
     // definitions are in the session.

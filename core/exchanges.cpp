@@ -179,6 +179,18 @@ int DictSession::retrieveDefinitions(const char* database, const char* word, con
 
     ReplyText reply = {};
     ReplyOutcome outcome = readReply(defineRefusals, refusalCount, &reply);
+    // A connection opened ahead may have been dropped on the way while it lay idle (a firewall
+    // or NAT that forgets it closes nothing): no reply at all came on it before the receive
+    // time-out, a reset or its end. The request changes nothing on the server, so it goes once
+    // more on a new connection before anything is said.
+    if (aheadTo(host) && ahead.links[definitionLink].taken && outcome == replyEnded && reply.length == 0) {
+        ahead.links[definitionLink].taken = false;
+        releaseReply(&reply);
+        connectToServer(host);
+        if (!sendRequest(this, request, length))
+            return dictSendFailed;
+        outcome = readReply(defineRefusals, refusalCount, &reply);
+    }
     char** texts = nullptr;
     int filled = 0;
     if (outcome != replyRefused && beginsWithStatus(reply.data, reply.length, definitionsStatus))

@@ -5,8 +5,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Room a reply starts with; it doubles from there, so appending stays linear.
+// Room a reply starts with; it doubles from there while the reply is small, where moving it is
+// cheap and the allocator hands back memory freed a moment ago.
 static const size_t firstReplyCapacity = 4096;
+// A reply that outgrows this is given room up to the cap at once and never moved again. Doubling
+// on would copy it each time into fresh memory, touching every page again (a page's first touch
+// is a fault the system has to serve), and the last doubling took twice the room of the reply:
+// the cost per megabyte grew with the size. Room that is never written costs no page.
+static const size_t largeReplyBytes = 256 * 1024;
 // Clamp of leadingNumber: far beyond any count, far from overflowing.
 static const long long leadingNumberLimit = 1LL << 62;
 static const char completionMarker[] = "250 ";
@@ -14,13 +20,39 @@ static const char lineEnd[] = "\r\n";
 static const char terminator[] = "\r\n.\r\n";
 static const size_t terminatorLength = 5;
 
+// The room of the last large reply, kept for the next one, as the allocator keeps small blocks:
+// a large reply is then written into pages already in place instead of taking a fault on every
+// page of fresh memory, so that it costs per megabyte what a small one does. Only the pages the
+// largest reply wrote are held. Null while none is kept.
+static char* spareRoom = nullptr;
+static size_t spareCapacity = 0;
+
 void releaseReply(ReplyText* reply)
 {
-    free(reply->data);
+    if (reply->capacity > largeReplyBytes && reply->capacity > spareCapacity) {
+        free(spareRoom);
+        spareRoom = reply->data;
+        spareCapacity = reply->capacity;
+    } else {
+        free(reply->data);
+    }
     reply->data = nullptr;
     reply->length = 0;
     reply->capacity = 0;
     reply->full = false;
+}
+
+// The room a reply of needed bytes (its terminating zero included) grows to from capacity.
+static size_t grownCapacity(size_t capacity, size_t needed)
+{
+    size_t whole = dictLimits.replyCapBytes + 1;
+    if (needed > largeReplyBytes && whole >= needed)
+        return whole;
+    if (capacity < firstReplyCapacity)
+        capacity = firstReplyCapacity;
+    while (capacity < needed)
+        capacity *= 2;
+    return capacity;
 }
 
 // Makes room for extra more bytes and the terminating zero; false when memory ran out.
@@ -29,10 +61,26 @@ static bool reserveReply(ReplyText* reply, size_t extra)
     size_t needed = reply->length + extra + 1;
     if (reply->data != nullptr && needed <= reply->capacity)
         return true;
-    size_t capacity = reply->capacity < firstReplyCapacity ? firstReplyCapacity : reply->capacity;
-    while (capacity < needed)
-        capacity *= 2;
+    size_t capacity = grownCapacity(reply->capacity, needed);
+    if (capacity > largeReplyBytes && spareRoom != nullptr && spareCapacity >= capacity) {
+        if (reply->data != nullptr)
+            memcpy(spareRoom, reply->data, reply->length + 1);
+        else
+            spareRoom[0] = '\0';
+        free(reply->data);
+        reply->data = spareRoom;
+        reply->capacity = spareCapacity;
+        spareRoom = nullptr;
+        spareCapacity = 0;
+        return true;
+    }
     char* grown = (char*)realloc(reply->data, capacity);
+    if (grown == nullptr && capacity > 2 * needed) {
+        // No room up to the cap in one piece (a 32-bit address space in pieces): as much as the
+        // reply needs now, and twice that.
+        capacity = 2 * needed;
+        grown = (char*)realloc(reply->data, capacity);
+    }
     if (grown == nullptr)
         return false;
     if (reply->data == nullptr)

@@ -7,7 +7,7 @@ request and its reply cost two delays. It charges nothing for the TCP handshake 
 client's connect completes at once), which flatters a client that opens many connections.
 Prints "ready" once it listens and stops by itself after its lifetime.
 
-    delayproxy.py LISTEN_ADDRESS DELAY_MS [--target 127.0.0.1] [--port 2628] [--lifetime 300]
+    delayproxy.py LISTEN_ADDRESS DELAY_MS [--target 127.0.0.2] [--port 2628] [--lifetime 300]
 """
 import argparse
 import asyncio
@@ -83,7 +83,7 @@ async def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("listen", type=loopback)
     parser.add_argument("delay_ms", type=float)
-    parser.add_argument("--target", type=loopback, default="127.0.0.1")
+    parser.add_argument("--target", type=loopback, default="127.0.0.2")
     parser.add_argument("--port", type=int, default=2628)
     parser.add_argument("--lifetime", type=float, default=300.0)
     args = parser.parse_args()

@@ -1,7 +1,7 @@
 """What the tests expect of lexitray.exe, and small steps they share."""
 import time
 
-from harness import HarnessError, rect_of, wait_for
+from harness import HarnessError, parse_probe_output, rect_of, wait_for
 
 HINT_DEFAULT = "Press Ctl+Shift+D to look up a word."
 ONE_COPY = "You can only have one copy of Lexitray open at a time."
@@ -24,8 +24,9 @@ SEEDED_ORDER = [f"server{i}" for i in range(17)] + [
     "server", "control", "shift", "alt", "hidedbdialog", "letter", "startup"]
 
 
-# The host text of the server entry that leads to the project's dictd.
-LOCAL_HOST = "localhost"
+# The host text of the server entry that leads to the project's dictd: the address scripts/start-dictd gives
+# it, so that a dictd of the user's on 127.0.0.1 (localhost) is not the one the tests reach.
+LOCAL_HOST = "127.0.0.2"
 
 
 def prepared_profile(**changes):
@@ -60,6 +61,41 @@ def wait_balloon(prefix, owner, timeout=15):
         icon = prefix.icon_of(owner)
         return icon if icon and icon.get("info") else None
     return wait_for("the balloon", found, timeout)
+
+
+# The longest a balloon can wait behind another one the shell is showing, and more: the watch's bound, not
+# how long a balloon takes.
+BALLOON_WATCH_SECONDS = 45
+
+
+class BalloonWatch:
+    """Watches, from inside the desktop, for the next balloon the shell shows. Begun before whatever asks for the
+    balloon, it sees one that is up for a moment only: separate probe runs looking in turn can miss it entirely
+    when starting each takes seconds (a long run's busy 64-bit prefix), and the shell shows one balloon at a time,
+    so it may come only after another one has had its time."""
+
+    def __init__(self, proc):
+        self.proc = proc
+        # The watch counts balloons that come after it began; what follows may ask for one only then.
+        if proc.stdout.readline().strip() != "watching":
+            raise HarnessError("the balloon watch did not start")
+
+    def balloon(self):
+        """The balloon window the shell showed since the watch began, as the probe describes it."""
+        try:
+            out, _ = self.proc.communicate(timeout=BALLOON_WATCH_SECONDS + 30)
+        except Exception:
+            self.proc.kill()
+            self.proc.wait()
+            raise HarnessError("the balloon watch did not end")
+        balloons = [f for kind, f in parse_probe_output(out) if kind == "balloon"]
+        if not balloons:
+            raise HarnessError(f"the shell showed no balloon within {BALLOON_WATCH_SECONDS} s")
+        return balloons[0]
+
+
+def watch_balloon(session):
+    return BalloonWatch(session.background_probe("watchballoon", BALLOON_WATCH_SECONDS))
 
 
 def message_boxes(prefix):

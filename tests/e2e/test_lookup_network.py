@@ -12,7 +12,7 @@ import pytest
 from conftest import write_timings
 import test_lookup as lk
 from harness import HarnessError, wait_for
-from lexitray_checks import elapsed_since, wait_message_box
+from lexitray_checks import LOCAL_HOST, elapsed_since, wait_message_box
 
 PROXY_NET = "127.0.97"          # the test's proxies and servers listen on addresses of this net
 DELAY_MS = 50                   # each way: a 100 ms round trip, as to a public server from home
@@ -41,7 +41,7 @@ class DelayProxy:
     def __init__(self, delay_ms):
         self.host = free_address()
         self.proc = subprocess.Popen(["/usr/bin/python3", os.path.join(TOP, "scripts", "delayproxy.py"), self.host,
-                                      str(delay_ms), "--lifetime", "300"],
+                                      str(delay_ms), "--target", LOCAL_HOST, "--lifetime", "300"],
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()
         if line.strip() != "ready":

@@ -9,7 +9,8 @@ from harness import wait_for
 from lexitray_checks import (
     HINT_DEFAULT, HOTKEY_ID, HOTKEY_TAKEN_AT_START, MOD_ALT, MOD_CONTROL, MOD_SHIFT, NIM_ADD, NIM_DELETE, NIM_MODIFY,
     ONE_COPY, SEEDED_ORDER, TRAY_CALLBACK, TRAY_ICON_ID, WM_CLOSE, box_has_icon, hotkey_calls, hotkey_free,
-    notify_calls, prepared_profile, press_ok, visible_balloon, wait_balloon, wait_icon, wait_message_box)
+    notify_calls, prepared_profile, press_ok, visible_balloon, wait_balloon, wait_icon, wait_message_box,
+    watch_balloon)
 
 
 @pytest.mark.smoke
@@ -24,6 +25,7 @@ class TestFirstStart:
         prefix.set_run_value(None)
         # A stale file is deleted only on later starts, never on the first.
         session.place_stale_files()
+        watch = watch_balloon(session)
         app = session.start_app()
         seen = {"app": app}
         try:
@@ -31,7 +33,7 @@ class TestFirstStart:
             seen["icon"] = wait_icon(prefix, seen["window"]["hwnd"])
             # The icon record keeps the balloon text while the balloon is up.
             seen["balloon_icon"] = wait_balloon(prefix, seen["window"]["hwnd"])
-            seen["balloon"] = wait_for("the balloon", lambda: visible_balloon(prefix), timeout=8)
+            seen["balloon"] = watch.balloon()
             session.screenshot("balloon")
             seen["stale_left"] = session.stale_files_left()
             seen["profile"] = prefix.read_profile()

@@ -284,4 +284,37 @@ TEST_F(Hostile, CountsAreParsedWithoutOverflow)
     EXPECT_FALSE(beginsWithStatus("2200 x", 6, 220));
 }
 
+// A large reply is read into room taken once: growing it by doubling copied it again and again into
+// fresh memory, and an exactly 2^n-byte reply took twice its size, so that the time per megabyte
+// grew with the size. Past the first few hundred kilobytes it is never moved again, the text stays
+// exact up to the cap, and the next large reply is read into the same room, not fresh memory.
+TEST_F(Hostile, LargeReplyIsNeverMovedAgainAndItsRoomServesTheNext)
+{
+    const size_t pieceSize = 64 * 1024;
+    dictLimits.replyCapBytes = 8 * 1024 * 1024;
+    std::string piece(pieceSize, 'a');
+    const char* rooms[2] = {nullptr, nullptr};
+    for (const char*& room : rooms) {
+        ReplyText reply = {};
+        int moves = 0;
+        while (!reply.full) {
+            piece[0] = (char)('a' + reply.length / pieceSize % 26);
+            const char* before = reply.data;
+            appendReplyText(&reply, piece.data(), piece.size());
+            if (room != nullptr && reply.data != before)
+                moves++;
+            if (room == nullptr && reply.length > pieceSize * 8)
+                room = reply.data;
+        }
+        EXPECT_EQ(0, moves);
+        EXPECT_EQ(dictLimits.replyCapBytes, reply.length);
+        EXPECT_GT(reply.capacity, dictLimits.replyCapBytes);
+        EXPECT_EQ('\0', reply.data[reply.length]);
+        for (size_t at = 0; at < reply.length; at += pieceSize)
+            ASSERT_EQ((char)('a' + at / pieceSize % 26), reply.data[at]) << "at " << at;
+        releaseReply(&reply);
+    }
+    EXPECT_EQ(rooms[0], rooms[1]);
+}
+
 }  // namespace

@@ -465,6 +465,75 @@ TEST_F(LookUpWord, IdleDefinitionsConnectionEndedByTheServerIsReplaced)
     EXPECT_EQ(0, countUiCalls("askYesNo"));
 }
 
+// A definitions connection opened ahead that is lost while the user chooses a database (a NAT
+// or firewall that forgets it says nothing: the request then meets silence, a reset or the
+// connection's end) does not end the look-up: the request goes once more on a new connection,
+// and the first try waits no longer than the receive time-out, not the whole reply time-out.
+TEST_F(LookUpWord, DefinitionsLostOnTheConnectionOpenedAheadComeThroughANewOne)
+{
+    struct Case {
+        const char* name;
+        FakeStep end;
+    };
+    const std::vector<Case> cases = {{"silent", staySilent()}, {"reset", resetNow()}, {"closed", closeNow()}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetUiDoubles();
+        useTestLimits();
+        FakeServer server({answering(matchReply({"alpha", "beta"}, "glimmerwort")),
+                           answering(databaseReply(testDatabaseLines)),
+                           {sendText(fakeGreeting), awaitRequest(), c.end},
+                           answering(definitionReply("glimmerwort", "beta", {"Second."}))});
+        ASSERT_TRUE(server.listening());
+        setServerEntry(0, server.host());
+        scriptDatabaseChoices({1});
+        int connectionsWhileChoosing = 0;
+        onDatabaseChoice([&] { connectionsWhileChoosing = server.connectionCount(); });
+
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+        auto elapsed = std::chrono::steady_clock::now() - start;
+        server.stop();
+
+        EXPECT_EQ(3, connectionsWhileChoosing);
+        ASSERT_EQ(4, server.connectionCount());
+        EXPECT_EQ("define beta glimmerwort\r\n", server.received(2));
+        EXPECT_EQ("define beta glimmerwort\r\n", server.received(3));
+        ASSERT_EQ(1, dictSession.getDefinitionCount());
+        EXPECT_STREQ("Second.", dictSession.getDefinition(0));
+        EXPECT_EQ(0, countUiCalls("askYesNo"));
+        EXPECT_EQ(0, countUiCalls("showMessage"));
+        EXPECT_LT(elapsed, std::chrono::milliseconds(testReplyTimeoutMs));
+    }
+}
+
+// A definitions connection opened ahead that has waited longer than a server is likely to keep
+// it idle is not used at all, even one that would still answer: a new connection carries the
+// request.
+TEST_F(LookUpWord, DefinitionsConnectionOlderThanTheIdleLimitIsReplacedBeforeUse)
+{
+    const int idleLimitMs = 300;
+    FakeServer server({answering(matchReply({"alpha", "beta"}, "glimmerwort")),
+                       answering(databaseReply(testDatabaseLines)),
+                       answering(definitionReply("glimmerwort", "beta", {"From the old connection."})),
+                       answering(definitionReply("glimmerwort", "beta", {"From a new connection."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    dictLimits.aheadIdleLimitMs = idleLimitMs;
+    scriptDatabaseChoices({1});
+    onDatabaseChoice([] { std::this_thread::sleep_for(std::chrono::milliseconds(idleLimitMs + 200)); });
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    ASSERT_EQ(4, server.connectionCount());
+    EXPECT_EQ("", server.received(2));
+    EXPECT_TRUE(closedByClient(server, 2));
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(3));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
+    EXPECT_STREQ("From a new connection.", dictSession.getDefinition(0));
+}
+
 // A server that takes one connection of a client at a time turns the two opened ahead away;
 // their requests then go on new connections once the earlier ones are done, and the look-up
 // ends as it did with one connection after the other.

@@ -108,6 +108,16 @@ protected:
 // The client connects to port 2628 on the host text, so the host is the dictd's address.
 const char* host() { return realDictd(); }
 
+// The dictd the tests reach is the project's own, on its own address, even where another dictd (a
+// DICT user's, with other dictionaries) answers on 127.0.0.1: its server information names it.
+TEST_F(RealDictd, IsTheProjectsOwnOnItsOwnAddress)
+{
+    EXPECT_STRNE("127.0.0.1", host());
+    std::string information = rawConversation("show server\r\n");
+    EXPECT_NE(std::string::npos, information.find(std::string("Lexitray test dictd on ") + host()))
+        << information;
+}
+
 TEST_F(RealDictd, GreetingAcceptedAndReplyReadToCompletion)
 {
     ASSERT_EQ(dictSession.connectToServer(host()), 1);

@@ -15,6 +15,7 @@ static size_t yesNoUsed = 0;
 static std::vector<int> databaseChoices;
 static size_t databaseChoicesUsed = 0;
 static std::function<void()> questionHook;
+static std::function<void()> choiceHook;
 static std::vector<int> suggestionAnswers;
 static size_t suggestionAnswersUsed = 0;
 static std::string suggestionWord;
@@ -32,6 +33,7 @@ void resetUiDoubles()
     databaseChoices.clear();
     databaseChoicesUsed = 0;
     questionHook = nullptr;
+    choiceHook = nullptr;
     suggestionAnswers.clear();
     suggestionAnswersUsed = 0;
     suggestionWord.clear();
@@ -45,6 +47,8 @@ void scriptSuggestionAnswers(const std::vector<int>& answers, const std::string&
 }
 
 void onQuestion(const std::function<void()>& hook) { questionHook = hook; }
+
+void onDatabaseChoice(const std::function<void()>& hook) { choiceHook = hook; }
 
 const std::vector<UiCall>& uiCalls() { return recordedCalls; }
 
@@ -94,6 +98,8 @@ void hideStatus() { record("hideStatus", "", nullptr, 0); }
 int runDatabaseChoiceDialog()
 {
     record("runDatabaseChoiceDialog", "", nullptr, 0);
+    if (choiceHook)
+        choiceHook();
     return databaseChoicesUsed < databaseChoices.size() ? databaseChoices[databaseChoicesUsed++] : 0;
 }
 

@@ -26,6 +26,9 @@ void scriptYesNoAnswers(const std::vector<int>& answers);
 void scriptDatabaseChoices(const std::vector<int>& answers);
 // Runs hook whenever askYesNo is called, before it answers (to look at the servers then).
 void onQuestion(const std::function<void()>& hook);
+// Runs hook whenever runDatabaseChoiceDialog is called, before it answers (the user taking time
+// to choose, a server changing meanwhile).
+void onDatabaseChoice(const std::function<void()>& hook);
 // Answers for runSuggestionDialog (suggestionChosen etc.), used in order; once used up, the
 // answer is suggestionCancelled. A chosen answer hands back chosenWord.
 void scriptSuggestionAnswers(const std::vector<int>& answers, const std::string& chosenWord);

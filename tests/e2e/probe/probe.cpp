@@ -265,24 +265,30 @@ bool unpackIconRecord(const BYTE* record, DWORD shellPid, IconRecord* icon)
            wideTextFits(icon->info, infoChars) && wideTextFits(icon->title, infoTitleChars);
 }
 
-// Scans the shell's private memory for a word holding the tooltip handle that starts a valid icon record.
-bool findIconRecord(HANDLE shell, DWORD shellPid, ULONG_PTR tooltip, IconRecord* icon)
+// Scans the shell's private memory once for words holding the tooltip handles that start valid icon records;
+// found[i] tells whether icons[i] was filled. One scan serves every tooltip: a long run leaves tooltips whose
+// records are gone, and a whole scan for each of them made one look at the tray take tens of seconds.
+void findIconRecords(HANDLE shell, DWORD shellPid, const HWND* tooltips, int count, IconRecord* icons,
+                     bool* found)
 {
     const SIZE_T chunkBytes = 1 << 16;
     const SIZE_T scanLimit = static_cast<SIZE_T>(1) << 30;
     static BYTE chunk[1 << 16];
     static BYTE record[recordBytes];
+    int missing = count;
+    for (int i = 0; i < count; ++i)
+        found[i] = false;
     SIZE_T scanned = 0;
     MEMORY_BASIC_INFORMATION info;
-    for (ULONG_PTR address = 0;
-         scanned < scanLimit && VirtualQueryEx(shell, reinterpret_cast<LPCVOID>(address), &info, sizeof info);
+    for (ULONG_PTR address = 0; missing > 0 && scanned < scanLimit &&
+                                VirtualQueryEx(shell, reinterpret_cast<LPCVOID>(address), &info, sizeof info);
          address = reinterpret_cast<ULONG_PTR>(info.BaseAddress) + info.RegionSize) {
         if (info.RegionSize == 0)
             break;
         if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE || info.Protect != PAGE_READWRITE)
             continue;
         ULONG_PTR base = reinterpret_cast<ULONG_PTR>(info.BaseAddress);
-        for (SIZE_T off = 0; off < info.RegionSize; off += chunkBytes) {
+        for (SIZE_T off = 0; missing > 0 && off < info.RegionSize; off += chunkBytes) {
             SIZE_T want = info.RegionSize - off < chunkBytes ? info.RegionSize - off : chunkBytes;
             SIZE_T got = 0;
             if (!ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(base + off), chunk, want, &got))
@@ -291,27 +297,29 @@ bool findIconRecord(HANDLE shell, DWORD shellPid, ULONG_PTR tooltip, IconRecord*
             for (SIZE_T at = 0; at + slotBytes <= got; at += slotBytes) {
                 ULONG_PTR word;
                 memcpy(&word, chunk + at, sizeof word);
-                if (word != tooltip)
-                    continue;
-                SIZE_T recordGot = 0;
-                ULONG_PTR start = base + off + at - recordBefore;
-                if (ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(start), record, sizeof record,
-                                      &recordGot) &&
-                    recordGot == sizeof record && unpackIconRecord(record, shellPid, icon))
-                    return true;
+                for (int i = 0; i < count; ++i) {
+                    if (found[i] || word != reinterpret_cast<ULONG_PTR>(tooltips[i]))
+                        continue;
+                    SIZE_T recordGot = 0;
+                    ULONG_PTR start = base + off + at - recordBefore;
+                    if (ReadProcessMemory(shell, reinterpret_cast<LPCVOID>(start), record, sizeof record,
+                                          &recordGot) &&
+                        recordGot == sizeof record && unpackIconRecord(record, shellPid, &icons[i])) {
+                        found[i] = true;
+                        missing--;
+                    }
+                }
             }
         }
     }
-    return false;
 }
 
-// Each icon has its own tooltip window; the shell's record of the icon holds that handle, its owner window,
-// identifier, callback message, slot on the taskbar, tip and pending balloon text.
-void describeTrayIcon(HANDLE shell, DWORD shellPid, HWND tooltip, const RECT& tray)
+// Each icon has its own tooltip window; the shell's record of the icon (null when none was found) holds that
+// handle, its owner window, identifier, callback message, slot on the taskbar, tip and pending balloon text.
+void describeTrayIcon(HWND tooltip, const IconRecord* icon, const RECT& tray)
 {
     printf("trayicon tooltip=0x%lx", handleValue(tooltip));
-    static IconRecord icon;
-    if (!findIconRecord(shell, shellPid, reinterpret_cast<ULONG_PTR>(tooltip), &icon)) {
+    if (icon == nullptr) {
         printf(" record=unreadable\n");
         return;
     }
@@ -319,16 +327,16 @@ void describeTrayIcon(HANDLE shell, DWORD shellPid, HWND tooltip, const RECT& tr
     const int iconBorder = 2;
     int cx = GetSystemMetrics(SM_CXSMICON) + 2 * iconBorder;
     int cy = GetSystemMetrics(SM_CYSMICON) + 2 * iconBorder;
-    long left = tray.right - cx * (icon.display + 1);
+    long left = tray.right - cx * (icon->display + 1);
     long top = tray.top + ((tray.bottom - tray.top) - cy) / 2;
     printf(" owner=0x%lx id=%lu callback=%lu display=%d rect=%ld,%ld,%ld,%ld tip=",
-           static_cast<unsigned long>(icon.owner), static_cast<unsigned long>(icon.id),
-           static_cast<unsigned long>(icon.callback), icon.display, left, top, left + cx, top + cy);
-    printQuotedWide(icon.tip, tipChars);
+           static_cast<unsigned long>(icon->owner), static_cast<unsigned long>(icon->id),
+           static_cast<unsigned long>(icon->callback), icon->display, left, top, left + cx, top + cy);
+    printQuotedWide(icon->tip, tipChars);
     printf(" info=");
-    printQuotedWide(icon.info, infoChars);
+    printQuotedWide(icon->info, infoChars);
     printf(" title=");
-    printQuotedWide(icon.title, infoTitleChars);
+    printQuotedWide(icon->title, infoTitleChars);
     printf("\n");
 }
 
@@ -359,10 +367,63 @@ int commandTrayIcons()
     }
     RECT trayRect = {};
     GetWindowRect(tray, &trayRect);
+    static IconRecord icons[maxFound];
+    static bool found[maxFound];
+    findIconRecords(shell, pid, list.tips, list.tipCount, icons, found);
     for (int i = 0; i < list.tipCount; ++i)
-        describeTrayIcon(shell, pid, list.tips[i], trayRect);
+        describeTrayIcon(list.tips[i], found[i] ? &icons[i] : nullptr, trayRect);
     CloseHandle(shell);
     return 0;
+}
+
+// The shell's balloon windows visible now, into found (at most maxFound); their number.
+int visibleBalloons(HWND* found)
+{
+    static TooltipList list;
+    list.ownerCount = 0;
+    list.tipCount = 0;
+    list.balloonCount = 0;
+    HWND tray = FindWindowA("Shell_TrayWnd", nullptr);
+    if (tray)
+        list.shellOwner[list.ownerCount++] = tray;
+    EnumChildWindows(tray, collectIconWindow, reinterpret_cast<LPARAM>(&list));
+    EnumWindows(collectIconWindow, reinterpret_cast<LPARAM>(&list));
+    EnumWindows(collectTooltip, reinterpret_cast<LPARAM>(&list));
+    int count = 0;
+    for (int i = 0; i < list.balloonCount; ++i)
+        if (IsWindowVisible(list.balloons[i]))
+            found[count++] = list.balloons[i];
+    return count;
+}
+
+// Watches for a balloon that the shell shows after the watch began (one already up does not count), for
+// at most the given seconds, looking every few milliseconds: a balloon that is up for a moment only is not
+// missed between two looks, as it can be by separate probe runs when starting each one takes seconds.
+// Prints "watching" once the watch has begun, then the balloon's window, or "noballoon".
+int commandWatchBalloon(DWORD seconds)
+{
+    const DWORD lookEveryMs = 20;
+    static HWND before[maxFound];
+    int beforeCount = visibleBalloons(before);
+    printf("watching\n");
+    fflush(stdout);
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < seconds * 1000) {
+        static HWND now[maxFound];
+        int count = visibleBalloons(now);
+        for (int i = 0; i < count; ++i) {
+            bool seenBefore = false;
+            for (int j = 0; j < beforeCount; ++j)
+                seenBefore = seenBefore || before[j] == now[i];
+            if (!seenBefore) {
+                describeWindow("balloon", now[i]);
+                return 0;
+            }
+        }
+        Sleep(lookEveryMs);
+    }
+    printf("noballoon\n");
+    return 1;
 }
 
 void pumpFor(DWORD milliseconds)
@@ -558,6 +619,7 @@ int usage()
           "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> "
           "<vk> <seconds>\n"
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
+          "       | watchballoon <seconds>\n"
           "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
           "       | lockkey <HKLM|HKCU> <subkey> on|off\n",
           stderr);
@@ -663,6 +725,8 @@ int main(int argc, char** argv)
                                  static_cast<LPARAM>(strtol(argv[6], nullptr, 0)));
     } else if (strcmp(command, "lockkey") == 0 && argc == 5) {
         status = commandLockKey(argv[2], argv[3], strcmp(argv[4], "on") == 0);
+    } else if (strcmp(command, "watchballoon") == 0 && argc == 3) {
+        status = commandWatchBalloon(static_cast<DWORD>(strtoul(argv[2], nullptr, 0)));
     } else if (strcmp(command, "demoicon") == 0 && argc == 5) {
         status = commandDemoIcon(argv[2], argv[3], static_cast<DWORD>(strtoul(argv[4], nullptr, 0)));
     } else {
