@@ -5,6 +5,8 @@ namespace {
 
 const char autostartKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char autostartValue[] = "Lexitray";
+// The path and the two quotes around it.
+const int quotedPathCapacity = MAX_PATH + 2;
 
 // Whether the value is in one view of the Run key.
 bool runValueExists(HKEY root, REGSAM view)
@@ -35,13 +37,22 @@ bool removeRunValue(HKEY root, REGSAM view)
 
 bool writeAutostartValue(const char* path)
 {
+    // Quoted, so that a path with spaces cannot be read as a shorter program and its arguments.
+    char quoted[quotedPathCapacity];
+    const int length = lstrlenA(path);
+    if (length + 2 >= quotedPathCapacity)
+        return false;
+    quoted[0] = '"';
+    CopyMemory(quoted + 1, path, static_cast<SIZE_T>(length));
+    quoted[length + 1] = '"';
+    quoted[length + 2] = '\0';
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, autostartKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS) {
         return false;
     }
-    const LONG written = RegSetValueExA(key, autostartValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
-                                        static_cast<DWORD>(lstrlenA(path) + 1));
+    const LONG written = RegSetValueExA(key, autostartValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted),
+                                        static_cast<DWORD>(length + 3));
     RegCloseKey(key);
     return written == ERROR_SUCCESS;
 }

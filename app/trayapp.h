@@ -60,7 +60,7 @@ int scaleToDpi(int pixels, int dpi);
 // to it; null on failure. The caller deletes it.
 HBITMAP loadBitmapForDpi(int bitmapId, int dpi);
 
-// The autostart value "Lexitray" (the program's path) under the user's Run key. True when written.
+// The autostart value "Lexitray" (the program's path, quoted) under the user's Run key. True when written.
 bool writeAutostartValue(const char* path);
 
 // What is left after removeAutostartValue.

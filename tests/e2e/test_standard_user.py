@@ -85,7 +85,7 @@ def test_run_value_lands_under_the_user_and_unticking_removes_it_everywhere(user
     prefix.set_machine_run_value(older)  # what an older version left for every user
     prefix.write_profile(prepared_profile(startup=1))
     app, window, icon = started(user, user.start_app())
-    assert prefix.run_value() == "C:\\Program Files\\Lexitray\\lexitray.exe"
+    assert prefix.run_value() == '"C:\\Program Files\\Lexitray\\lexitray.exe"'
     assert prefix.machine_run_value() == older, "start-up touched the machine's value"
     dialog = open_settings(user, icon)
     click_control(user, dialog, ID_STARTUP)

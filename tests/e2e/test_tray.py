@@ -60,8 +60,8 @@ class TestFirstStart:
     def test_first_start_keeps_the_stale_file(self, first):
         assert len(first["stale_left"]) == 2
 
-    def test_autostart_value_holds_the_program_path(self, first, balloon_desktop):
-        assert first["run_value"] == balloon_desktop.windows_path(balloon_desktop.exe)
+    def test_autostart_value_holds_the_program_path_quoted(self, first, balloon_desktop):
+        assert first["run_value"] == f'"{balloon_desktop.windows_path(balloon_desktop.exe)}"'
 
     def test_ctrl_shift_d_is_registered_for_the_tray_window(self, first):
         window = int(first["window"]["hwnd"], 16)
@@ -143,7 +143,8 @@ def test_hotkey_held_elsewhere_gives_message_then_icon_and_hint(desk):
 
 @pytest.mark.parametrize("startup", ["0", "1"])
 def test_autostart_value_follows_startup_key(desk, startup):
-    sentinel = "C:\\elsewhere\\old.exe"
+    # The bare path, as earlier versions wrote it: rewritten quoted when autostart is on.
+    sentinel = desk.prefix.windows_path(desk.prefix.exe)
     desk.prefix.set_run_value(sentinel)
     desk.prefix.write_profile(prepared_profile(startup=startup))
     desk.place_stale_files()
@@ -155,7 +156,7 @@ def test_autostart_value_follows_startup_key(desk, startup):
         assert desk.prefix.run_value() == sentinel
         assert registry_writes == []
     else:
-        assert desk.prefix.run_value() == desk.prefix.windows_path(desk.prefix.exe)
+        assert desk.prefix.run_value() == f'"{sentinel}"'
     # The bare name is resolved by the platform: the current directory for deletion.
     assert len(desk.stale_files_left()) < 2, "a later start deletes no Lexitray.cfg.new"
 
