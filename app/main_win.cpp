@@ -30,8 +30,15 @@ const int hiddenWindowPosition = 2000;
 
 const int balloonMajorVersion = 5;  // systems from this major version on show tray balloons
 const int hintDurationMs = 3000;
+const char settingsNotCopiedMessage[] =
+    "Your settings from the earlier version could not be copied. Lexitray will try again at its next start.";
+const int settingsNotCopiedDurationMs = 10000;
 
 const int modulePathCapacity = MAX_PATH;  // 260
+
+// False when the settings an older version left could not be copied at this start; set before
+// TrayWindow is created, which says so.
+bool settingsCopied = true;
 
 // The number the system gives the "TaskbarCreated" message, which the shell broadcasts when it
 // starts again; 0 until TrayWindow's creation has registered it.
@@ -65,7 +72,10 @@ LRESULT onCreate(HWND window)
     char hint[hotkeyHintCapacity];
     formatHotkeyHint(hotkey, hint);
     addTrayIcon(hint);
-    showStatus(hint, hintDurationMs);
+    if (settingsCopied)
+        showStatus(hint, hintDurationMs);
+    else
+        showStatus(settingsNotCopiedMessage, settingsNotCopiedDurationMs);
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     return 0;
 }
@@ -163,7 +173,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return 0;
     }
     moduleInstance = instance;
-    locateConfiguration();
+    settingsCopied = locateConfiguration();
     InitCommonControls();
 
     if (!registerTrayWindowClass()) {
