@@ -1,5 +1,6 @@
 """lexitray.exe in a desktop with tray balloons: start-up, profile seeding, autostart, hotkey, icon, shutdown."""
 import os
+import shutil
 import time
 
 import pytest
@@ -193,3 +194,40 @@ def test_close_removes_icon_and_exits_with_0(desk):
     assert app.exit_code() == 0
     assert notify_calls(app)[-1] == (NIM_DELETE, 1), "the icon was not removed with NIM_DELETE"
     assert desk.prefix.icon_of(window["hwnd"]) is None
+
+
+SHELL_FOLDERS = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"
+# A user folder whose name no ANSI code page holds whole: Cyrillic and Chinese.
+FOREIGN_FOLDER = "\u0423\u0447\u0451\u0442 \u7528\u6237"
+
+
+def set_roaming_folder(prefix, windows_path, kind="REG_EXPAND_SZ"):
+    """Points the user's roaming application data at a folder; imported from a UTF-16 .reg file, as a
+    command line may not carry the name through."""
+    data = windows_path.encode("utf-16-le") + b"\0\0"
+    hex_text = ",".join(f"{b:02x}" for b in data)
+    reg = os.path.join(prefix.path, "drive_c", "lexitray-roaming.reg")
+    with open(reg, "w", encoding="utf-16") as f:
+        f.write(f'Windows Registry Editor Version 5.00\r\n\r\n[{SHELL_FOLDERS}]\r\n"AppData"=hex(2):{hex_text}\r\n')
+    prefix.wine("regedit", "/S", "C:\\lexitray-roaming.reg")
+
+
+def test_profile_lies_in_a_user_folder_outside_the_ansi_code_page(desk):
+    prefix = desk.prefix
+    roaming = os.path.join(prefix.path, "drive_c", FOREIGN_FOLDER, "AppData", "Roaming")
+    os.makedirs(roaming, exist_ok=True)
+    set_roaming_folder(prefix, f"C:\\{FOREIGN_FOLDER}\\AppData\\Roaming")
+    try:
+        app = desk.start_app()
+        window = app.tray_window()
+        wait_icon(prefix, window["hwnd"], tip=HINT_DEFAULT)
+        profile = os.path.join(roaming, "Lexitray", "Lexitray.cfg")
+        wait_for("the seeded profile in the user's folder", lambda: os.path.exists(profile), timeout=5)
+        with open(profile, encoding="latin-1") as f:
+            assert "startup=1" in f.read()
+        assert not os.path.exists(os.path.join(prefix.windows_dir, "Lexitray.cfg")), \
+            "the profile fell back to the Windows directory"
+    finally:
+        desk.finish()
+        set_roaming_folder(prefix, "%USERPROFILE%\\AppData\\Roaming")
+        shutil.rmtree(os.path.join(prefix.path, "drive_c", FOREIGN_FOLDER), ignore_errors=True)
