@@ -26,24 +26,31 @@ bool toWide(const char* text, UINT codePage, wchar_t* wide, int capacity)
 
 bool widePath(const char* path, wchar_t* wide) { return toWide(path, CP_UTF8, wide, widePathCapacity); }
 
-// A key or value for the wide calls; null stays null (it means "delete" there).
-const wchar_t* wideTextOrNull(const char* text, wchar_t* wide)
+// A section, key or value for the wide calls into *converted; null stays null (it means "delete" there).
+// False when the text does not fit, so that a call never goes out with a text cut short.
+bool wideText(const char* text, wchar_t* wide, const wchar_t** converted)
 {
+    *converted = nullptr;
     if (text == nullptr)
-        return nullptr;
-    return toWide(text, CP_ACP, wide, wideTextCapacity) ? wide : L"";
+        return true;
+    if (!toWide(text, CP_ACP, wide, wideTextCapacity))
+        return false;
+    *converted = wide;
+    return true;
 }
 
 }  // namespace
 
 int profileReadInt(const char* fileName, const char* section, const char* key, int defaultValue)
 {
-    wchar_t file[widePathCapacity], wideSection[wideTextCapacity], wideKey[wideTextCapacity];
-    if (!widePath(fileName, file))
+    wchar_t file[widePathCapacity], sectionText[wideTextCapacity], keyText[wideTextCapacity];
+    const wchar_t *wideSection, *wideKey;
+    if (!widePath(fileName, file) || !wideText(section, sectionText, &wideSection) ||
+        !wideText(key, keyText, &wideKey)) {
         return defaultValue;
+    }
     // The system returns the value as unsigned; negative numbers come back in two's complement.
-    return static_cast<int>(GetPrivateProfileIntW(wideTextOrNull(section, wideSection),
-                                                  wideTextOrNull(key, wideKey), defaultValue, file));
+    return static_cast<int>(GetPrivateProfileIntW(wideSection, wideKey, defaultValue, file));
 }
 
 int profileReadString(const char* fileName, const char* section, const char* key, const char* defaultText,
@@ -51,18 +58,15 @@ int profileReadString(const char* fileName, const char* section, const char* key
 {
     if (capacity < 1)
         return 0;
-    wchar_t file[widePathCapacity], wideSection[wideTextCapacity], wideKey[wideTextCapacity];
-    wchar_t wideDefault[wideTextCapacity], value[wideTextCapacity];
+    wchar_t file[widePathCapacity], sectionText[wideTextCapacity], keyText[wideTextCapacity];
+    wchar_t defaultWide[wideTextCapacity], value[wideTextCapacity];
+    const wchar_t *wideSection, *wideKey, *wideDefault;
     const int valueCapacity = capacity < wideTextCapacity ? capacity : wideTextCapacity;
     int length = 0;
-    if (widePath(fileName, file)) {
-        length = static_cast<int>(GetPrivateProfileStringW(
-            wideTextOrNull(section, wideSection), wideTextOrNull(key, wideKey),
-            wideTextOrNull(defaultText, wideDefault), value, static_cast<DWORD>(valueCapacity), file));
-    } else if (!toWide(defaultText != nullptr ? defaultText : "", CP_ACP, value, valueCapacity)) {
-        value[0] = L'\0';
-    } else {
-        length = lstrlenW(value);
+    if (widePath(fileName, file) && wideText(section, sectionText, &wideSection) &&
+        wideText(key, keyText, &wideKey) && wideText(defaultText, defaultWide, &wideDefault)) {
+        length = static_cast<int>(GetPrivateProfileStringW(wideSection, wideKey, wideDefault, value,
+                                                           static_cast<DWORD>(valueCapacity), file));
     }
     // Back to the ANSI code page, cut to capacity - 1 bytes.
     char ansi[wideTextCapacity * ansiBytesPerChar];
@@ -77,12 +81,14 @@ int profileReadString(const char* fileName, const char* section, const char* key
 
 bool profileWriteString(const char* fileName, const char* section, const char* key, const char* text)
 {
-    wchar_t file[widePathCapacity], wideSection[wideTextCapacity], wideKey[wideTextCapacity];
-    wchar_t wideText[wideTextCapacity];
-    if (!widePath(fileName, file))
+    wchar_t file[widePathCapacity], sectionText[wideTextCapacity], keyText[wideTextCapacity];
+    wchar_t valueText[wideTextCapacity];
+    const wchar_t *wideSection, *wideKey, *wideValue;
+    if (!widePath(fileName, file) || !wideText(section, sectionText, &wideSection) ||
+        !wideText(key, keyText, &wideKey) || !wideText(text, valueText, &wideValue)) {
         return false;
-    return WritePrivateProfileStringW(wideTextOrNull(section, wideSection), wideTextOrNull(key, wideKey),
-                                      wideTextOrNull(text, wideText), file) != 0;
+    }
+    return WritePrivateProfileStringW(wideSection, wideKey, wideValue, file) != 0;
 }
 
 bool profileDeleteFile(const char* fileName)
