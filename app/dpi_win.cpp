@@ -32,6 +32,15 @@ int windowDpi(HWND window)
     return dpi > 0 ? static_cast<int>(dpi) : screenDpi();
 }
 
+void followDpiChange(HWND window, LPARAM suggested)
+{
+    const RECT* rect = reinterpret_cast<const RECT*>(suggested);
+    if (rect == nullptr)
+        return;
+    SetWindowPos(window, nullptr, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 int scaleToDpi(int pixels, int dpi) { return MulDiv(pixels, dpi, standardDpi); }
 
 HBITMAP loadBitmapForDpi(int bitmapId, int dpi)

@@ -30,10 +30,15 @@ const int hiddenWindowPosition = 2000;
 
 const int balloonMajorVersion = 5;  // systems from this major version on show tray balloons
 const int hintDurationMs = 3000;
+const char settingsNotCopiedMessage[] =
+    "Your settings from the earlier version could not be copied. Lexitray will try again at its next start.";
+const int settingsNotCopiedDurationMs = 10000;
 
-const char autostartKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char autostartValue[] = "Lexitray";
 const int modulePathCapacity = MAX_PATH;  // 260
+
+// False when the settings an older version left could not be copied at this start; set before
+// TrayWindow is created, which says so.
+bool settingsCopied = true;
 
 // The number the system gives the "TaskbarCreated" message, which the shell broadcasts when it
 // starts again; 0 until TrayWindow's creation has registered it.
@@ -48,63 +53,6 @@ bool systemHasBalloons()
         return true;  // only systems that have balloons can fail here
     return version.dwMajorVersion >= static_cast<DWORD>(balloonMajorVersion);
 }
-
-}  // namespace
-
-namespace {
-
-// Whether the value is in one view of the Run key.
-bool runValueExists(HKEY root, REGSAM view)
-{
-    HKEY key;
-    if (RegOpenKeyExA(root, autostartKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return false;
-    const LONG found = RegQueryValueExA(key, autostartValue, nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return found == ERROR_SUCCESS;
-}
-
-// Deletes the value from one view of the Run key; true when it is not there afterwards.
-bool removeRunValue(HKEY root, REGSAM view)
-{
-    HKEY key;
-    const LONG opened = RegOpenKeyExA(root, autostartKey, 0, KEY_SET_VALUE | KEY_QUERY_VALUE | view, &key);
-    if (opened == ERROR_FILE_NOT_FOUND)
-        return true;
-    if (opened != ERROR_SUCCESS)
-        return !runValueExists(root, view);  // not ours to change: only the value's presence counts
-    const LONG deleted = RegDeleteValueA(key, autostartValue);
-    RegCloseKey(key);
-    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
-}
-
-}  // namespace
-
-bool writeAutostartValue(const char* path)
-{
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, autostartKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const LONG written = RegSetValueExA(key, autostartValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
-                                        static_cast<DWORD>(lstrlenA(path) + 1));
-    RegCloseKey(key);
-    return written == ERROR_SUCCESS;
-}
-
-AutostartRemoval removeAutostartValue()
-{
-    if (!removeRunValue(HKEY_CURRENT_USER, 0))
-        return autostartUserValueStays;
-    // Older versions, and installers, put the value under the machine's key; a 32-bit program's
-    // value lies in the 32-bit view there, so both views are cleaned.
-    bool machineClear = removeRunValue(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
-    machineClear = removeRunValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY) && machineClear;
-    return machineClear ? autostartRemoved : autostartMachineValueStays;
-}
-
-namespace {
 
 LRESULT onCreate(HWND window)
 {
@@ -124,7 +72,10 @@ LRESULT onCreate(HWND window)
     char hint[hotkeyHintCapacity];
     formatHotkeyHint(hotkey, hint);
     addTrayIcon(hint);
-    showStatus(hint, hintDurationMs);
+    if (settingsCopied)
+        showStatus(hint, hintDurationMs);
+    else
+        showStatus(settingsNotCopiedMessage, settingsNotCopiedDurationMs);
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     return 0;
 }
@@ -222,7 +173,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return 0;
     }
     moduleInstance = instance;
-    locateConfiguration();
+    settingsCopied = locateConfiguration();
     InitCommonControls();
 
     if (!registerTrayWindowClass()) {

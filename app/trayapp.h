@@ -48,6 +48,11 @@ bool changeHotkey(const HotkeySpec& spec, HWND owner);
 #define WM_DPICHANGED 0x02E0
 #endif
 
+// WM_DPICHANGED's answer every dialog gives: the window takes the rectangle the message suggests (lParam).
+// Under per-monitor v1 awareness the system leaves that to the window; a window it has already sized keeps
+// its size.
+void followDpiChange(HWND window, LPARAM suggested);
+
 // The dots per inch a window is drawn at (the monitor's where the system tells each apart), and
 // the one the system sizes fonts by when it turns points into pixels.
 int windowDpi(HWND window);
@@ -60,7 +65,7 @@ int scaleToDpi(int pixels, int dpi);
 // to it; null on failure. The caller deletes it.
 HBITMAP loadBitmapForDpi(int bitmapId, int dpi);
 
-// The autostart value "Lexitray" (the program's path) under the user's Run key. True when written.
+// The autostart value "Lexitray" (the program's path, quoted) under the user's Run key. True when written.
 bool writeAutostartValue(const char* path);
 
 // What is left after removeAutostartValue.

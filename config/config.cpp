@@ -55,9 +55,9 @@ const char* configFileLocation() { return configFilePath[0] != '\0' ? configFile
 
 }  // namespace
 
-void locateConfiguration()
+bool locateConfiguration()
 {
-    profileLocateFile(configFileName, configFolderName, configFilePath, configPathCapacity);
+    return profileLocateFile(configFileName, configFolderName, configFilePath, configPathCapacity);
 }
 
 int readConfigInt(const char* key, int defaultValue)

@@ -7,8 +7,9 @@ constexpr char configFileName[] = "Lexitray.cfg";
 constexpr char configSection[] = "Lexitray";
 // The folder below the user's application data that holds the profile file.
 constexpr char configFolderName[] = "Lexitray";
-// Room for the profile file's full path and its terminator.
-const int configPathCapacity = 260;
+// Room for the profile file's full path (260 characters, each up to three bytes in UTF-8) and its
+// terminator.
+const int configPathCapacity = 260 * 3 + 1;
 // A stale file that nothing writes any more; every start that is not a first run removes it.
 constexpr char staleConfigFileName[] = "Lexitray.cfg.new";
 
@@ -44,8 +45,9 @@ void writeConfigString(const char* key, const char* text);
 
 // Settles where the profile file lies, once, before the first read: on Windows beside the
 // program when a Lexitray.cfg is there, else in the user's application data, taking over the file
-// an older version left in the Windows directory; natively the bare name stays.
-void locateConfiguration();
+// an older version left in the Windows directory; natively the bare name stays. False when that file
+// could not be copied (the next start tries again).
+bool locateConfiguration();
 
 // The check every start makes: when `server` is absent or 999 the file is seeded with the
 // built-in servers and the default settings; otherwise the stale file is deleted.

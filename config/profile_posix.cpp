@@ -258,8 +258,9 @@ bool profileWriteString(const char* fileName, const char* section, const char* k
 
 bool profileDeleteFile(const char* fileName) { return unlink(resolvePath(fileName).c_str()) == 0; }
 
-void profileLocateFile(const char* fileName, const char*, char* path, int capacity)
+bool profileLocateFile(const char* fileName, const char*, char* path, int capacity)
 {
     if (capacity > 0)
         copyBounded(fileName, strlen(fileName), path, capacity);
+    return true;
 }

@@ -2,7 +2,11 @@
 ;   makensis /DARCH=x86|x64 /DSOURCE=<source folder> /DBUILD=<build folder> /DSTAGE=<staged files>
 ;            /DOUTFILE=<installer> lexitray.nsi
 ; BUILD holds version.nsh (written by CMake); STAGE holds lexitray.exe and LICENSE.txt.
-; Per machine, into Program Files; the x64 installer is itself a 64-bit program.
+; For the current user by default, without administrator rights, into %LOCALAPPDATA%\Programs\Lexitray
+; with its Apps & Features entry under HKCU; for all users on request (elevating then), into Program
+; Files with the entry under HKLM. An install for all users that is already there (every version up to
+; 1.1.0 made one) is upgraded in place. The x64 installer is itself a 64-bit program.
+; Command line: /S silent, /ALLUSERS or /CURRENTUSER to choose without the page that asks.
 
 !include "${BUILD}/version.nsh"
 
@@ -11,7 +15,7 @@ Unicode true
   Target amd64-unicode
 !endif
 SetCompressor /SOLID lzma
-RequestExecutionLevel admin
+RequestExecutionLevel user
 ManifestSupportedOS all
 ManifestDPIAware true
 
@@ -20,6 +24,7 @@ ManifestDPIAware true
 !include FileFunc.nsh
 !include WinMessages.nsh
 !include x64.nsh
+!include nsDialogs.nsh
 
 !define PRODUCT "Lexitray"
 !define PROGRAM "lexitray.exe"
@@ -33,12 +38,15 @@ ManifestDPIAware true
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 BrandingText "${PRODUCT} ${VERSION}"
-!if "${ARCH}" == "x64"
-  InstallDir "$PROGRAMFILES64\${PRODUCT}"
-!else
-  InstallDir "$PROGRAMFILES\${PRODUCT}"
-!endif
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+; Given on the command line, or on the page that asks: 1 installs for all users, 0 for the current one.
+Var allUsers
+; 1 when the command line chose, so the page that asks is left out.
+Var modeGiven
+; Given to the uninstaller started elevated by the one that is not: it leaves the user's part to it.
+!define MACHINE_PART_OPTION "/MACHINEPART"
+Var machinePartOnly
+Var modePage
+Var justMeButton
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
 
@@ -61,6 +69,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 !define MUI_FINISHPAGE_RUN_FUNCTION startAsUser
 
 !insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
+Page custom showModePage leaveModePage
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -141,12 +150,180 @@ FunctionEnd
     ${Loop}
 !macroend
 
+; The shell folders, the registry root (SHCTX) and, unless /D= gave one, the folder of the chosen kind of
+; install; an install of that kind already there keeps its folder.
+Function applyInstallMode
+    ${If} $allUsers = 1
+        SetShellVarContext all
+    ${Else}
+        SetShellVarContext current
+    ${EndIf}
+    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 != ""
+        StrCpy $INSTDIR $0
+    ${ElseIf} $allUsers = 1
+        !if "${ARCH}" == "x64"
+            StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
+        !else
+            StrCpy $INSTDIR "$PROGRAMFILES\${PRODUCT}"
+        !endif
+    ${Else}
+        StrCpy $INSTDIR "$LOCALAPPDATA\Programs\${PRODUCT}"
+    ${EndIf}
+FunctionEnd
+
+; An install for all users needs an administrator: without one, this installer starts again elevated,
+; with the same choice, and ends when that one has.
+Function elevateForAllUsers
+    ${If} $allUsers <> 1
+        Return
+    ${EndIf}
+    UserInfo::GetAccountType
+    Pop $0
+    ${If} $0 == "Admin"
+        Return
+    ${EndIf}
+    StrCpy $1 "/ALLUSERS"
+    ${If} ${Silent}
+        StrCpy $1 "/S $1"
+    ${EndIf}
+    ClearErrors
+    ExecShellWait "runas" "$EXEPATH" "$1"
+    ${If} ${Errors}
+        MessageBox MB_OK|MB_ICONSTOP "Installing ${PRODUCT} for all users needs an administrator." /SD IDOK
+    ${EndIf}
+    Quit
+FunctionEnd
+
+Function applyShellContext
+    ${If} $allUsers = 1
+        SetShellVarContext all
+    ${Else}
+        SetShellVarContext current
+    ${EndIf}
+FunctionEnd
+
 Function .onInit
     !insertmacro USE_PROGRAM_REGISTRY_VIEW
+    ${GetParameters} $R0
+    StrCpy $modeGiven 1
+    ClearErrors
+    ${GetOptions} $R0 "/ALLUSERS" $R1
+    ${IfNot} ${Errors}
+        StrCpy $allUsers 1
+    ${Else}
+        ClearErrors
+        ${GetOptions} $R0 "/CURRENTUSER" $R1
+        ${IfNot} ${Errors}
+            StrCpy $allUsers 0
+        ${Else}
+            StrCpy $modeGiven 0
+            ; An install for all users already there is upgraded in place: one entry stays.
+            ReadRegStr $R1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+            ${If} $R1 != ""
+                StrCpy $allUsers 1
+            ${Else}
+                StrCpy $allUsers 0
+            ${EndIf}
+        ${EndIf}
+    ${EndIf}
+    ${If} $modeGiven = 1
+    ${OrIf} ${Silent}
+        Call elevateForAllUsers
+    ${EndIf}
+    ; /D= on the command line comes before any folder of ours.
+    ${If} $INSTDIR != ""
+        StrCpy $R2 $INSTDIR
+        Call applyInstallMode
+        StrCpy $INSTDIR $R2
+    ${Else}
+        Call applyInstallMode
+    ${EndIf}
+FunctionEnd
+
+Function showModePage
+    ${If} $modeGiven = 1
+        Abort
+    ${EndIf}
+    !insertmacro MUI_HEADER_TEXT "Choose Users" "Choose for whom to install ${PRODUCT}."
+    nsDialogs::Create 1018
+    Pop $modePage
+    ${NSD_CreateRadioButton} 0 0 100% 12u "Only for me (no administrator needed)"
+    Pop $justMeButton
+    ${NSD_CreateRadioButton} 0 16u 100% 12u "For all users of this computer (needs an administrator)"
+    Pop $0
+    ${If} $allUsers = 1
+        ${NSD_Check} $0
+    ${Else}
+        ${NSD_Check} $justMeButton
+    ${EndIf}
+    nsDialogs::Show
+FunctionEnd
+
+Function leaveModePage
+    ${NSD_GetState} $justMeButton $0
+    ${If} $0 = ${BST_CHECKED}
+        StrCpy $allUsers 0
+    ${Else}
+        StrCpy $allUsers 1
+    ${EndIf}
+    Call elevateForAllUsers
+    Call applyInstallMode
+FunctionEnd
+
+; The user's own part of an uninstall: the autostart value and, when asked, the settings.
+Function un.removeUsersPart
+    DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+    ; Settings belong to the user: a silent uninstall keeps them.
+    SetShellVarContext current
+    ${If} $APPDATA != ""
+    ${AndIf} ${FileExists} "$APPDATA\${PRODUCT}\*.*"
+        MessageBox MB_YESNO|MB_ICONQUESTION "Also delete your ${PRODUCT} settings in $APPDATA\${PRODUCT}?" /SD IDNO IDNO keepSettings
+        RMDir /r "$APPDATA\${PRODUCT}"
+        keepSettings:
+    ${EndIf}
 FunctionEnd
 
 Function un.onInit
     !insertmacro USE_PROGRAM_REGISTRY_VIEW
+    ${GetParameters} $R0
+    StrCpy $machinePartOnly 0
+    ClearErrors
+    ${GetOptions} $R0 "${MACHINE_PART_OPTION}" $R1
+    ${IfNot} ${Errors}
+        StrCpy $machinePartOnly 1
+    ${EndIf}
+    ; This uninstaller belongs to the install for all users when that one lies in its folder.
+    StrCpy $allUsers 0
+    ReadRegStr $R1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $R1 != ""
+    ${AndIf} $R1 == $INSTDIR
+        StrCpy $allUsers 1
+    ${EndIf}
+    ${If} $allUsers = 1
+        SetShellVarContext all
+        UserInfo::GetAccountType
+        Pop $R1
+        ${If} $R1 != "Admin"
+            ; An administrator removes the files and the entry; the user's part stays with this user.
+            StrCpy $R2 "${MACHINE_PART_OPTION}"
+            ${If} ${Silent}
+                StrCpy $R2 "/S $R2"
+            ${EndIf}
+            ClearErrors
+            ExecShellWait "runas" "$EXEPATH" "$R2 _?=$INSTDIR"
+            ReadRegStr $R1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+            ${If} ${Errors}
+            ${OrIf} $R1 != ""
+                MessageBox MB_OK|MB_ICONSTOP "Removing ${PRODUCT} for all users needs an administrator." /SD IDOK
+                Quit
+            ${EndIf}
+            Call un.removeUsersPart
+            Quit
+        ${EndIf}
+    ${Else}
+        SetShellVarContext current
+    ${EndIf}
 FunctionEnd
 
 Function startAsUser
@@ -161,25 +338,27 @@ Section "Install"
     File "${STAGE}/LICENSE.txt"
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
-    SetShellVarContext all
+    Call applyShellContext
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM}" "" "$INSTDIR\${PROGRAM}" 0
 
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM},0"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM},0"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     IntFmt $0 "0x%08X" $0
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
 
     ; A value an older version left for all users would start that copy at sign-in; the program
-    ; writes its own per-user value at its next start.
-    !insertmacro DELETE_MACHINE_RUN_VALUES
+    ; writes its own per-user value at its next start. Only an administrator may delete it.
+    ${If} $allUsers = 1
+        !insertmacro DELETE_MACHINE_RUN_VALUES
+    ${EndIf}
 SectionEnd
 
 Section "Uninstall"
@@ -189,18 +368,15 @@ Section "Uninstall"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
 
-    SetShellVarContext all
+    ${If} $allUsers = 1
+        SetShellVarContext all
+        !insertmacro DELETE_MACHINE_RUN_VALUES
+    ${Else}
+        SetShellVarContext current
+    ${EndIf}
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
-    DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
-    !insertmacro DELETE_MACHINE_RUN_VALUES
-
-    ; Settings belong to the user: a silent uninstall keeps them.
-    SetShellVarContext current
-    ${If} $APPDATA != ""
-    ${AndIf} ${FileExists} "$APPDATA\${PRODUCT}\*.*"
-        MessageBox MB_YESNO|MB_ICONQUESTION "Also delete your ${PRODUCT} settings in $APPDATA\${PRODUCT}?" /SD IDNO IDNO keepSettings
-        RMDir /r "$APPDATA\${PRODUCT}"
-        keepSettings:
+    DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+    ${If} $machinePartOnly <> 1
+        Call un.removeUsersPart
     ${EndIf}
 SectionEnd

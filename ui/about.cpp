@@ -71,7 +71,7 @@ void onAboutDestroy(HWND dialog)
         DeleteObject(banner);
 }
 
-INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -79,7 +79,9 @@ INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         SetDlgItemTextA(dialog, IDC_ABOUT_TEXT, aboutText);
         return FALSE;
     case WM_DPICHANGED:
-        // Moved to a monitor of another DPI: the system rescales the dialog, the banner is ours.
+        // Moved to a monitor of another DPI: the dialog takes the size the system suggests, the banner
+        // is redrawn for the DPI.
+        followDpiChange(dialog, lParam);
         fitBanner(dialog, HIWORD(wParam));
         return FALSE;
     case WM_DESTROY:

@@ -62,6 +62,9 @@ INT_PTR CALLBACK databaseChoiceProc(HWND dialog, UINT message, WPARAM wParam, LP
         // otherwise the dialog manager would name the last default button of the template, OK.
         SetWindowLongPtrW(dialog, DWLP_MSGRESULT, MAKELONG(IDOK, DC_HASDEFID));
         return TRUE;
+    case WM_DPICHANGED:
+        followDpiChange(dialog, lParam);
+        return FALSE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_DB_OK) {
             onOk(dialog);

@@ -160,6 +160,7 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
         return reinterpret_cast<INT_PTR>(state->brush);
     }
     case WM_DPICHANGED:
+        followDpiChange(dialog, lParam);
         onDpiChanged(dialog, HIWORD(wParam));
         return FALSE;
     case WM_DESTROY:

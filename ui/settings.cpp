@@ -156,11 +156,14 @@ void onPickFont(HWND dialog)
     writeConfigString("fontsize", height);
 }
 
-INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
         onInitSettings(dialog);
+        return FALSE;
+    case WM_DPICHANGED:
+        followDpiChange(dialog, lParam);
         return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

@@ -84,11 +84,14 @@ void onLookUp(HWND dialog)
     EndDialog(dialog, found == 1 ? wordLookupSucceeded : wordLookupFailed);
 }
 
-INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
         onInitDialog(dialog);
+        return FALSE;
+    case WM_DPICHANGED:
+        followDpiChange(dialog, lParam);
         return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

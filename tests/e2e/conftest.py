@@ -2,10 +2,11 @@
 import os
 import re
 import shutil
+import subprocess
 
 import pytest
 
-from harness import WinePrefix, Xvfb
+from harness import WinePrefix, Xvfb, exe_arch
 
 BUILD_DIR = os.path.abspath(os.environ.get("LEXITRAY_BUILD", ""))
 ARTIFACTS = os.path.join(BUILD_DIR, "e2e-artifacts")
@@ -165,3 +166,28 @@ def desk(balloon_desktop, request):
 def popup_desk(popup_desktop, request):
     """A clean profile and autostart value in the NT 4.0 prefix; programs closed afterwards."""
     yield from make_session(popup_desktop, request)
+
+
+# --- scripts/package, shared by the installer tests -------------------------------------------------------
+TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+# The installer and zip of the build under test: it names the prefix's architecture.
+PACKAGE_KINDS = {"i686": ("setup-x86.exe", "win32.zip"), "x86_64": ("setup-x64.exe", "win64.zip")}
+
+
+def run_package(out, work):
+    subprocess.run([os.path.join(TOP, "scripts", "package"), "--out", out, "--work", work], check=True,
+                   timeout=600, stdout=subprocess.DEVNULL)
+    with open(os.path.join(out, "SHA256SUMS")) as f:
+        return f.read()
+
+
+@pytest.fixture(scope="session")
+def packages():
+    """scripts/package once per run: (output folder, version, installer path, zip path) for this build."""
+    out = os.path.join(BUILD_DIR, "e2e-dist")
+    shutil.rmtree(out, ignore_errors=True)
+    run_package(out, os.path.join(BUILD_DIR, "e2e-package"))
+    with open(os.path.join(BUILD_DIR, "version.txt")) as f:
+        version = f.read().strip()
+    setup, portable = PACKAGE_KINDS[exe_arch(os.path.join(BUILD_DIR, "lexitray.exe"))]
+    return out, version, os.path.join(out, f"lexitray-{version}-{setup}"), os.path.join(out, f"lexitray-{version}-{portable}")

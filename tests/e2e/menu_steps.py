@@ -6,7 +6,7 @@ from lexitray_checks import prepared_profile, wait_icon
 
 # Calls these tests follow in the relay trace, beside the harness's own.
 EXTRA_RELAY = [
-    "kernel32.WritePrivateProfileStringA",
+    "kernel32.WritePrivateProfileStringW",
     "advapi32.RegDeleteValueA",
     "comdlg32.ChooseFontA",
     "user32.TrackPopupMenu",
@@ -47,7 +47,7 @@ def relay_calls(app, name):
 
 def profile_writes(app):
     """(key, value) of every profile write, in order."""
-    return [(args[1][1], args[2][1]) for args, _ in relay_calls(app, "kernel32.WritePrivateProfileStringA")]
+    return [(args[1][1], args[2][1]) for args, _ in relay_calls(app, "kernel32.WritePrivateProfileStringW")]
 
 
 def start_lexitray(desk, **profile):

@@ -153,3 +153,18 @@ def test_picked_font_is_stored_as_at_96_dpi(dpi_desk):
     key(dpi_desk, "Return")
     wait_gone(dpi_desk.prefix, "Font")
     assert profile_writes(app)[-2:] == [("font", "DejaVu Serif"), ("fontsize", "-13")]
+
+
+@pytest.mark.parametrize("command, caption", [(IDM_ABOUT, ABOUT_CAPTION), (IDM_SETTINGS, SETTINGS_CAPTION)],
+                         ids=["about", "settings"])
+def test_dialog_takes_the_rectangle_wm_dpichanged_suggests(desk, command, caption):
+    # As when the dialog is dragged onto a 144 DPI monitor: the system suggests a rectangle half as
+    # large again, and under per-monitor v1 awareness only the dialog itself can take it.
+    app, window = start(desk)
+    menu_command(desk, window, command)
+    dialog = wait_dialog(desk.prefix, caption)
+    left, top, right, bottom = rect_of(dialog["rect"])
+    suggested = (left + 40, top + 30, left + 40 + at(144, right - left), top + 30 + at(144, bottom - top))
+    assert ("dpichanged", {"sent": "1"}) in desk.prefix.probe("dpichanged", dialog["hwnd"], 144, *suggested)
+    desk.screenshot(f"{caption}-dpichanged")
+    assert rect_of(wait_dialog(desk.prefix, caption)["rect"]) == suggested

@@ -10,38 +10,18 @@ import zipfile
 
 import pytest
 
-from conftest import ARTIFACTS, BUILD_DIR
-from harness import App, exe_arch, wait_for
+from conftest import ARTIFACTS, BUILD_DIR, run_package
+from harness import App, wait_for
 from lexitray_checks import prepared_profile
 from test_lookup import SNORKELBLOOM, close_viewer, look_up_typed, viewer_text, wait_viewer
 
-TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 PUBLISHER = "The Lexitray developers"
-UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexitray"
+UNINSTALL_SUBKEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexitray"
+MACHINE_ENTRY, USER_ENTRY = "HKLM\\" + UNINSTALL_SUBKEY, "HKCU\\" + UNINSTALL_SUBKEY
 RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 INSTALL_DIR = "C:\\Program Files\\Lexitray"
+INSTALLED_FILES = ["LICENSE.txt", "lexitray.exe", "uninstall.exe"]
 PORTABLE_DIR = "C:\\lexitray-portable"
-# The installer and zip of the build under test: it names the prefix's architecture.
-KINDS = {"i686": ("setup-x86.exe", "win32.zip"), "x86_64": ("setup-x64.exe", "win64.zip")}
-
-
-def run_package(out, work):
-    subprocess.run([os.path.join(TOP, "scripts", "package"), "--out", out, "--work", work], check=True,
-                   timeout=600, stdout=subprocess.DEVNULL)
-    with open(os.path.join(out, "SHA256SUMS")) as f:
-        return f.read()
-
-
-@pytest.fixture(scope="session")
-def packages():
-    """scripts/package once per run: (output folder, version, installer path, zip path) for this build."""
-    out = os.path.join(BUILD_DIR, "e2e-dist")
-    shutil.rmtree(out, ignore_errors=True)
-    run_package(out, os.path.join(BUILD_DIR, "e2e-package"))
-    with open(os.path.join(BUILD_DIR, "version.txt")) as f:
-        version = f.read().strip()
-    setup, portable = KINDS[exe_arch(os.path.join(BUILD_DIR, "lexitray.exe"))]
-    return out, version, os.path.join(out, f"lexitray-{version}-{setup}"), os.path.join(out, f"lexitray-{version}-{portable}")
 
 
 # --- the prefix as the installer leaves it -----------------------------------------------------------------
@@ -51,14 +31,23 @@ def unix_path(prefix, windows_path):
     return os.path.join(prefix.path, "drive_c", *[p for p in rest.split("\\") if p])
 
 
-def shortcut(prefix):
-    return unix_path(prefix, "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Lexitray.lnk")
+def user_home(prefix):
+    """C:\\users\\<name> of the prefix's user (Wine names the user after the Unix account)."""
+    return "C:\\users\\" + pwd.getpwuid(getattr(prefix, "uid", os.getuid())).pw_name
+
+
+def layout(prefix, all_users):
+    """(program folder, Apps & Features key, shortcut) of an install for all users or for the prefix's user."""
+    if all_users:
+        return INSTALL_DIR, MACHINE_ENTRY, "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Lexitray.lnk"
+    data = user_home(prefix) + "\\AppData"
+    return (f"{data}\\Local\\Programs\\Lexitray", USER_ENTRY,
+            f"{data}\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Lexitray.lnk")
 
 
 def settings_dir(prefix):
-    """%APPDATA%\\Lexitray of the prefix's user (Wine names the user after the Unix account)."""
-    user = pwd.getpwuid(os.getuid()).pw_name
-    return os.path.join(prefix.path, "drive_c", "users", user, "AppData", "Roaming", "Lexitray")
+    """%APPDATA%\\Lexitray of the prefix's user."""
+    return unix_path(prefix, user_home(prefix) + "\\AppData\\Roaming\\Lexitray")
 
 
 def reg_values(prefix, key, view=None):
@@ -85,12 +74,14 @@ def run_values(prefix):
 
 def remove_installation(prefix):
     prefix.kill_programs()
-    shutil.rmtree(unix_path(prefix, INSTALL_DIR), ignore_errors=True)
+    for all_users in (True, False):
+        folder, entry, link = layout(prefix, all_users)
+        shutil.rmtree(unix_path(prefix, folder), ignore_errors=True)
+        if os.path.exists(unix_path(prefix, link)):
+            os.remove(unix_path(prefix, link))
+        prefix.wine("reg", "delete", entry, "/f", check=False)
     shutil.rmtree(unix_path(prefix, PORTABLE_DIR), ignore_errors=True)
     shutil.rmtree(settings_dir(prefix), ignore_errors=True)
-    if os.path.exists(shortcut(prefix)):
-        os.remove(shortcut(prefix))
-    prefix.wine("reg", "delete", UNINSTALL_KEY, "/f", check=False)
     prefix.wine("reg", "delete", f"HKCU\\{RUN_KEY}", "/v", "Lexitray", "/f", check=False)
 
 
@@ -102,8 +93,15 @@ def clean(desk):
     remove_installation(desk.prefix)
 
 
-def install(prefix, installer):
-    prefix.wine(prefix.windows_path(installer), "/S", timeout=180)
+def install(prefix, installer, *options):
+    prefix.wine(prefix.windows_path(installer), "/S", *options, timeout=180)
+
+
+def uninstall_quietly(prefix, entry_key):
+    """Runs the entry's QuietUninstallString, as a script would."""
+    command = reg_values(prefix, entry_key)["QuietUninstallString"]
+    uninstaller, arguments = re.match(r'^"([^"]+)" (.*)$', command).groups()
+    prefix.wine(uninstaller, *arguments.split(), timeout=120)
 
 
 def start_program(desk, windows_exe):
@@ -132,30 +130,36 @@ def read(path):
 
 
 # --- the tests -----------------------------------------------------------------------------------------
-def test_silent_install_puts_program_shortcut_and_entry_in_place(clean, packages):
+@pytest.mark.parametrize("options", [[], ["/CURRENTUSER"], ["/ALLUSERS"]], ids=["default", "current-user", "all-users"])
+def test_silent_install_puts_program_shortcut_and_entry_in_place(clean, packages, options):
     _, version, installer, portable = packages
     prefix = clean.prefix
-    install(prefix, installer)
+    install(prefix, installer, *options)
 
-    folder = unix_path(prefix, INSTALL_DIR)
-    assert sorted(os.listdir(folder)) == ["LICENSE.txt", "lexitray.exe", "uninstall.exe"]
+    all_users = options == ["/ALLUSERS"]
+    install_dir, entry_key, link = layout(prefix, all_users)
+    folder = unix_path(prefix, install_dir)
+    assert sorted(os.listdir(folder)) == INSTALLED_FILES
     # The installed program is the packaged one, and no Lexitray.cfg beside it turns it portable.
     assert read(os.path.join(folder, "lexitray.exe")) == zipped_program(portable)
-    assert f"{INSTALL_DIR}\\lexitray.exe".encode("utf-16-le") in read(shortcut(prefix))
+    assert f"{install_dir}\\lexitray.exe".encode("utf-16-le") in read(unix_path(prefix, link))
+    other_dir, other_key, other_link = layout(prefix, not all_users)
+    assert not os.path.exists(unix_path(prefix, other_dir)) and not os.path.exists(unix_path(prefix, other_link))
+    assert reg_values(prefix, other_key) is None, "an entry for the other kind of install"
 
-    entry = reg_values(prefix, UNINSTALL_KEY)
+    entry = reg_values(prefix, entry_key)
     assert entry is not None, "no Apps & Features entry"
     size_kb = sum(os.path.getsize(os.path.join(folder, f)) for f in os.listdir(folder)) // 1024
     assert {k: v for k, v in entry.items() if k != "EstimatedSize"} == {
         "DisplayName": "Lexitray", "DisplayVersion": version, "Publisher": PUBLISHER,
-        "DisplayIcon": f"{INSTALL_DIR}\\lexitray.exe,0", "InstallLocation": INSTALL_DIR,
-        "UninstallString": f'"{INSTALL_DIR}\\uninstall.exe"', "QuietUninstallString": f'"{INSTALL_DIR}\\uninstall.exe" /S',
+        "DisplayIcon": f"{install_dir}\\lexitray.exe,0", "InstallLocation": install_dir,
+        "UninstallString": f'"{install_dir}\\uninstall.exe"', "QuietUninstallString": f'"{install_dir}\\uninstall.exe" /S',
         "NoModify": 1, "NoRepair": 1}
     assert abs(entry["EstimatedSize"] - size_kb) <= 4
 
     # The installed program looks a word up against the local dictd.
     prefix.write_profile(prepared_profile())
-    start_program(clean, f"{INSTALL_DIR}\\lexitray.exe")
+    start_program(clean, f"{install_dir}\\lexitray.exe")
     look_up_typed(clean, "snorkelbloom")
     viewer = wait_viewer(prefix)
     assert viewer_text(prefix, viewer) == SNORKELBLOOM
@@ -166,28 +170,59 @@ def test_upgrade_closes_the_running_program_and_replaces_it(clean, packages):
     _, version, installer, portable = packages
     prefix = clean.prefix
     install(prefix, installer)
+    install_dir, entry_key, _ = layout(prefix, False)
     # An older version in its place: another program file, another version in Apps & Features.
-    program = os.path.join(unix_path(prefix, INSTALL_DIR), "lexitray.exe")
+    program = os.path.join(unix_path(prefix, install_dir), "lexitray.exe")
     with open(program, "ab") as f:
         f.write(b"an older build")
-    prefix.wine("reg", "add", UNINSTALL_KEY, "/v", "DisplayVersion", "/d", "1.0.0", "/f")
+    prefix.wine("reg", "add", entry_key, "/v", "DisplayVersion", "/d", "1.0.0", "/f")
     prefix.write_profile(prepared_profile())
-    older = start_program(clean, f"{INSTALL_DIR}\\lexitray.exe")
+    older = start_program(clean, f"{install_dir}\\lexitray.exe")
 
     install(prefix, installer)
     # Closed by its window's WM_CLOSE (a killed program would not end with 0).
     assert older.exit_code(timeout=10) == 0
     assert read(program) == zipped_program(portable)
-    assert reg_values(prefix, UNINSTALL_KEY)["DisplayVersion"] == version
-    start_program(clean, f"{INSTALL_DIR}\\lexitray.exe")
+    assert reg_values(prefix, entry_key)["DisplayVersion"] == version
+    start_program(clean, f"{install_dir}\\lexitray.exe")
 
 
-def test_silent_uninstall_stops_the_program_and_keeps_only_the_settings(clean, packages):
+def test_upgrade_over_the_1_1_0_install_for_all_users_leaves_one_entry(clean, packages):
+    _, version, installer, portable = packages
+    prefix = clean.prefix
+    # What the 1.1.0 installer left: its files in Program Files, its shortcut for all users, its entry
+    # under HKLM.
+    install_dir, entry_key, link = layout(prefix, True)
+    folder = unix_path(prefix, install_dir)
+    os.makedirs(folder)
+    for name in INSTALLED_FILES:
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(b"1.1.0 " + name.encode())
+    os.makedirs(os.path.dirname(unix_path(prefix, link)), exist_ok=True)
+    with open(unix_path(prefix, link), "wb") as f:
+        f.write(f"{install_dir}\\lexitray.exe".encode("utf-16-le"))
+    for name, value in [("DisplayName", "Lexitray"), ("DisplayVersion", "1.1.0"), ("Publisher", PUBLISHER),
+                        ("DisplayIcon", f"{install_dir}\\lexitray.exe,0"), ("InstallLocation", install_dir),
+                        ("UninstallString", f'"{install_dir}\\uninstall.exe"'),
+                        ("QuietUninstallString", f'"{install_dir}\\uninstall.exe" /S')]:
+        prefix.wine("reg", "add", entry_key, "/v", name, "/d", value, "/f")
+
+    install(prefix, installer)
+    assert read(os.path.join(folder, "lexitray.exe")) == zipped_program(portable)
+    assert reg_values(prefix, entry_key)["DisplayVersion"] == version
+    user_dir, user_key, user_link = layout(prefix, False)
+    assert reg_values(prefix, user_key) is None, "a second entry in Apps & Features"
+    assert not os.path.exists(unix_path(prefix, user_dir)) and not os.path.exists(unix_path(prefix, user_link))
+
+
+@pytest.mark.parametrize("all_users", [False, True], ids=["current-user", "all-users"])
+def test_silent_uninstall_stops_the_program_and_keeps_only_the_settings(clean, packages, all_users):
     _, _, installer, _ = packages
     prefix = clean.prefix
-    install(prefix, installer)
+    install(prefix, installer, "/ALLUSERS" if all_users else "/CURRENTUSER")
+    install_dir, entry_key, link = layout(prefix, all_users)
     prefix.write_profile(prepared_profile())
-    app = start_program(clean, f"{INSTALL_DIR}\\lexitray.exe")
+    app = start_program(clean, f"{install_dir}\\lexitray.exe")
     os.makedirs(settings_dir(prefix), exist_ok=True)
     settings = os.path.join(settings_dir(prefix), "Lexitray.cfg")
     kept = b"[Lexitray]\r\nletter=K\r\n"
@@ -195,20 +230,20 @@ def test_silent_uninstall_stops_the_program_and_keeps_only_the_settings(clean, p
         f.write(kept)
     # Autostart values of this version (per user) and of older ones (all users, from 32 and 64 bits).
     for key in [f"HKCU\\{RUN_KEY}", f"HKLM\\{RUN_KEY}"]:
-        prefix.wine("reg", "add", key, "/v", "Lexitray", "/d", f"{INSTALL_DIR}\\lexitray.exe", "/f")
+        prefix.wine("reg", "add", key, "/v", "Lexitray", "/d", f'"{install_dir}\\lexitray.exe"', "/f")
     if prefix.arch == "x86_64":
         prefix.wine("reg", "add", f"HKLM\\{RUN_KEY}", "/v", "Lexitray", "/d", "C:\\old\\lexitray.exe", "/f", "/reg:32")
+    machine_values = [pair for pair in run_values(prefix) if pair[0] == "HKLM"]
 
-    command = reg_values(prefix, UNINSTALL_KEY)["QuietUninstallString"]
-    uninstaller, arguments = re.match(r'^"([^"]+)" (.*)$', command).groups()
-    prefix.wine(uninstaller, *arguments.split(), timeout=120)
+    uninstall_quietly(prefix, entry_key)
     # The uninstaller goes on from a copy of itself in the temporary folder.
-    folder = unix_path(prefix, INSTALL_DIR)
+    folder = unix_path(prefix, install_dir)
     wait_for("the program folder to go", lambda: not os.path.exists(folder), timeout=60)
     assert app.exit_code(timeout=10) == 0
-    assert not os.path.exists(shortcut(prefix))
-    assert reg_values(prefix, UNINSTALL_KEY) is None
-    assert run_values(prefix) == []
+    assert not os.path.exists(unix_path(prefix, link))
+    assert reg_values(prefix, entry_key) is None
+    # The user's value goes; those for all users only with an install for all users.
+    assert run_values(prefix) == ([] if all_users else machine_values)
     assert read(settings) == kept
 
 

@@ -250,7 +250,7 @@ class TestSave:
     @pytest.mark.parametrize("startup", ["1", "0"], ids=["untick", "tick"])
     def test_startup_box_writes_or_removes_the_run_value(self, desk, startup):
         app, window, icon = start_lexitray(desk, startup=startup)
-        exe = desk.prefix.windows_path(desk.prefix.exe)
+        exe = f'"{desk.prefix.windows_path(desk.prefix.exe)}"'
         if startup == "0":
             desk.prefix.set_run_value(None)
         assert desk.prefix.run_value() == (exe if startup == "1" else None)

@@ -1,16 +1,19 @@
 """As a standard user: the Windows directory is not writable, settings live in the user's own folder or
 beside a portable copy, and autostart is the user's Run value."""
 import os
+import shutil
+import stat
 
 import pytest
 
 from conftest import ARTIFACTS, BUILD_DIR, desktop_session, make_session
-from harness import Xvfb
+from harness import Xvfb, wait_for
 from lexitray_checks import (HINT_DEFAULT, MOD_ALT, SEEDED_ORDER, hotkey_calls, prepared_profile, press_ok, wait_icon,
                              wait_message_box)
 from menu_steps import (HOTKEYF_ALT, SETTINGS_CAPTION, click_control, hotkey_value, include_relay, profile_writes,
                         visible_dialog, wait_gone)
 from standard_user import UserPrefix, user_available
+from test_package import INSTALLED_FILES, MACHINE_ENTRY, layout, reg_values, uninstall_quietly, unix_path
 from test_settings import ID_HOTKEY, ID_STARTUP, hotkey_control, open_settings, save, type_hotkey
 
 pytestmark = pytest.mark.skipif(user_available() is not None, reason=str(user_available()))
@@ -85,7 +88,7 @@ def test_run_value_lands_under_the_user_and_unticking_removes_it_everywhere(user
     prefix.set_machine_run_value(older)  # what an older version left for every user
     prefix.write_profile(prepared_profile(startup=1))
     app, window, icon = started(user, user.start_app())
-    assert prefix.run_value() == "C:\\Program Files\\Lexitray\\lexitray.exe"
+    assert prefix.run_value() == '"C:\\Program Files\\Lexitray\\lexitray.exe"'
     assert prefix.machine_run_value() == older, "start-up touched the machine's value"
     dialog = open_settings(user, icon)
     click_control(user, dialog, ID_STARTUP)
@@ -128,3 +131,34 @@ def test_settings_says_when_autostart_cannot_be_had(user, case):
         assert prefix.run_value() is None
     else:
         assert (prefix.run_value(), prefix.machine_run_value()) == (None, older)
+
+
+def test_installer_installs_and_uninstalls_for_the_user_without_an_administrator(user, packages):
+    prefix = user.prefix
+    _, version, installer, _ = packages
+    setup = os.path.join(prefix.path, "drive_c", "lexitray-setup.exe")
+    shutil.copy(installer, setup)
+    os.chown(setup, prefix.uid, prefix.gid)
+    # Program Files is the administrators'.
+    program_files = os.path.dirname(prefix.install_dir)
+    mode = stat.S_IMODE(os.stat(program_files).st_mode)
+    os.chmod(program_files, mode & ~0o222)
+    try:
+        assert not prefix.user_can_create(program_files)
+        prefix.wine("C:\\lexitray-setup.exe", "/S", timeout=180)
+        install_dir, entry_key, link = layout(prefix, all_users=False)
+        assert sorted(os.listdir(unix_path(prefix, install_dir))) == INSTALLED_FILES
+        assert os.path.exists(unix_path(prefix, link)), "no shortcut in the user's Start menu"
+        entry = reg_values(prefix, entry_key)
+        assert entry is not None and (entry["DisplayVersion"], entry["InstallLocation"]) == (version, install_dir)
+        assert reg_values(prefix, MACHINE_ENTRY) is None, "an entry for all users"
+
+        prefix.set_run_value(f'"{install_dir}\\lexitray.exe"')
+        uninstall_quietly(prefix, entry_key)
+        wait_for("the program folder to go", lambda: not os.path.exists(unix_path(prefix, install_dir)), timeout=60)
+        assert not os.path.exists(unix_path(prefix, link))
+        assert reg_values(prefix, entry_key) is None
+        assert prefix.run_value() is None, "the user's autostart value stayed"
+    finally:
+        os.chmod(program_files, mode)
+        os.remove(setup)

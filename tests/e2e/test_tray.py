@@ -1,5 +1,6 @@
 """lexitray.exe in a desktop with tray balloons: start-up, profile seeding, autostart, hotkey, icon, shutdown."""
 import os
+import shutil
 import time
 
 import pytest
@@ -62,8 +63,8 @@ class TestFirstStart:
     def test_first_start_keeps_the_stale_file(self, first):
         assert len(first["stale_left"]) == 2
 
-    def test_autostart_value_holds_the_program_path(self, first, balloon_desktop):
-        assert first["run_value"] == balloon_desktop.windows_path(balloon_desktop.exe)
+    def test_autostart_value_holds_the_program_path_quoted(self, first, balloon_desktop):
+        assert first["run_value"] == f'"{balloon_desktop.windows_path(balloon_desktop.exe)}"'
 
     def test_ctrl_shift_d_is_registered_for_the_tray_window(self, first):
         window = int(first["window"]["hwnd"], 16)
@@ -145,7 +146,8 @@ def test_hotkey_held_elsewhere_gives_message_then_icon_and_hint(desk):
 
 @pytest.mark.parametrize("startup", ["0", "1"])
 def test_autostart_value_follows_startup_key(desk, startup):
-    sentinel = "C:\\elsewhere\\old.exe"
+    # The bare path, as earlier versions wrote it: rewritten quoted when autostart is on.
+    sentinel = desk.prefix.windows_path(desk.prefix.exe)
     desk.prefix.set_run_value(sentinel)
     desk.prefix.write_profile(prepared_profile(startup=startup))
     desk.place_stale_files()
@@ -157,7 +159,7 @@ def test_autostart_value_follows_startup_key(desk, startup):
         assert desk.prefix.run_value() == sentinel
         assert registry_writes == []
     else:
-        assert desk.prefix.run_value() == desk.prefix.windows_path(desk.prefix.exe)
+        assert desk.prefix.run_value() == f'"{sentinel}"'
     # The bare name is resolved by the platform: the current directory for deletion.
     assert len(desk.stale_files_left()) < 2, "a later start deletes no Lexitray.cfg.new"
 
@@ -194,3 +196,40 @@ def test_close_removes_icon_and_exits_with_0(desk):
     assert app.exit_code() == 0
     assert notify_calls(app)[-1] == (NIM_DELETE, 1), "the icon was not removed with NIM_DELETE"
     assert desk.prefix.icon_of(window["hwnd"]) is None
+
+
+SHELL_FOLDERS = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"
+# A user folder whose name no ANSI code page holds whole: Cyrillic and Chinese.
+FOREIGN_FOLDER = "\u0423\u0447\u0451\u0442 \u7528\u6237"
+
+
+def set_roaming_folder(prefix, windows_path, kind="REG_EXPAND_SZ"):
+    """Points the user's roaming application data at a folder; imported from a UTF-16 .reg file, as a
+    command line may not carry the name through."""
+    data = windows_path.encode("utf-16-le") + b"\0\0"
+    hex_text = ",".join(f"{b:02x}" for b in data)
+    reg = os.path.join(prefix.path, "drive_c", "lexitray-roaming.reg")
+    with open(reg, "w", encoding="utf-16") as f:
+        f.write(f'Windows Registry Editor Version 5.00\r\n\r\n[{SHELL_FOLDERS}]\r\n"AppData"=hex(2):{hex_text}\r\n')
+    prefix.wine("regedit", "/S", "C:\\lexitray-roaming.reg")
+
+
+def test_profile_lies_in_a_user_folder_outside_the_ansi_code_page(desk):
+    prefix = desk.prefix
+    roaming = os.path.join(prefix.path, "drive_c", FOREIGN_FOLDER, "AppData", "Roaming")
+    os.makedirs(roaming, exist_ok=True)
+    set_roaming_folder(prefix, f"C:\\{FOREIGN_FOLDER}\\AppData\\Roaming")
+    try:
+        app = desk.start_app()
+        window = app.tray_window()
+        wait_icon(prefix, window["hwnd"], tip=HINT_DEFAULT)
+        profile = os.path.join(roaming, "Lexitray", "Lexitray.cfg")
+        wait_for("the seeded profile in the user's folder", lambda: os.path.exists(profile), timeout=5)
+        with open(profile, encoding="latin-1") as f:
+            assert "startup=1" in f.read()
+        assert not os.path.exists(os.path.join(prefix.windows_dir, "Lexitray.cfg")), \
+            "the profile fell back to the Windows directory"
+    finally:
+        desk.finish()
+        set_roaming_folder(prefix, "%USERPROFILE%\\AppData\\Roaming")
+        shutil.rmtree(os.path.join(prefix.path, "drive_c", FOREIGN_FOLDER), ignore_errors=True)

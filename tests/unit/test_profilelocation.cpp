@@ -30,28 +30,48 @@ protected:
     void removeTree()
     {
         for (const char* file : {"\\program\\Lexitray.cfg", "\\roaming\\Lexitray\\Lexitray.cfg",
-                                 "\\windows\\Lexitray.cfg", "\\store\\Lexitray.cfg"}) {
+                                 "\\roaming\\Lexitray\\Lexitray.cfg.pending", "\\windows\\Lexitray.cfg",
+                                 "\\store\\Lexitray.cfg"}) {
             SetFileAttributesA((root + file).c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileA((root + file).c_str());
         }
+        const std::wstring named = wide(root) + L"\\" + foreignName;
+        DeleteFileW((named + L"\\Lexitray\\Lexitray.cfg").c_str());
+        RemoveDirectoryW((named + L"\\Lexitray").c_str());
+        RemoveDirectoryW(named.c_str());
         for (const char* dir : {"\\program", "\\roaming\\Lexitray", "\\roaming", "\\windows", "\\store", ""})
             RemoveDirectoryA((root + dir).c_str());
     }
 
     std::string path(const char* relative) { return root + relative; }
 
-    // Where the profile goes with every folder known; "" when nothing fits.
-    std::string locate(bool withUserFolder = true)
+    // The temporary folder's name is ASCII; the paths the profile calls take are UTF-8.
+    static std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+    static std::string utf8(const std::wstring& text)
     {
-        std::string program = path("\\program"), roaming = path("\\roaming");
+        char out[configPathCapacity];
+        return WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out, sizeof out, nullptr, nullptr) > 0 ? out
+                                                                                                        : "";
+    }
+
+    // Where the profile goes with every folder known; "" when nothing fits. userFolder replaces roaming\.
+    std::string locate(bool withUserFolder = true, ProfileLocated expected = profileLocated,
+                       const std::string& userFolder = "")
+    {
+        std::string program = path("\\program"),
+                    roaming = userFolder.empty() ? path("\\roaming") : userFolder;
         std::string store = path("\\store\\Lexitray.cfg"), windows = path("\\windows\\Lexitray.cfg");
         ProfileFolders folders = {
             program.c_str(), withUserFolder ? roaming.c_str() : nullptr, {store.c_str(), windows.c_str()}};
         char found[configPathCapacity];
-        if (!profileLocateIn(folders, configFileName, configFolderName, found, sizeof found))
-            return "";
-        return found;
+        const ProfileLocated located =
+            profileLocateIn(folders, configFileName, configFolderName, found, sizeof found);
+        EXPECT_EQ(expected, located);
+        return located == profileNotLocated ? "" : found;
     }
+
+    // A user name no ANSI code page holds whole: Cyrillic and Chinese.
+    static constexpr const wchar_t* foreignName = L"\u0423\u0447\u0451\u0442 \u7528\u6237";
 
     std::string root;
 };
@@ -95,7 +115,48 @@ TEST_F(ProfileLocation, LaterStartsKeepTheUsersOwnFile)
     EXPECT_EQ("[Lexitray]\r\nserver=1\r\n", readFileText(path(userProfile)));
 }
 
-TEST_F(ProfileLocation, WithoutAUserFolderNothingIsFound) { EXPECT_EQ("", locate(false)); }
+TEST_F(ProfileLocation, WithoutAUserFolderNothingIsFound) { EXPECT_EQ("", locate(false, profileNotLocated)); }
+
+TEST_F(ProfileLocation, AUserFolderOutsideTheAnsiCodePageHoldsTheProfile)
+{
+    BOOL lost = FALSE;
+    char ansi[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, foreignName, -1, ansi, sizeof ansi, nullptr, &lost);
+    ASSERT_TRUE(lost) << "this system's ANSI code page holds the name; the test needs one it does not";
+    const std::wstring folder = wide(root) + L"\\" + foreignName;
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    writeFileText(path("\\windows\\Lexitray.cfg"), "[Lexitray]\r\nserver=4\r\n");
+
+    const std::string found = locate(true, profileLocated, utf8(folder));
+    EXPECT_EQ(utf8(folder + L"\\Lexitray\\Lexitray.cfg"), found);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\Lexitray\\Lexitray.cfg").c_str()))
+        << "the older profile was not copied into the user's folder";
+    EXPECT_EQ(4, profileReadInt(found.c_str(), configSection, "server", 0));
+    ASSERT_TRUE(profileWriteString(found.c_str(), configSection, "letter", "K"));
+    char letter[4] = "";
+    profileReadString(found.c_str(), configSection, "letter", "", letter, sizeof letter);
+    EXPECT_STREQ("K", letter);
+}
+
+TEST_F(ProfileLocation, AFailedCopyIsReportedAndTriedAgainAtTheNextStart)
+{
+    const std::string old = path("\\windows\\Lexitray.cfg");
+    writeFileText(old, "[Lexitray]\r\nserver=4\r\n");
+    // Another program holds the old profile open, sharing nothing: the copy cannot read it.
+    HANDLE held = CreateFileA(old.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(path(userProfile), locate(true, profileLocatedCopyFailed));
+    writeFileText(path(userProfile), "[Lexitray]\r\nserver=0\r\n");  // the first run seeds it
+    EXPECT_EQ(path(userProfile), locate(true, profileLocatedCopyFailed));
+    CloseHandle(held);
+
+    EXPECT_EQ(path(userProfile), locate(true, profileLocated));
+    EXPECT_EQ("[Lexitray]\r\nserver=4\r\n", readFileText(path(userProfile)));
+    // Taken over once: later starts keep what the user changed since.
+    writeFileText(path(userProfile), "[Lexitray]\r\nserver=1\r\n");
+    EXPECT_EQ(path(userProfile), locate(true, profileLocated));
+    EXPECT_EQ("[Lexitray]\r\nserver=1\r\n", readFileText(path(userProfile)));
+}
 
 }  // namespace
 #endif

@@ -573,6 +573,44 @@ int commandSend(HWND hwnd, int controlId, UINT msg, WPARAM wp, LPARAM lp)
     return 0;
 }
 
+// Sends WM_DPICHANGED with the new DPI and a suggested rectangle, as the system does when a window moves
+// to a monitor of another DPI. The rectangle is put at one address in the window's process and in this
+// one, so that it is found whether the message's lParam is carried across as a rectangle or as a pointer.
+int commandDpiChanged(HWND hwnd, int dpi, const RECT& suggested)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(hwnd, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process) {
+        printf("noprocess\n");
+        return 1;
+    }
+    void* remote =
+        VirtualAllocEx(process, nullptr, sizeof suggested, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    void* local =
+        remote ? VirtualAlloc(remote, sizeof suggested, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE) : nullptr;
+    int status = 1;
+    if (remote && local == remote &&
+        WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr)) {
+        CopyMemory(local, &suggested, sizeof suggested);
+        DWORD_PTR result = 0;
+        const WPARAM both = MAKEWPARAM(dpi, dpi);
+        if (SendMessageTimeoutA(hwnd, 0x02E0, both, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 2000,
+                                &result)) {
+            printf("dpichanged sent=1\n");
+            status = 0;
+        }
+    }
+    if (status != 0)
+        printf("dpichanged sent=0\n");
+    if (local)
+        VirtualFree(local, 0, MEM_RELEASE);
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return status;
+}
+
 // Makes a registry key read-only to everybody ("on"), as a key of the administrators' is to a standard
 // user, or open to everybody again ("off"). Either way everybody may change the key's permissions back.
 int commandLockKey(const char* rootName, const char* subkey, bool locked)
@@ -621,7 +659,8 @@ int usage()
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
           "       | watchballoon <seconds>\n"
           "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
-          "       | lockkey <HKLM|HKCU> <subkey> on|off\n",
+          "       | lockkey <HKLM|HKCU> <subkey> on|off\n"
+          "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
           stderr);
     return 2;
 }
@@ -723,6 +762,13 @@ int main(int argc, char** argv)
             status = commandSend(hwnd, static_cast<int>(strtol(argv[3], nullptr, 0)), messageNumber(argv[4]),
                                  static_cast<WPARAM>(strtoul(argv[5], nullptr, 0)),
                                  static_cast<LPARAM>(strtol(argv[6], nullptr, 0)));
+    } else if (strcmp(command, "dpichanged") == 0 && argc == 8) {
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        const RECT suggested = {strtol(argv[4], nullptr, 0), strtol(argv[5], nullptr, 0),
+                                strtol(argv[6], nullptr, 0), strtol(argv[7], nullptr, 0)};
+        if (status == 0)
+            status = commandDpiChanged(hwnd, static_cast<int>(strtol(argv[3], nullptr, 0)), suggested);
     } else if (strcmp(command, "lockkey") == 0 && argc == 5) {
         status = commandLockKey(argv[2], argv[3], strcmp(argv[4], "on") == 0);
     } else if (strcmp(command, "watchballoon") == 0 && argc == 3) {
