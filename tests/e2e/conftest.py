@@ -15,12 +15,23 @@ def pytest_configure(config):
     # The smoke run (scripts/test gives the x86_64 program one where the i686 one has the whole suite):
     # start, a look-up from the hotkey to the viewer, Settings, Exit.
     config.addinivalue_line("markers", "smoke: the few tests that make the smoke run of a second build")
+    config.addinivalue_line("markers", "needs_baseforms: tests of base forms and suggestions, left out unless "
+                                       "chosen with -m needs_baseforms")
     if not os.path.exists(os.path.join(BUILD_DIR, "lexitray.exe")):
         raise pytest.UsageError(f"no lexitray.exe in LEXITRAY_BUILD={BUILD_DIR!r}")
     if not os.path.exists(os.path.join(BUILD_DIR, "probe.exe")):
         raise pytest.UsageError(f"no probe.exe in {BUILD_DIR!r}")
     shutil.rmtree(ARTIFACTS, ignore_errors=True)
     os.makedirs(ARTIFACTS, exist_ok=True)
+
+
+def pytest_collection_modifyitems(config, items):
+    if "needs_baseforms" in (config.getoption("-m") or ""):
+        return
+    left_out = [item for item in items if item.get_closest_marker("needs_baseforms")]
+    if left_out:
+        config.hook.pytest_deselected(items=left_out)
+        items[:] = [item for item in items if not item.get_closest_marker("needs_baseforms")]
 
 
 @pytest.hookimpl(hookwrapper=True)
