@@ -90,6 +90,10 @@ struct DictSession {
     char shownWord[dictWordSize];
     int shownServerIndex;
     char shownDatabase[dictSlotSize];
+    // The description of shownDatabase from the server's database list, taken before the list goes
+    // with the definitions' connection; empty when the look-up kept none (the viewer names the
+    // database then).
+    char shownDescription[dictSlotSize];
 
     int getDefinitionCount();
     int getMatchCount();

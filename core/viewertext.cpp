@@ -200,7 +200,10 @@ void takeViewerPage(DictSession& session, ViewerPage* page)
 {
     snprintf(page->askedWord, sizeof page->askedWord, "%s", session.askedWord);
     snprintf(page->shownWord, sizeof page->shownWord, "%s", session.shownWord);
-    describeDatabase(session, session.shownDatabase, page->dictionary, dictSlotSize);
+    if (session.shownDescription[0] != '\0')
+        snprintf(page->dictionary, sizeof page->dictionary, "%s", session.shownDescription);
+    else
+        describeDatabase(session, session.shownDatabase, page->dictionary, dictSlotSize);
     page->serverIndex = session.shownServerIndex;
     page->definitions = session.definitions;
     page->definitionCount = session.definitionCount;

@@ -41,7 +41,9 @@ struct ViewerPage {
     size_t bytes;  // the definitions' text, counted against the history's limit
 };
 
-// Moves the session's definitions and what it shows into page; the session keeps no definitions.
+// Moves the session's definitions and what it shows into page (the dictionary: the session's
+// shownDescription, else the description of shownDatabase that describeDatabase finds); the session
+// keeps no definitions.
 void takeViewerPage(DictSession& session, ViewerPage* page);
 // Releases the page's definitions and empties it.
 void releaseViewerPage(ViewerPage* page);

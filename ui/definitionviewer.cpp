@@ -82,7 +82,13 @@ void showCurrentDefinition(HWND dialog)
     utf8ToWide(caption, wideCaption, viewerCaptionSize);
     SetWindowTextW(dialog, wideCaption);
     bool several = count > 1;
-    EnableWindow(GetDlgItem(dialog, IDC_VIEW_NEXT), several);
+    // A step button that is about to be disabled would take the keyboard focus with it (and Back
+    // with the focus); it goes to Close first.
+    HWND next = GetDlgItem(dialog, IDC_VIEW_NEXT);
+    HWND focus = GetFocus();
+    if (!several && (focus == next || focus == GetDlgItem(dialog, IDC_VIEW_PREVIOUS)))
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDCANCEL)), TRUE);
+    EnableWindow(next, several);
     EnableWindow(GetDlgItem(dialog, IDC_VIEW_PREVIOUS), several);
     if (index < 0 || index >= count) {
         SetDlgItemTextW(dialog, IDC_VIEW_TEXT, L"");
@@ -178,7 +184,9 @@ void follow(HWND dialog, const wchar_t* word, int length)
     pushViewerPage(&state->history, &state->page);
     takeViewerPage(dictSession, &state->page);
     showCurrentDefinition(dialog);
-    SetForegroundWindow(dialog);
+    // A question or the database choice may have had the foreground meanwhile.
+    if (IsWindowVisible(dialog))
+        SetForegroundWindow(dialog);
 }
 
 void onFollowAt(HWND dialog, size_t position)
@@ -355,7 +363,9 @@ bool followViewerSelection()
     DWORD start = 0, end = 0;
     SendDlgItemMessageW(openViewer, IDC_VIEW_TEXT, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                         reinterpret_cast<LPARAM>(&end));
-    if (start >= end)
+    // A selection longer than a word can be (all of the text, as Tab into the box selects it) is
+    // no word to look up: the hotkey does nothing then, as it does over the viewer without one.
+    if (start >= end || end - start > static_cast<DWORD>(maxWordLength))
         return false;
     PostMessageW(openViewer, viewerFollowSelectionMessage, 0, 0);
     return true;

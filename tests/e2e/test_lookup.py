@@ -118,11 +118,18 @@ def viewer_caption(*parts):
     return " \u2014 ".join(("Lexitray",) + parts)
 
 
-def wait_caption(prefix, window, expected, timeout=15):
+# The dictionaries' descriptions and their database names. The look-up keeps the description of the
+# database it fetched from (shownDescription) once the base forms are in; until then the viewer names the
+# database instead, and wait_caption takes either.
+DATABASE_OF = {"Lexitray Test Dictionary": "lexitest", WORDNET: "wn"}
+
+
+def wait_caption(prefix, window, word, dictionary, position, timeout=15):
+    expected = [viewer_caption(word, dictionary, position), viewer_caption(word, DATABASE_OF[dictionary], position)]
     try:
-        return wait_for(f"the caption {expected!r}", lambda: window_caption(prefix, window) == expected, timeout)
+        return wait_for(f"the caption {expected[0]!r}", lambda: window_caption(prefix, window) in expected, timeout)
     except HarnessError:
-        raise AssertionError(f"the caption is {window_caption(prefix, window)!r}, not {expected!r}")
+        raise AssertionError(f"the caption is {window_caption(prefix, window)!r}, not {expected[0]!r}")
 
 
 def wait_text(prefix, window, control_id, expected, timeout=10):
@@ -362,14 +369,14 @@ def test_two_definitions_alternate(look):
     first = viewer_text(look.prefix, viewer)
     assert first.startswith("quillfeather n. First sense")
     # The caption names the word, the dictionary's description and the position, and follows the steps.
-    wait_caption(look.prefix, viewer, viewer_caption("quillfeather", "Lexitray Test Dictionary", "1 of 2"))
+    wait_caption(look.prefix, viewer, "quillfeather", "Lexitray Test Dictionary", "1 of 2")
     second = "quillfeather n. Second sense: the slow, careful way of writing with one."
     click_control(look, viewer, ID_NEXT)
     wait_text(look.prefix, viewer, ID_TEXT, second)
-    wait_caption(look.prefix, viewer, viewer_caption("quillfeather", "Lexitray Test Dictionary", "2 of 2"))
+    wait_caption(look.prefix, viewer, "quillfeather", "Lexitray Test Dictionary", "2 of 2")
     click_control(look, viewer, ID_NEXT)
     wait_text(look.prefix, viewer, ID_TEXT, first)
-    wait_caption(look.prefix, viewer, viewer_caption("quillfeather", "Lexitray Test Dictionary", "1 of 2"))
+    wait_caption(look.prefix, viewer, "quillfeather", "Lexitray Test Dictionary", "1 of 2")
     click_control(look, viewer, ID_PREVIOUS)
     wait_text(look.prefix, viewer, ID_TEXT, second)
 
@@ -389,36 +396,39 @@ def send_to(prefix, window, control_id, message, wparam=0, lparam=0):
     raise HarnessError("the probe sent nothing")
 
 
+def double_click(desk, x, y):
+    desk.prefix.xvfb.xdotool("mousemove", x, y, "click", "--repeat", "2", "--delay", "80", "1")
+
+
 def test_double_click_follows_a_braced_word_and_back_returns(look):
     start_lexitray(look, hidedbdialog=1)
     look_up_typed(look, "computer")
     viewer = wait_viewer(look.prefix)
     text = viewer_text(look.prefix, viewer)
-    wait_caption(look.prefix, viewer, viewer_caption("computer", WORDNET, "1 of 1"))
-    # "{data\r\n           processor}": the braced text runs over a line break.
-    x, y = point_at(look, viewer, text.index("processor}"))
-    look.prefix.xvfb.xdotool("mousemove", x, y, "click", "--repeat", "2", "--delay", "80", "1")
-    wait_caption(look.prefix, viewer, viewer_caption("data processor", WORDNET, "1 of 1"))
-    assert viewer_text(look.prefix, viewer).startswith("data processor\r\n")
+    wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1")
+    # The box itself takes "{reckoner}," for the word there; the braces and the comma must go.
+    double_click(look, *point_at(look, viewer, text.index("reckoner}")))
+    wait_caption(look.prefix, viewer, "reckoner", WORDNET, "1 of 1")
+    assert viewer_text(look.prefix, viewer).startswith("reckoner\r\n")
     look.screenshot("followed")
 
     # Back shows the word before as it was.
     key(look, "BackSpace")
-    wait_caption(look.prefix, viewer, viewer_caption("computer", WORDNET, "1 of 1"))
+    wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1")
     wait_text(look.prefix, viewer, ID_TEXT, text)
 
     # The hotkey over the viewer with a word selected in it looks that word up there; Alt+Left goes back.
     start = text.index("calculator")
     send_to(look.prefix, viewer, ID_TEXT, EM_SETSEL, start, start + len("calculator"))
     key(look, HOTKEY)
-    wait_caption(look.prefix, viewer, viewer_caption("calculator", WORDNET, "1 of 1"))
+    wait_caption(look.prefix, viewer, "calculator", WORDNET, "1 of 1")
     assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
     key(look, "alt+Left")
-    wait_caption(look.prefix, viewer, viewer_caption("computer", WORDNET, "1 of 1"))
+    wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1")
     # Nothing further back: Backspace leaves the first word shown.
     key(look, "BackSpace")
     time.sleep(0.5)
-    assert window_caption(look.prefix, viewer) == viewer_caption("computer", WORDNET, "1 of 1")
+    wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1", timeout=0.5)
     close_viewer(look, viewer)
 
 
@@ -427,11 +437,10 @@ def test_failed_follow_keeps_what_the_viewer_shows(look):
     look_up_typed(look, "snorkelbloom")
     viewer = wait_viewer(look.prefix)
     # "Lexitray" is in no dictionary of the local server.
-    x, y = point_at(look, viewer, SNORKELBLOOM.index("Lexitray"))
-    look.prefix.xvfb.xdotool("mousemove", x, y, "click", "--repeat", "2", "--delay", "80", "1")
+    double_click(look, *point_at(look, viewer, SNORKELBLOOM.index("Lexitray")))
     box, _ = wait_message_box(look.prefix, NOT_FOUND.format("Lexitray", LOCAL_HOST))
     look.prefix.probe("press", box["hwnd"], ID_NO)
-    wait_caption(look.prefix, viewer, viewer_caption("snorkelbloom", "Lexitray Test Dictionary", "1 of 1"))
+    wait_caption(look.prefix, viewer, "snorkelbloom", "Lexitray Test Dictionary", "1 of 1")
     assert viewer_text(look.prefix, viewer) == SNORKELBLOOM
 
 
@@ -634,6 +643,20 @@ def test_misspelt_word_brings_suggestions_and_a_pick_shows_it(look):
     caption = window_caption(look.prefix, viewer)
     assert caption.startswith(viewer_caption("dictionery \u2192 dictionary", WORDNET)), caption
     assert viewer_text(look.prefix, viewer).startswith("dictionary\r\n")
+
+
+# A braced text of two words goes out as one quoted word ("MATCH * exact \"data processor\""): the requests
+# quote words with blanks once the look-up's side of these changes is in.
+@pytest.mark.needs_baseforms
+def test_double_click_follows_a_braced_text_of_two_words_over_a_line_break(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "computer")
+    viewer = wait_viewer(look.prefix)
+    text = viewer_text(look.prefix, viewer)
+    # "{data\r\n           processor}"
+    double_click(look, *point_at(look, viewer, text.index("processor}")))
+    wait_caption(look.prefix, viewer, "data processor", WORDNET, "1 of 1")
+    assert viewer_text(look.prefix, viewer).startswith("data processor\r\n")
 
 
 @pytest.mark.needs_baseforms

@@ -304,7 +304,7 @@ class TestSave:
         click_control(desk, dialog, ID_KEEPCLIPBOARD)
         save(desk, dialog)
         wait_gone(desk.prefix, SETTINGS_CAPTION)
-        assert profile_writes(app)[-1] == ("keepclipboard", after)
+        assert dict(profile_writes(app)[-len(SAVE_ORDER):])["keepclipboard"] == after
         assert dict(desk.prefix.read_profile())["keepclipboard"] == after
 
     def test_server_outside_the_list_opens_without_selection_and_saves_minus_1(self, desk):

@@ -917,6 +917,12 @@ TEST(ViewerHistory, PageTakesTheSessionsDefinitionsAndWhatItShows)
     EXPECT_EQ(8u, page.bytes);
     releaseViewerPage(&page);
     EXPECT_EQ(nullptr, page.definitions);
+
+    // The description the look-up kept names the dictionary.
+    snprintf(session.shownDescription, dictSlotSize, "WordNet (r) 3.0 (2006)");
+    takeViewerPage(session, &page);
+    EXPECT_STREQ("WordNet (r) 3.0 (2006)", page.dictionary);
+    releaseViewerPage(&page);
 }
 
 // The items of the database choice dialog, built from a session's matches and database lines.
