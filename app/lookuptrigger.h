@@ -5,6 +5,7 @@
 // has closed; while set, a new look-up does nothing. Only startLookup changes it.
 extern bool lookupActive;
 
-// Runs the word box and, when it found definitions, the viewer, both owned by TrayWindow;
-// does nothing while another look-up is on.
+// Runs the word box and, when it found definitions, the viewer, both owned by TrayWindow.
+// While another look-up is on it starts none; over the viewer with a selection it has the viewer
+// follow that selection.
 void startLookup();

@@ -138,9 +138,9 @@ int DictSession::connectAhead(const char* host, const char* word)
     }
     // The match request stands when the word makes one line; findMatches sends nothing else.
     char request[dictRequestSize];
-    int length = snprintf(request, sizeof request, "MATCH * exact %s\r\n", word);
-    if (strpbrk(word, "\r\n") == nullptr && length > 0 && length < dictRequestSize)
-        standAheadRequest(matchLink, request, length);
+    size_t length = 0;
+    if (buildRequest(request, "MATCH * exact %s\r\n", word, nullptr, &length))
+        standAheadRequest(matchLink, request, (int)length);
     standAheadRequest(databaseLink, dictDatabaseRequest, (int)sizeof dictDatabaseRequest - 1);
 
     AheadLink* first = &ahead.links[matchLink];

@@ -93,6 +93,10 @@ struct DictSession {
     char shownWord[dictWordSize];
     int shownServerIndex;
     char shownDatabase[dictSlotSize];
+    // The description of shownDatabase from the server's database list, taken before the list goes
+    // with the definitions' connection; empty when the look-up kept none (the viewer names the
+    // database then).
+    char shownDescription[dictSlotSize];
     // What findMatches tries when the word as written matches nothing: its base forms, and then
     // the server's near spellings. Off unless the look-up switches them on from the settings.
     bool tryBaseForms;
@@ -216,6 +220,11 @@ int cutDatabaseLines(const char* text, size_t length, char*** lines);
 // A definitions reply (status 150): each body without its header, last CR LF or terminator.
 int cutDefinitionTexts(const char* text, size_t length, char*** texts);
 void releaseTextList(char** list, int count);
+
+// Builds a request line into request (dictRequestSize bytes) from a format with one or two texts
+// (the second may be null), each given as one parameter: a text with blanks or quotes goes in
+// double quotes. False when it does not fit or a text would break the request line.
+bool buildRequest(char* request, const char* format, const char* first, const char* second, size_t* length);
 
 // Cuts match replies that follow one another on a connection (requests sent together are answered
 // in order) at their ends, looking at each byte once however the text arrives. A reply ends with

@@ -119,6 +119,10 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
         if (databaseIndex < 0 || databaseIndex >= matchCount)
             databaseIndex = 0;
 
+        // The database list does not outlive the definitions' connection: name the dictionary now.
+        char description[dictSlotSize];
+        matchDescription(*this, databaseIndex, description, dictSlotSize);
+
         showStatus("Retrieving definitions...", progressStatusMs);
         int retrieved = retrieveDefinitions(matchDatabases[databaseIndex], matchedWord, host);
         closeSocket();
@@ -128,6 +132,7 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             copyBounded(shownWord, dictWordSize, matchedWord);
             shownServerIndex = index;
             copyBounded(shownDatabase, dictSlotSize, matchDatabases[databaseIndex]);
+            copyBounded(shownDescription, dictSlotSize, description);
             // The status stays up: the definition viewer takes it away when it opens.
             return 1;
         }

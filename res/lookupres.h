@@ -1,4 +1,4 @@
-// Control identifiers of the look-up dialogs "WORD", "DB" and "DISPLAY".
+// Control identifiers of the look-up dialogs "WORD", "DB", "SUGGEST" and "DISPLAY".
 #pragma once
 
 // Word entry dialog "WORD": the word box ("Look up" is IDOK, "Cancel" IDCANCEL).
@@ -9,6 +9,11 @@
 #define IDC_DB_LIST 1006
 #define IDC_DB_OK 1007
 #define IDC_DB_SKIP 1011
+
+// Suggestion dialog "SUGGEST": the list of words and "Try Next Server" ("Look Up" is IDOK, the
+// default button, "Cancel" IDCANCEL).
+#define IDC_SUGGEST_LIST 1008
+#define IDC_SUGGEST_NEXT 1009
 
 // Definition viewer "DISPLAY": the step buttons and the text ("Close" is IDCANCEL).
 #define IDC_VIEW_NEXT 1002

@@ -8,6 +8,8 @@
 #define IDC_SETTINGS_STARTUP 1016
 #define IDC_SETTINGS_HIDEDB 1017
 #define IDC_SETTINGS_KEEPCLIPBOARD 1020
+#define IDC_SETTINGS_BASEFORMS 1021
+#define IDC_SETTINGS_SUGGEST 1022
 
 // About dialog: its OK button is IDOK (1); the text box below the banner.
 #define IDC_ABOUT_TEXT 1003

@@ -1,5 +1,7 @@
-// The definition viewer "DISPLAY": the definitions of the last look-up, one at a time, black on white.
+// The definition viewer "DISPLAY": the definitions of the last look-up, one at a time, black on white;
+// a word double-clicked in them is looked up in its place, and Back returns to what was shown before.
 #include <windows.h>
+#include <commctrl.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,6 +10,7 @@
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
+#include "core/viewertext.h"
 #include "lookupres.h"
 #include "ui/lookupdialogs.h"
 #include "ui/widetext.h"
@@ -21,11 +24,27 @@ const int normalWeight = 400;
 const COLORREF textColour = RGB(0, 0, 0);
 const COLORREF backgroundColour = RGB(255, 255, 255);
 
+// Posted by the viewer's controls to the viewer: follow the word at the text position wParam, go back,
+// follow the selection (the hotkey pressed over the viewer).
+const UINT viewerFollowAtMessage = WM_APP + 1;
+const UINT viewerBackMessage = WM_APP + 2;
+const UINT viewerFollowSelectionMessage = WM_APP + 3;
+// The subclass of the viewer's controls that reports double clicks and the Back keys.
+const UINT_PTR viewerControlSubclass = 1;
+// A word to follow: at most a word's length of UTF-16 units.
+const int followedWordUnits = wordBufferSize;
+
 // What one opening of the viewer holds until it closes.
 struct ViewerState {
-    HFONT font;    // the configured font, or null for the dialog's own
-    HBRUSH brush;  // the white background of the text box
+    HFONT font;             // the configured font, or null for the dialog's own
+    HBRUSH brush;           // the white background of the text box
+    ViewerPage page;        // what is shown: the definitions and what the caption names
+    ViewerHistory history;  // what Back returns to
+    bool following;         // a look-up of a followed word is under way
 };
+
+// The open viewer, or null: the hotkey asks it to follow its selection. Only the viewer sets it.
+HWND openViewer;
 
 ViewerState* stateOf(HWND dialog)
 {
@@ -50,22 +69,169 @@ HFONT createConfiguredFont(int dpi)
     return CreateFontIndirectA(&font);
 }
 
-// Replaces the whole text of the box with the current definition.
+// Replaces the whole text of the box with the page's current definition, and the caption.
 void showCurrentDefinition(HWND dialog)
 {
-    int count = dictSession.getDefinitionCount();
-    int index = dictSession.currentDefinition;
+    ViewerPage& page = stateOf(dialog)->page;
+    int count = page.definitionCount;
+    int index = page.current;
+    char caption[viewerCaptionSize];
+    formatViewerCaption(page.askedWord, page.shownWord, page.dictionary, index + 1, count, caption,
+                        viewerCaptionSize);
+    wchar_t wideCaption[viewerCaptionSize];
+    utf8ToWide(caption, wideCaption, viewerCaptionSize);
+    SetWindowTextW(dialog, wideCaption);
+    bool several = count > 1;
+    // A step button that is about to be disabled would take the keyboard focus with it (and Back
+    // with the focus); it goes to Close first.
+    HWND next = GetDlgItem(dialog, IDC_VIEW_NEXT);
+    HWND focus = GetFocus();
+    if (!several && (focus == next || focus == GetDlgItem(dialog, IDC_VIEW_PREVIOUS)))
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDCANCEL)), TRUE);
+    EnableWindow(next, several);
+    EnableWindow(GetDlgItem(dialog, IDC_VIEW_PREVIOUS), several);
     if (index < 0 || index >= count) {
         SetDlgItemTextW(dialog, IDC_VIEW_TEXT, L"");
         return;
     }
     // A giant definition shows its head and how much was left out.
-    const char* definition = dictSession.getDefinition(index);
+    const char* definition = page.definitions[index];
     char* shown = newShownDefinition(definition, strlen(definition), shownDefinitionLimit);
     wchar_t* text = newWideText(shown);
     delete[] shown;
     SetDlgItemTextW(dialog, IDC_VIEW_TEXT, text ? text : L"");
     free(text);
+}
+
+// Every control of the viewer: a double click in the text follows the word there, Backspace and
+// Alt+Left go back, whichever control has the focus.
+LRESULT CALLBACK viewerControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                   DWORD_PTR dialogData)
+{
+    HWND dialog = reinterpret_cast<HWND>(dialogData);
+    switch (message) {
+    case WM_KEYDOWN:
+        if (wParam == VK_BACK) {
+            PostMessageW(dialog, viewerBackMessage, 0, 0);
+            return 0;
+        }
+        break;
+    case WM_SYSKEYDOWN:
+        if (wParam == VK_LEFT) {
+            PostMessageW(dialog, viewerBackMessage, 0, 0);
+            return 0;
+        }
+        break;
+    case WM_LBUTTONDBLCLK:
+        if (GetDlgCtrlID(control) == IDC_VIEW_TEXT) {
+            // The box selects what it takes for a word (its own rule); the character under the
+            // pointer decides what is followed. EM_CHARFROMPOS gives the low 16 bits of its index
+            // only, and the selection made around it gives the rest.
+            LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+            DWORD start = 0, end = 0;
+            SendMessageW(control, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                         reinterpret_cast<LPARAM>(&end));
+            LRESULT at = SendMessageW(control, EM_CHARFROMPOS, 0, lParam);
+            DWORD low = LOWORD(at);
+            DWORD position = start + ((low - (start & 0xFFFF)) & 0xFFFF);
+            if (position > end)
+                position = start;
+            PostMessageW(dialog, viewerFollowAtMessage, position, 0);
+            return result;
+        }
+        break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(control, viewerControlProc, viewerControlSubclass);
+        break;
+    }
+    return DefSubclassProc(control, message, wParam, lParam);
+}
+
+BOOL CALLBACK subclassControl(HWND control, LPARAM dialog)
+{
+    SetWindowSubclass(control, viewerControlProc, viewerControlSubclass, static_cast<DWORD_PTR>(dialog));
+    return TRUE;
+}
+
+// The text of the box as UTF-16 in a new buffer (release with free()) and its length; null when
+// memory runs out.
+wchar_t* newBoxText(HWND dialog, size_t* length)
+{
+    HWND box = GetDlgItem(dialog, IDC_VIEW_TEXT);
+    int units = GetWindowTextLengthW(box);
+    wchar_t* text = static_cast<wchar_t*>(malloc((static_cast<size_t>(units) + 1) * sizeof(wchar_t)));
+    if (!text)
+        return nullptr;
+    *length = static_cast<size_t>(GetWindowTextW(box, text, units + 1));
+    return text;
+}
+
+// Looks word up on the server the shown definitions came from; on success the shown page goes into
+// the history and the new definitions are shown. A failed look-up leaves everything as it was.
+void follow(HWND dialog, const wchar_t* word, int length)
+{
+    ViewerState* state = stateOf(dialog);
+    if (!state || state->following || length < 1)
+        return;
+    char utf8[wordBufferSize];
+    wideToUtf8(word, length, utf8, wordBufferSize);
+    state->following = true;
+    int found = dictSession.lookUpWordFrom(utf8, state->page.serverIndex);
+    state->following = false;
+    if (found != 1)
+        return;
+    hideStatus();
+    pushViewerPage(&state->history, &state->page);
+    takeViewerPage(dictSession, &state->page);
+    showCurrentDefinition(dialog);
+    // A question or the database choice may have had the foreground meanwhile.
+    if (IsWindowVisible(dialog))
+        SetForegroundWindow(dialog);
+}
+
+void onFollowAt(HWND dialog, size_t position)
+{
+    size_t length = 0;
+    wchar_t* text = newBoxText(dialog, &length);
+    if (!text)
+        return;
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "the window API's text is UTF-16");
+    wchar_t word[followedWordUnits];
+    int wordLength = followedWordAt(reinterpret_cast<const char16_t*>(text), length, position,
+                                    reinterpret_cast<char16_t*>(word), followedWordUnits);
+    free(text);
+    follow(dialog, word, wordLength);
+}
+
+void onFollowSelection(HWND dialog)
+{
+    DWORD start = 0, end = 0;
+    SendDlgItemMessageW(dialog, IDC_VIEW_TEXT, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                        reinterpret_cast<LPARAM>(&end));
+    size_t length = 0;
+    wchar_t* text = newBoxText(dialog, &length);
+    if (!text)
+        return;
+    if (end > length)
+        end = static_cast<DWORD>(length);
+    wchar_t word[followedWordUnits];
+    int wordLength = start < end
+                         ? followedSelection(reinterpret_cast<const char16_t*>(text) + start, end - start,
+                                             reinterpret_cast<char16_t*>(word), followedWordUnits)
+                         : 0;
+    free(text);
+    follow(dialog, word, wordLength);
+}
+
+// Back shows the page before, where it was left, without asking the server.
+void onBack(HWND dialog)
+{
+    ViewerState* state = stateOf(dialog);
+    if (!state || state->following || state->history.count == 0)
+        return;
+    releaseViewerPage(&state->page);
+    popViewerPage(&state->history, &state->page);
+    showCurrentDefinition(dialog);
 }
 
 void onInitDialog(HWND dialog, ViewerState* state)
@@ -79,11 +245,10 @@ void onInitDialog(HWND dialog, ViewerState* state)
         SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
     state->brush = CreateSolidBrush(backgroundColour);
     hideStatus();
-    dictSession.currentDefinition = 0;
+    takeViewerPage(dictSession, &state->page);
     showCurrentDefinition(dialog);
-    bool several = dictSession.getDefinitionCount() > 1;
-    EnableWindow(GetDlgItem(dialog, IDC_VIEW_NEXT), several);
-    EnableWindow(GetDlgItem(dialog, IDC_VIEW_PREVIOUS), several);
+    EnumChildWindows(dialog, subclassControl, reinterpret_cast<LPARAM>(dialog));
+    openViewer = dialog;
 }
 
 // Moved to a monitor of another DPI: the system rescales the dialog and its own font; the configured
@@ -103,15 +268,16 @@ void onDpiChanged(HWND dialog, int dpi)
 
 void onStep(HWND dialog, int step)
 {
-    int count = dictSession.getDefinitionCount();
+    ViewerPage& page = stateOf(dialog)->page;
+    int count = page.definitionCount;
     if (count < 1)
         return;
-    int index = dictSession.currentDefinition + step;
+    int index = page.current + step;
     if (index >= count)
         index = 0;
     if (index < 0)
         index = count - 1;
-    dictSession.currentDefinition = index;
+    page.current = index;
     showCurrentDefinition(dialog);
 }
 
@@ -119,9 +285,12 @@ void onStep(HWND dialog, int step)
 // the box lets go of the font before it is deleted.
 void onDestroy(HWND dialog)
 {
+    openViewer = nullptr;
     ViewerState* state = stateOf(dialog);
     if (!state)
         return;
+    releaseViewerPage(&state->page);
+    releaseViewerHistory(&state->history);
     SendDlgItemMessageW(dialog, IDC_VIEW_TEXT, WM_SETFONT, 0, FALSE);
     if (state->font)
         DeleteObject(state->font);
@@ -159,6 +328,15 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
         SetBkColor(context, backgroundColour);
         return reinterpret_cast<INT_PTR>(state->brush);
     }
+    case viewerFollowAtMessage:
+        onFollowAt(dialog, static_cast<size_t>(wParam));
+        return TRUE;
+    case viewerFollowSelectionMessage:
+        onFollowSelection(dialog);
+        return TRUE;
+    case viewerBackMessage:
+        onBack(dialog);
+        return TRUE;
     case WM_DPICHANGED:
         followDpiChange(dialog, lParam);
         onDpiChanged(dialog, HIWORD(wParam));
@@ -174,7 +352,22 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
 
 void runDefinitionViewer(HWND owner)
 {
-    ViewerState state = {nullptr, nullptr};
+    ViewerState state = {};
     DialogBoxParamW(moduleInstance, L"DISPLAY", owner, definitionViewerProc,
                     reinterpret_cast<LPARAM>(&state));
+}
+
+bool followViewerSelection()
+{
+    if (!openViewer || GetForegroundWindow() != openViewer)
+        return false;
+    DWORD start = 0, end = 0;
+    SendDlgItemMessageW(openViewer, IDC_VIEW_TEXT, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                        reinterpret_cast<LPARAM>(&end));
+    // A selection longer than a word can be (all of the text, as Tab into the box selects it) is
+    // no word to look up: the hotkey does nothing then, as it does over the viewer without one.
+    if (start >= end || end - start > static_cast<DWORD>(maxWordLength))
+        return false;
+    PostMessageW(openViewer, viewerFollowSelectionMessage, 0, 0);
+    return true;
 }

@@ -12,5 +12,10 @@ const INT_PTR wordLookupCancelled = IDCANCEL;
 // word and runs the look-up; one of the three results above.
 INT_PTR runWordEntryDialog(HWND owner);
 
-// Shows the definitions of the last look-up, one at a time, until the user closes it.
+// Shows the definitions of the last look-up, one at a time, until the user closes it; words
+// double-clicked in them are looked up in turn.
 void runDefinitionViewer(HWND owner);
+
+// When the viewer is the foreground window and text is selected in it, has it look that text up
+// (once the current message is handled) and returns true; else does nothing and returns false.
+bool followViewerSelection();

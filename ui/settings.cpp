@@ -1,4 +1,5 @@
-// The settings dialog: server, hotkey, autostart, database choice and definition font.
+// The settings dialog: server, hotkey, autostart, database choice, base forms and suggestions, definition
+// font.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -66,6 +67,8 @@ void onInitSettings(HWND dialog)
     checkBox(dialog, IDC_SETTINGS_HIDEDB, readConfigFlag("hidedbdialog", 0));
     sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETHOTKEY, hotkeyControlValue(hotkey), 0);
     checkBox(dialog, IDC_SETTINGS_KEEPCLIPBOARD, readConfigFlag("keepclipboard", 0));
+    checkBox(dialog, IDC_SETTINGS_BASEFORMS, readConfigFlag("baseforms", 1));
+    checkBox(dialog, IDC_SETTINGS_SUGGEST, readConfigFlag("suggest", 1));
 }
 
 // Starts the program with Windows from where it lies now, or no longer; says so when the
@@ -120,6 +123,8 @@ void onSaveSettings(HWND dialog)
     writeHotkeyLetter(hotkey);
     writeConfigString("server", serverText);
     writeConfigString("keepclipboard", isTicked(dialog, IDC_SETTINGS_KEEPCLIPBOARD) ? "1" : "0");
+    writeConfigString("baseforms", isTicked(dialog, IDC_SETTINGS_BASEFORMS) ? "1" : "0");
+    writeConfigString("suggest", isTicked(dialog, IDC_SETTINGS_SUGGEST) ? "1" : "0");
 
     char hint[hotkeyHintCapacity];
     formatHotkeyHint(hotkey, hint);

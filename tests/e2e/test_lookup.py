@@ -19,6 +19,9 @@ ID_WORD = 1003
 ID_DB_LIST, ID_DB_OK, ID_DB_SKIP = 1006, 1007, 1011
 ID_NEXT, ID_PREVIOUS, ID_CLOSE, ID_TEXT = 1002, 1003, 2, 1005
 ID_YES, ID_NO = 6, 7
+ID_SUGGEST_LIST, ID_LOOK_UP, ID_NEXT_SERVER, ID_SUGGEST_CANCEL = 1008, 1, 1009, 2
+EM_SETSEL, EM_POSFROMCHAR, LB_SETCURSEL = 0xB1, 0xD6, 0x186
+WORDNET = "WordNet (r) 3.0 (2006)"
 NIM_MODIFY = 1
 
 DEAD_HOST = "127.0.99.1"       # nothing listens there: connecting is refused at once
@@ -77,8 +80,18 @@ def wait_word_box(prefix, timeout=20):
     return wait_for("the word box in the foreground", found, timeout)
 
 
+def viewer_window(prefix):
+    """The visible definition viewer, or None: its caption begins with "Lexitray" and goes on to name
+    what it shows."""
+    for window in prefix.windows():
+        if window["class"] == "#32770" and window["visible"] == "1" and window["caption"].startswith("Lexitray"):
+            if any(int(c["id"]) == ID_TEXT for c in prefix.controls(window["hwnd"])):
+                return window
+    return None
+
+
 def wait_viewer(prefix, timeout=30):
-    return wait_dialog(prefix, ID_TEXT, "the definition viewer", timeout=timeout)
+    return wait_for("the definition viewer", lambda: viewer_window(prefix), timeout)
 
 
 def wait_choice(prefix, timeout=30):
@@ -91,6 +104,26 @@ def control(prefix, window, control_id):
 
 def viewer_text(prefix, viewer):
     return unicode_view(prefix, viewer["hwnd"])[0][ID_TEXT]
+
+
+def window_caption(prefix, window):
+    """The window's own caption, read as wide text."""
+    for kind, fields in prefix.probe("unicode", window["hwnd"]):
+        if kind == "ucaption":
+            return fields["text"].encode("latin-1").decode("utf-8")
+    return None
+
+
+def viewer_caption(*parts):
+    return " \u2014 ".join(("Lexitray",) + parts)
+
+
+def wait_caption(prefix, window, word, dictionary, position, timeout=15):
+    expected = viewer_caption(word, dictionary, position)
+    try:
+        return wait_for(f"the caption {expected!r}", lambda: window_caption(prefix, window) == expected, timeout)
+    except HarnessError:
+        raise AssertionError(f"the caption is {window_caption(prefix, window)!r}, not {expected!r}")
 
 
 def wait_text(prefix, window, control_id, expected, timeout=10):
@@ -168,7 +201,7 @@ def look_up_typed(desk, word):
 
 def close_viewer(desk, viewer):
     click_control(desk, viewer, ID_CLOSE)
-    wait_for("the viewer to close", lambda: dialog_with(desk.prefix, ID_TEXT) is None, timeout=10)
+    wait_for("the viewer to close", lambda: viewer_window(desk.prefix) is None, timeout=10)
 
 
 @pytest.fixture
@@ -258,7 +291,7 @@ def test_several_databases_ask_and_the_second_is_used(look):
     # Enter and Escape leave the dialog open and start nothing.
     key(look, "Return")
     key(look, "Escape")
-    assert stays_away(lambda: dialog_with(look.prefix, ID_TEXT), seconds=1.5)
+    assert stays_away(lambda: viewer_window(look.prefix), seconds=1.5)
     assert dialog_with(look.prefix, ID_DB_LIST) is not None
 
     click_list_item(look, choice, 1)
@@ -329,13 +362,80 @@ def test_two_definitions_alternate(look):
     viewer = wait_viewer(look.prefix)
     first = viewer_text(look.prefix, viewer)
     assert first.startswith("quillfeather n. First sense")
+    # The caption names the word, the dictionary's description and the position, and follows the steps.
+    wait_caption(look.prefix, viewer, "quillfeather", "Lexitray Test Dictionary", "1 of 2")
     second = "quillfeather n. Second sense: the slow, careful way of writing with one."
     click_control(look, viewer, ID_NEXT)
     wait_text(look.prefix, viewer, ID_TEXT, second)
+    wait_caption(look.prefix, viewer, "quillfeather", "Lexitray Test Dictionary", "2 of 2")
     click_control(look, viewer, ID_NEXT)
     wait_text(look.prefix, viewer, ID_TEXT, first)
+    wait_caption(look.prefix, viewer, "quillfeather", "Lexitray Test Dictionary", "1 of 2")
     click_control(look, viewer, ID_PREVIOUS)
     wait_text(look.prefix, viewer, ID_TEXT, second)
+
+
+def point_at(desk, viewer, index):
+    """The screen point a few pixels into the character at index of the viewer's text."""
+    packed = send_to(desk.prefix, viewer, ID_TEXT, EM_POSFROMCHAR, index)
+    left, top, _, _ = map(int, control(desk.prefix, viewer, ID_TEXT)["rect"].split(","))
+    # The box's sunken edge is two pixels wide; the point lies inside the character's line.
+    return left + 2 + (packed & 0xFFFF) + 4, top + 2 + (packed >> 16) + 5
+
+
+def send_to(prefix, window, control_id, message, wparam=0, lparam=0):
+    for kind, fields in prefix.probe("send", window["hwnd"], control_id, message, wparam, lparam):
+        if kind == "result":
+            return int(fields["value"])
+    raise HarnessError("the probe sent nothing")
+
+
+def double_click(desk, x, y):
+    desk.prefix.xvfb.xdotool("mousemove", x, y, "click", "--repeat", "2", "--delay", "80", "1")
+
+
+def test_double_click_follows_a_braced_word_and_back_returns(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "computer")
+    viewer = wait_viewer(look.prefix)
+    text = viewer_text(look.prefix, viewer)
+    wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1")
+    # The box itself takes "{reckoner}," for the word there; the braces and the comma must go.
+    double_click(look, *point_at(look, viewer, text.index("reckoner}")))
+    wait_caption(look.prefix, viewer, "reckoner", WORDNET, "1 of 1")
+    assert viewer_text(look.prefix, viewer).startswith("reckoner\r\n")
+    look.screenshot("followed")
+
+    # Back shows the word before as it was.
+    key(look, "BackSpace")
+    wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1")
+    wait_text(look.prefix, viewer, ID_TEXT, text)
+
+    # The hotkey over the viewer with a word selected in it looks that word up there; Alt+Left goes back.
+    start = text.index("calculator")
+    send_to(look.prefix, viewer, ID_TEXT, EM_SETSEL, start, start + len("calculator"))
+    key(look, HOTKEY)
+    wait_caption(look.prefix, viewer, "calculator", WORDNET, "1 of 1")
+    assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
+    key(look, "alt+Left")
+    wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1")
+    # Nothing further back: Backspace leaves the first word shown.
+    key(look, "BackSpace")
+    time.sleep(0.5)
+    wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1", timeout=0.5)
+    close_viewer(look, viewer)
+
+
+def test_failed_follow_keeps_what_the_viewer_shows(look):
+    start_lexitray(look, baseforms=0, suggest=0)
+    look_up_typed(look, "snorkelbloom")
+    viewer = wait_viewer(look.prefix)
+    # "Lexitray" is in no dictionary of the local server.
+    double_click(look, *point_at(look, viewer, SNORKELBLOOM.index("Lexitray")))
+    box, _ = wait_message_box(look.prefix, NOT_FOUND.format("Lexitray", LOCAL_HOST))
+    look.prefix.probe("press", box["hwnd"], ID_NO)
+    wait_caption(look.prefix, viewer, "snorkelbloom", "Lexitray Test Dictionary", "1 of 1")
+    assert viewer_text(look.prefix, viewer) == SNORKELBLOOM
 
 
 def test_dead_server_asks_and_yes_moves_on_to_the_next(look):
@@ -355,7 +455,7 @@ def test_word_found_nowhere_asks_and_no_ends_it(look):
     look_up_typed(look, "zzzzqx")
     box, _ = wait_message_box(look.prefix, NOT_FOUND.format("zzzzqx", LOCAL_HOST))
     look.prefix.probe("press", box["hwnd"], ID_NO)
-    assert stays_away(lambda: dialog_with(look.prefix, ID_TEXT))
+    assert stays_away(lambda: viewer_window(look.prefix))
     assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
     # The look-up is over: the hotkey opens the box again.
     key(look, HOTKEY)
@@ -439,7 +539,7 @@ def test_empty_box_asks_for_a_word_and_escape_looks_nothing_up(look):
     modifies_before = len(app.relay("shell32.Shell_NotifyIconA"))
     key(look, "Escape")
     wait_for("the word box to close", lambda: dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None, timeout=10)
-    assert stays_away(lambda: dialog_with(look.prefix, ID_TEXT), seconds=1.0)
+    assert stays_away(lambda: viewer_window(look.prefix), seconds=1.0)
     assert len(app.relay("shell32.Shell_NotifyIconA")) == modifies_before, "a look-up started after Escape"
 
 
@@ -498,3 +598,72 @@ def test_configured_font_shows_in_the_viewer_black_on_white(look):
     assert plain_white and large_white, "the definition is not shown on white"
     assert plain_height > 0
     assert large_height >= 2 * plain_height, f"font height {large_height} px against {plain_height} px"
+
+
+# --- base forms and suggestions (the look-up's side of them) ----------------------------------------------
+def wait_suggestions(prefix, timeout=30):
+    return wait_dialog(prefix, ID_SUGGEST_LIST, "the suggestion dialog", timeout=timeout)
+
+
+def test_inflected_word_shows_its_base_form_and_says_so(look):
+    start_lexitray(look, hidedbdialog=1)
+    open_notepad(look, "friends are near\r\n")
+    select_first_word(look)
+    key(look, HOTKEY)
+    wait_word_box(look.prefix)
+    key(look, "Return")
+    viewer = wait_viewer(look.prefix)
+    caption = window_caption(look.prefix, viewer)
+    assert caption.startswith(viewer_caption("friends \u2192 friend", WORDNET, "1 of ")), caption
+    assert viewer_text(look.prefix, viewer).startswith("friend\r\n")
+    look.screenshot("base-form")
+
+
+def test_misspelt_word_brings_suggestions_and_a_pick_shows_it(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "dictionery")
+    dialog = wait_suggestions(look.prefix)
+    texts, items = unicode_view(look.prefix, dialog["hwnd"])
+    words = [text for _, _, text in items]
+    assert "dictionary" in words and len(words) == len(set(words)) and len(words) <= 20
+    assert items[0][1], "the first suggestion is not selected"
+    assert dialog["owner"] == "0x0"
+    look.screenshot("suggestions")
+    send_to(look.prefix, dialog, ID_SUGGEST_LIST, LB_SETCURSEL, words.index("dictionary"))
+    key(look, "Return")
+    viewer = wait_viewer(look.prefix)
+    caption = window_caption(look.prefix, viewer)
+    assert caption.startswith(viewer_caption("dictionery \u2192 dictionary", WORDNET)), caption
+    assert viewer_text(look.prefix, viewer).startswith("dictionary\r\n")
+
+
+# A braced text of two words goes out as one quoted word ("MATCH * exact \"data processor\""): the requests
+# quote words with blanks once the look-up's side of these changes is in.
+def test_double_click_follows_a_braced_text_of_two_words_over_a_line_break(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "computer")
+    viewer = wait_viewer(look.prefix)
+    text = viewer_text(look.prefix, viewer)
+    # "{data\r\n           processor}"
+    double_click(look, *point_at(look, viewer, text.index("processor}")))
+    wait_caption(look.prefix, viewer, "data processor", WORDNET, "1 of 1")
+    assert viewer_text(look.prefix, viewer).startswith("data processor\r\n")
+
+
+def test_try_next_server_goes_on_as_yes_does(look):
+    start_lexitray(look, server2=f"{DEAD_HOST} : Nobody home")
+    look_up_typed(look, "dictionery")
+    dialog = wait_suggestions(look.prefix)
+    look.prefix.probe("press", dialog["hwnd"], ID_NEXT_SERVER)
+    box, _ = wait_message_box(look.prefix, NOT_RESPONDING.format(DEAD_HOST))
+    look.prefix.probe("press", box["hwnd"], ID_NO)
+    assert stays_away(lambda: viewer_window(look.prefix), seconds=1.0)
+
+
+def test_both_settings_off_give_the_not_found_question(look):
+    start_lexitray(look, baseforms=0, suggest=0)
+    look_up_typed(look, "friends")
+    box, _ = wait_message_box(look.prefix, NOT_FOUND.format("friends", LOCAL_HOST))
+    assert dialog_with(look.prefix, ID_SUGGEST_LIST) is None
+    look.prefix.probe("press", box["hwnd"], ID_NO)
+    assert stays_away(lambda: viewer_window(look.prefix), seconds=1.0)

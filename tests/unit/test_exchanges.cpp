@@ -119,13 +119,26 @@ TEST_F(Exchanges, TwelveMatchesInServerOrderAndTheDatabaseList)
     EXPECT_EQ(countUiCalls("showMessage"), 0);
 }
 
-TEST_F(Exchanges, WordWithBlanksIsSentUnquoted)
+TEST_F(Exchanges, WordThatIsNotOnePlainParameterIsSentQuoted)
 {
-    FakeServer server({answering("501 syntax error, illegal parameters\r\n")});
-    EXPECT_EQ(matchesFrom(server, "ice cream"), 15);
-    server.stop();
-    EXPECT_EQ(server.received(0), "MATCH * exact ice cream\r\n");
-    EXPECT_EQ(server.connectionCount(), 1);
+    // Unquoted, "ice cream" is two parameters (a syntax error) and dictd takes the apostrophe of
+    // "o'clock" for the start of a quoted text (no match).
+    const struct {
+        const char* word;
+        const char* request;
+    } cases[] = {
+        {"hack", "MATCH * exact hack\r\n"},
+        {"ice cream", "MATCH * exact \"ice cream\"\r\n"},
+        {"o'clock", "MATCH * exact \"o'clock\"\r\n"},
+        {"say \"a\\b\"", "MATCH * exact \"say \\\"a\\\\b\\\"\"\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        FakeServer server({answering(matchReply({"wn"}, c.word)), answering(databaseReply(threeDatabases))});
+        EXPECT_EQ(matchesFrom(server, c.word), 1);
+        server.stop();
+        EXPECT_EQ(server.received(0), c.request);
+    }
 }
 
 TEST_F(Exchanges, RefusalsLeaveTheEarlierResultsInPlace)

@@ -1,5 +1,6 @@
 // Tests of the look-up workflow against scripted DICT servers and scripted answers, and of the text
-// rules of the look-up dialogs (captured word, database choice items).
+// rules of the look-up dialogs (captured word, database choice items) and of the viewer (caption,
+// followed word, history).
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -16,6 +17,7 @@
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
+#include "core/viewertext.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/profilefile.h"
 #include "tests/unit/uidoubles.h"
@@ -957,6 +959,241 @@ TEST(ShownDefinition, GiantDefinitionsShowAHeadAndWhatWasLeftOut)
         // The note stands on a line of its own after a blank line.
         EXPECT_EQ(0u, note.find(c.head.back() == '\n' ? "\r\n[" : "\r\n\r\n[")) << note;
     }
+}
+
+// The viewer's caption: the word (with the word as given when another was looked up), the
+// dictionary and the position, cut without splitting a character.
+TEST(ViewerCaption, NamesWordDictionaryAndPosition)
+{
+    struct Case {
+        const char* asked;
+        const char* shown;
+        const char* dictionary;
+        int position, count, capacity;
+        std::string caption;
+    };
+    const std::string dash = " \xE2\x80\x94 ", arrow = " \xE2\x86\x92 ";
+    const std::vector<Case> cases = {
+        {"friend", "friend", "WordNet (r) 3.0 (2006)", 1, 2, viewerCaptionSize,
+         "Lexitray" + dash + "friend" + dash + "WordNet (r) 3.0 (2006)" + dash + "1 of 2"},
+        {"friends", "friend", "WordNet (r) 3.0 (2006)", 2, 2, viewerCaptionSize,
+         "Lexitray" + dash + "friends" + arrow + "friend" + dash + "WordNet (r) 3.0 (2006)" + dash +
+             "2 of 2"},
+        {"", "friend", "wn", 1, 1, viewerCaptionSize,
+         "Lexitray" + dash + "friend" + dash + "wn" + dash + "1 of 1"},
+        {"friend", "friend", "", 0, 0, viewerCaptionSize, "Lexitray" + dash + "friend"},
+        // Cut inside the dash: the dash's bytes are not split, and nothing follows the cut.
+        {"friend", "friend", "wn", 1, 1, 12, "Lexitray "},
+        {"friend", "friend", "wn", 1, 1, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        std::vector<char> caption(static_cast<size_t>(c.capacity) + 1, '#');
+        formatViewerCaption(c.asked, c.shown, c.dictionary, c.position, c.count, caption.data(), c.capacity);
+        EXPECT_EQ(c.caption, caption.data());
+        EXPECT_EQ('#', caption[static_cast<size_t>(c.capacity)]);
+    }
+}
+
+// The longest words and description the session holds fit the caption whole.
+TEST(ViewerCaption, LongestPartsFitWhole)
+{
+    std::string asked(dictWordSize - 1, 'a'), shown(dictWordSize - 1, 'b');
+    std::string dictionary(dictSlotSize - 1, 'd');
+    char caption[viewerCaptionSize];
+    formatViewerCaption(asked.c_str(), shown.c_str(), dictionary.c_str(), 12345, 12345, caption,
+                        viewerCaptionSize);
+    const std::string dash = " \xE2\x80\x94 ";
+    EXPECT_EQ("Lexitray" + dash + asked + " \xE2\x86\x92 " + shown + dash + dictionary + dash +
+                  "12345 of 12345",
+              std::string(caption));
+}
+
+TEST(ViewerCaption, DictionaryIsTheDescriptionOfTheShownDatabase)
+{
+    char wn[] = "wn", gcide[] = "gcide";
+    char lineWn[] = "wn \"WordNet (r) 3.0 (2006)\"", lineGcide[] = "gcide \"The Collaborative Dictionary\"";
+    char* names[] = {gcide, wn};
+    char* lines[] = {lineGcide, lineWn};
+    DictSession session = {};
+    session.matchDatabases = names;
+    session.matchCount = 2;
+    session.databaseLines = lines;
+    session.databaseCount = 2;
+    char description[dictSlotSize];
+    describeDatabase(session, "wn", description, dictSlotSize);
+    EXPECT_STREQ("WordNet (r) 3.0 (2006)", description);
+    // A database that is not among the matches shows its name.
+    describeDatabase(session, "foldoc", description, dictSlotSize);
+    EXPECT_STREQ("foldoc", description);
+}
+
+// The word a double click in the viewer follows; ^ marks the position clicked.
+TEST(FollowedWord, BracedTextWholeElseTheWordAtThePosition)
+{
+    struct Case {
+        std::u16string text;  // with a ^ before the unit clicked
+        std::u16string word;
+    };
+    const std::vector<Case> cases = {
+        {u"see {^computer science} also", u"computer science"},
+        {u"see {computer sc^ience} also", u"computer science"},
+        {u"see ^{computer science} also", u"computer science"},
+        {u"see {computer science^} also", u"computer science"},
+        {u"{comp^uter\r\n      science}", u"computer science"},
+        {u"{a} ^word {b}", u"word"},
+        {u"{a}^ word", u""},
+        {u"{unclosed bra^ce and more", u"brace"},
+        {u"{one {tw^o}", u"two"},
+        {u"the ^dog.", u"dog"},
+        {u"the dog^.", u"dog"},
+        {u"the dog ^ barks", u""},
+        {u"^", u""},
+        {u"people^'s", u"people's"},
+        {u"a 'quo^ted' word", u"quoted"},
+        {u"well-kn^own", u"well-known"},
+        {u"(n^oun)", u"noun"},
+        {u"caf\u00e9^ au lait", u"caf\u00e9"},
+        {u"\u201cquo^ted\u201d", u"quoted"},
+        {u"word\u2014ne^xt", u"next"},
+        {u"last wor^", u"wor"},
+    };
+    for (const Case& c : cases) {
+        std::u16string text = c.text;
+        size_t position = text.find(u'^');
+        ASSERT_NE(std::u16string::npos, position);
+        text.erase(position, 1);
+        SCOPED_TRACE(::testing::PrintToString(c.text));
+        char16_t word[wordBufferSize];
+        int length = followedWordAt(text.data(), text.size(), position, word, wordBufferSize);
+        EXPECT_EQ(c.word, std::u16string(word));
+        EXPECT_EQ(static_cast<int>(c.word.size()), length);
+    }
+    // Past the end counts as the last unit.
+    char16_t word[wordBufferSize];
+    EXPECT_EQ(3, followedWordAt(u"a dog", 5, 99, word, wordBufferSize));
+    EXPECT_EQ(u"dog", std::u16string(word));
+}
+
+TEST(FollowedWord, CutToCapacityWithoutHalfAPair)
+{
+    const std::u16string text = u"xy\U0001F600z";  // the face is a surrogate pair
+    char16_t word[8];
+    std::fill(word, word + 8, u'#');
+    EXPECT_EQ(2, followedWordAt(text.data(), text.size(), 0, word, 4));  // not "xy" and half a pair
+    EXPECT_EQ(u"xy", std::u16string(word));
+    EXPECT_EQ(u'#', word[4]);
+    EXPECT_EQ(4, followedWordAt(text.data(), text.size(), 0, word, 5));
+    EXPECT_EQ(0, followedWordAt(text.data(), text.size(), 0, word, 0));
+    EXPECT_EQ(u'#', word[5]);
+}
+
+TEST(FollowedWord, SelectionLosesItsBlanksAndBraces)
+{
+    char16_t word[wordBufferSize];
+    const std::u16string braced = u"  {computer\r\n   science}\r\n";
+    EXPECT_EQ(16, followedSelection(braced.data(), braced.size(), word, wordBufferSize));
+    EXPECT_EQ(u"computer science", std::u16string(word));
+    EXPECT_EQ(0, followedSelection(u" \r\n ", 4, word, wordBufferSize));
+    EXPECT_EQ(u"", std::u16string(word));
+}
+
+// Pages to go back to: the last 16, no more than 4 MiB of definitions, the oldest dropped first.
+ViewerPage newPage(const std::string& word, size_t bytes)
+{
+    ViewerPage page = {};
+    snprintf(page.shownWord, sizeof page.shownWord, "%s", word.c_str());
+    page.definitions = new char*[2];
+    page.definitions[0] = new char[bytes + 1];
+    memset(page.definitions[0], 'x', bytes);
+    page.definitions[0][bytes] = '\0';
+    page.definitionCount = 1;
+    page.bytes = bytes;
+    return page;
+}
+
+std::vector<std::string> popAll(ViewerHistory* history)
+{
+    std::vector<std::string> words;
+    ViewerPage page = {};
+    while (popViewerPage(history, &page)) {
+        words.push_back(page.shownWord);
+        releaseViewerPage(&page);
+    }
+    EXPECT_EQ(0u, history->bytes);
+    return words;
+}
+
+TEST(ViewerHistory, KeepsTheLastSixteenPagesNewestFirst)
+{
+    ViewerHistory history = {};
+    std::vector<std::string> expected;
+    for (int i = 0; i < viewerHistoryDepth + 2; i++) {
+        ViewerPage page = newPage("w" + std::to_string(i), 10);
+        pushViewerPage(&history, &page);
+        EXPECT_EQ(nullptr, page.definitions);  // the history owns them now
+        if (i >= 2)
+            expected.insert(expected.begin(), "w" + std::to_string(i));
+    }
+    EXPECT_EQ(viewerHistoryDepth, history.count);
+    EXPECT_EQ(viewerHistoryDepth * 10u, history.bytes);
+    EXPECT_EQ(expected, popAll(&history));
+}
+
+TEST(ViewerHistory, DropsTheOldestBeyondFourMebibytes)
+{
+    ViewerHistory history = {};
+    const size_t third = viewerHistoryBytes / 3 + 1;  // three of these are over the limit
+    for (const char* word : {"a", "b", "c", "d"}) {
+        ViewerPage page = newPage(word, third);
+        pushViewerPage(&history, &page);
+    }
+    EXPECT_EQ((std::vector<std::string>{"d", "c"}), popAll(&history));
+
+    ViewerPage exact = newPage("exact", viewerHistoryBytes);
+    pushViewerPage(&history, &exact);
+    EXPECT_EQ(1, history.count);
+    // A page over the limit alone is not kept, and the pages before it stay.
+    ViewerPage huge = newPage("huge", viewerHistoryBytes + 1);
+    pushViewerPage(&history, &huge);
+    EXPECT_EQ(nullptr, huge.definitions);
+    EXPECT_EQ((std::vector<std::string>{"exact"}), popAll(&history));
+    ViewerPage none = {};
+    EXPECT_FALSE(popViewerPage(&history, &none));
+    releaseViewerHistory(&history);
+}
+
+TEST(ViewerHistory, PageTakesTheSessionsDefinitionsAndWhatItShows)
+{
+    DictSession session = {};
+    session.definitions = new char*[3];
+    session.definitions[0] = new char[4];
+    memcpy(session.definitions[0], "one", 4);
+    session.definitions[1] = new char[6];
+    memcpy(session.definitions[1], "three", 6);
+    session.definitionCount = 2;
+    snprintf(session.askedWord, dictWordSize, "friends");
+    snprintf(session.shownWord, dictWordSize, "friend");
+    snprintf(session.shownDatabase, dictSlotSize, "wn");
+    session.shownServerIndex = 3;
+    ViewerPage page = {};
+    takeViewerPage(session, &page);
+    EXPECT_EQ(nullptr, session.definitions);
+    EXPECT_EQ(0, session.definitionCount);
+    EXPECT_STREQ("friends", page.askedWord);
+    EXPECT_STREQ("friend", page.shownWord);
+    EXPECT_STREQ("wn", page.dictionary);  // no database list: the name
+    EXPECT_EQ(3, page.serverIndex);
+    EXPECT_EQ(2, page.definitionCount);
+    EXPECT_EQ(8u, page.bytes);
+    releaseViewerPage(&page);
+    EXPECT_EQ(nullptr, page.definitions);
+
+    // The description the look-up kept names the dictionary.
+    snprintf(session.shownDescription, dictSlotSize, "WordNet (r) 3.0 (2006)");
+    takeViewerPage(session, &page);
+    EXPECT_STREQ("WordNet (r) 3.0 (2006)", page.dictionary);
+    releaseViewerPage(&page);
 }
 
 // The items of the database choice dialog, built from a session's matches and database lines.

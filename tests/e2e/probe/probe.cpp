@@ -511,8 +511,8 @@ int commandTrayDelete(HWND owner, UINT id)
     return ok ? 0 : 1;
 }
 
-// "unicode <window>": each child's text read as wide text and printed as UTF-8, and every item
-// of its list boxes, so that text beyond the ANSI code page can be checked exactly.
+// "unicode <window>": the window's caption and each child's text read as wide text and printed as UTF-8, and
+// every item of its list boxes, so that text beyond the ANSI code page can be checked exactly.
 void printQuotedUtf8(const WCHAR* text)
 {
     char utf8[textCapacity * 3];
@@ -699,8 +699,16 @@ int main(int argc, char** argv)
     } else if (strcmp(command, "unicode") == 0 && argc == 3) {
         HWND hwnd = resolveWindow(argv[2]);
         status = needWindow(hwnd, argv[2]);
-        if (status == 0)
+        if (status == 0) {
+            WCHAR caption[textCapacity] = L"";
+            SendMessageTimeoutW(hwnd, WM_GETTEXT, textCapacity, reinterpret_cast<LPARAM>(caption),
+                                SMTO_ABORTIFHUNG, 2000, nullptr);
+            caption[textCapacity - 1] = 0;
+            printf("ucaption text=");
+            printQuotedUtf8(caption);
+            printf("\n");
             EnumChildWindows(hwnd, printChildUnicode, 0);
+        }
     } else if (strcmp(command, "rect") == 0 && argc == 3) {
         HWND hwnd = resolveWindow(argv[2]);
         status = needWindow(hwnd, argv[2]);

@@ -1,0 +1,65 @@
+// Text rules of the definition viewer that need no window: its caption, the word to follow, the pages to go
+// back to.
+#pragma once
+#include <stddef.h>
+
+#include "core/dictsession.h"
+
+// Room for the viewer's caption in UTF-8: "Lexitray", two words, a description and a position.
+const int viewerCaptionSize = 2 * dictWordSize + dictSlotSize + 64;
+
+// The caption: "Lexitray — word — dictionary — 3 of 5", where word is "asked → shown" when the two
+// differ (a base form or a suggestion was looked up in place of the word as given). An empty part
+// is left out with its dash. Cut to capacity - 1 bytes without splitting a character.
+void formatViewerCaption(const char* askedWord, const char* shownWord, const char* dictionary, int position,
+                         int count, char* caption, int capacity);
+
+// The description of the named database as the database choice shows it (from the session's
+// database list), or the name itself when no match or line describes it.
+void describeDatabase(const DictSession& session, const char* name, char* description, int capacity);
+
+// The word at position (a UTF-16 offset) of a definition's text: the braced text when the position
+// lies inside braces ("{computer science}", where blanks and line breaks inside count as one blank),
+// else the run of letters, digits, apostrophes and hyphens there (or just before, when the
+// position is at the word's end), without apostrophes or hyphens at its ends. Written to word
+// (capacity units with the terminator, cut to fit); returns its length, 0 when there is none.
+int followedWordAt(const char16_t* text, size_t length, size_t position, char16_t* word, int capacity);
+
+// A selected text made into a word to look up: blanks and line breaks inside count as one blank,
+// those at the ends and the braces around it go. Returns the length written to word, as above.
+int followedSelection(const char16_t* text, size_t length, char16_t* word, int capacity);
+
+// One look-up the viewer shows: what its caption names and the definitions (owned by the page).
+struct ViewerPage {
+    char askedWord[dictWordSize];
+    char shownWord[dictWordSize];
+    char dictionary[dictSlotSize];
+    int serverIndex;
+    char** definitions;
+    int definitionCount;
+    int current;
+    size_t bytes;  // the definitions' text, counted against the history's limit
+};
+
+// Moves the session's definitions and what it shows into page (the dictionary: the session's
+// shownDescription, else the description of shownDatabase that describeDatabase finds); the session
+// keeps no definitions.
+void takeViewerPage(DictSession& session, ViewerPage* page);
+// Releases the page's definitions and empties it.
+void releaseViewerPage(ViewerPage* page);
+
+// The pages Back goes to, oldest first: the last viewerHistoryDepth of them, and no more than
+// viewerHistoryBytes of definitions, the oldest dropped first.
+const int viewerHistoryDepth = 16;
+const size_t viewerHistoryBytes = 4 * 1024 * 1024;
+struct ViewerHistory {
+    ViewerPage pages[viewerHistoryDepth];
+    int count;
+    size_t bytes;
+};
+// Takes page (emptied) into the history, dropping the oldest pages beyond the limits; a page
+// larger than the whole byte limit is released at once.
+void pushViewerPage(ViewerHistory* history, ViewerPage* page);
+// Moves the newest page into page; false (page untouched) when the history is empty.
+bool popViewerPage(ViewerHistory* history, ViewerPage* page);
+void releaseViewerHistory(ViewerHistory* history);
