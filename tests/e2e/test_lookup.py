@@ -637,8 +637,7 @@ def test_misspelt_word_brings_suggestions_and_a_pick_shows_it(look):
     assert viewer_text(look.prefix, viewer).startswith("dictionary\r\n")
 
 
-# A braced text of two words goes out as one quoted word ("MATCH * exact \"data processor\""): the requests
-# quote words with blanks once the look-up's side of these changes is in.
+# A braced text of two words goes out as one quoted word ("MATCH * exact \"data processor\"").
 def test_double_click_follows_a_braced_text_of_two_words_over_a_line_break(look):
     start_lexitray(look, hidedbdialog=1)
     look_up_typed(look, "computer")
