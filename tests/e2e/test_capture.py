@@ -23,6 +23,7 @@ HANG_MS = 4000  # how long keyview's view stays busy with WM_COPY in hang mode
 CF_ENHMETAFILE = 14
 UNTOUCHED = "Your clipboard was left untouched"
 SPEED_PRESSES = 7  # hotkey presses timed for each program
+MODIFIER_RELEASE_WAIT = 0.150  # modifierReleaseWaitMs: the copy keys wait this long at most for Shift to go up
 
 TIMINGS = []
 OUR_MEDIANS = {}  # median hotkey-to-box seconds of lexitray.exe by case, for comparing the cases
@@ -381,7 +382,10 @@ def test_box_opens_as_fast_as_a_minimal_program(cap, mode, word):
     for _ in range(SPEED_PRESSES):
         box = press_hotkey(cap)
         assert word_in_box(cap, box) == (word or "meadowlark")
-        close_box(cap)
+        # Closed with its Cancel button: this test times the box, whichever window holds the keyboard.
+        cap.prefix.probe("press", box["hwnd"], 2)
+        wait_for("the word box to close", lambda: dialog_with(cap.prefix, ID_WORD, WORD_BOX_CAPTION) is None,
+                 timeout=10)
         view.bring_to_front(cap)
     ours = view.press_latencies()[SPEED_PRESSES:]
     assert len(ours) == SPEED_PRESSES, f"log: {view.log()}"
@@ -391,9 +395,10 @@ def test_box_opens_as_fast_as_a_minimal_program(cap, mode, word):
     TIMINGS.append((f"hotkey to word box, {what} (median of {SPEED_PRESSES})", statistics.median(ours)))
     OUR_MEDIANS[what] = statistics.median(ours)
     # With nothing selected the box does not wait for the copy keys' copy: it opens as fast as when the
-    # view's WM_COPY copies.
+    # view's WM_COPY copies, but for the wait for the user's hand to leave Shift before the keys.
     if word is None and "word selected" in OUR_MEDIANS:
-        assert OUR_MEDIANS[what] <= 1.2 * OUR_MEDIANS["word selected"], f"ours {ours}, minimal {baseline}"
+        assert OUR_MEDIANS[what] <= 1.2 * OUR_MEDIANS["word selected"] + MODIFIER_RELEASE_WAIT, \
+            f"ours {ours}, minimal {baseline}"
 
 
 def test_late_copy_fills_the_box_the_user_has_not_typed_in(cap):
