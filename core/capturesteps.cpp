@@ -11,6 +11,9 @@ const unsigned formatPalette = 9;
 const unsigned formatEnhancedMetafile = 14;
 const unsigned formatLastStandard = 17;  // CF_DIBV5
 const unsigned formatDisplayText = 0x81;
+const unsigned formatDisplayBitmap = 0x82;
+const unsigned formatDisplayMetafilePicture = 0x83;
+const unsigned formatDisplayEnhancedMetafile = 0x8E;
 const unsigned formatRegisteredFirst = 0xC000;
 const unsigned formatRegisteredLast = 0xFFFF;
 
@@ -72,7 +75,6 @@ CaptureAction nextCaptureAction(WordCapture* capture, const CaptureObservation& 
         if (since(capture->startMs, seen.nowMs) >= captureBudgetMs)
             return finish(capture, false);
     }
-    const uint32_t inPhase = since(capture->phaseStartMs, seen.nowMs);
     switch (capture->phase) {
     case CapturePhase::starting:
         if (!capture->askControl)
@@ -80,22 +82,28 @@ CaptureAction nextCaptureAction(WordCapture* capture, const CaptureObservation& 
         enterPhase(capture, CapturePhase::controlCopy, seen.nowMs);
         return CaptureAction::requestCopy;
     case CapturePhase::controlCopy:
-        // A program that let the request time out would not take keys any sooner.
+        // A program that let the request time out would not take keys any sooner. One that answered
+        // without a copy yet gets the keys at once: a copy of its own landing later is still seen.
         if (!seen.controlAnswered)
             return finish(capture, false);
-        if (inPhase < controlCopyGraceMs)
-            return CaptureAction::wait;
         return afterControl(capture, seen);
     case CapturePhase::modifierRelease:
         return modifierStep(capture, seen);
     case CapturePhase::keyCopy:
-        if (inPhase < keyCopyWaitMs)
-            return CaptureAction::wait;
-        return finish(capture, false);
+        // The box is up by now, so waiting costs the user nothing: the copy is awaited to the bound
+        // (a slice that would end past it is not begun).
+        if (since(capture->startMs, seen.nowMs) + captureSliceMs > captureBudgetMs)
+            return finish(capture, false);
+        return CaptureAction::wait;
     case CapturePhase::done:
         break;
     }
     return finish(capture, false);
+}
+
+bool captureMayShowBox(const WordCapture* capture)
+{
+    return capture->phase == CapturePhase::keyCopy || capture->phase == CapturePhase::done;
 }
 
 int planCopyKeystrokes(unsigned held, KeyStroke* strokes, int capacity)
@@ -121,20 +129,37 @@ int planCopyKeystrokes(unsigned held, KeyStroke* strokes, int capacity)
     return filled;
 }
 
-bool shouldRestoreClipboard(bool keptWhole, uint32_t sequenceBefore, uint32_t sequenceAtRead,
-                            uint32_t sequenceNow)
+bool shouldRestoreClipboard(bool keptWhole, uint32_t sequenceBefore, uint32_t sequenceNow,
+                            bool copiedByAskedProgram)
 {
-    return keptWhole && sequenceAtRead != sequenceBefore && sequenceNow == sequenceAtRead;
+    return keptWhole && sequenceNow != sequenceBefore && copiedByAskedProgram;
 }
 
-bool isCopyableClipboardFormat(unsigned format)
+FormatKeeping formatKeeping(unsigned format)
 {
     if (format >= formatRegisteredFirst && format <= formatRegisteredLast)
-        return true;
-    if (format == formatDisplayText)
-        return true;
-    if (format < formatText || format > formatLastStandard)
-        return false;
-    return format != formatBitmap && format != formatMetafilePicture && format != formatPalette &&
-           format != formatEnhancedMetafile;
+        return FormatKeeping::memoryBlock;
+    switch (format) {
+    case formatBitmap:
+    case formatDisplayBitmap:
+        return FormatKeeping::bitmap;
+    case formatPalette:
+        return FormatKeeping::palette;
+    case formatMetafilePicture:
+    case formatDisplayMetafilePicture:
+        return FormatKeeping::metafilePicture;
+    case formatEnhancedMetafile:
+    case formatDisplayEnhancedMetafile:
+        return FormatKeeping::enhancedMetafile;
+    case formatDisplayText:
+        return FormatKeeping::memoryBlock;
+    }
+    if (format >= formatText && format <= formatLastStandard)
+        return FormatKeeping::memoryBlock;
+    return FormatKeeping::uncopyable;
+}
+
+bool restoredFromOtherFormats(unsigned format, bool dibOffered)
+{
+    return dibOffered && (format == formatBitmap || format == formatPalette);
 }

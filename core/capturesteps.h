@@ -4,11 +4,12 @@
 #pragma once
 #include <stdint.h>
 
-// How long each step may wait, in milliseconds. A control that answers the copy request may still
-// need a moment before its copy lands; the user lets go of the hotkey's modifiers soon after pressing
-// it; a program that takes the copy keys answers within a few tenths of a second. The whole capture
-// never takes longer than captureBudgetMs, whatever the foreground program does.
-const uint32_t controlCopyGraceMs = 50;
+// How long each step may wait, in milliseconds. The user lets go of the hotkey's modifiers soon after
+// pressing it; a program that takes the copy keys answers within a few tenths of a second, so keys
+// typed later than keyCopyWaitMs before the end are not worth typing. The whole capture never takes
+// longer than captureBudgetMs, whatever the foreground program does; once the copy keys are out (or the
+// copy request copied nothing yet), the word box shows and a copy landing later within the budget
+// still fills it.
 const uint32_t modifierReleaseWaitMs = 150;
 const uint32_t keyCopyWaitMs = 300;
 const uint32_t captureBudgetMs = 1000;
@@ -19,7 +20,8 @@ const uint32_t captureSliceMs = 10;
 enum class CaptureAction {
     requestCopy,   // ask the focused control to copy (bounded by the budget), note whether it answered
     wait,          // let one slice pass, then observe again
-    typeCopyKeys,  // type the keystrokes of planCopyKeystrokes for the modifiers held now
+    typeCopyKeys,  // type the keystrokes of planCopyKeystrokes for the modifiers held now; from then on
+                   // the box may show while the capture waits for the copy (captureMayShowBox)
     finished,      // the capture is over; WordCapture::copied tells whether the clipboard changed
 };
 
@@ -45,6 +47,9 @@ struct CaptureObservation {
 
 void beginWordCapture(WordCapture* capture, uint32_t nowMs, bool askControl, bool typeKeys);
 CaptureAction nextCaptureAction(WordCapture* capture, const CaptureObservation& seen);
+// Whether nothing is left to do before the box shows: the copy keys have been handed over (their copy
+// is awaited with the box open), or the capture is over.
+bool captureMayShowBox(const WordCapture* capture);
 
 // The keys the copy keystroke deals with; left and right apart, as the keyboard state tells them.
 enum CaptureKey {
@@ -76,12 +81,22 @@ const int maxCopyKeystrokes = 10;
 // capacity strokes and returns how many.
 int planCopyKeystrokes(unsigned held, KeyStroke* strokes, int capacity);
 
-// Whether the clipboard kept before the capture goes back: it was kept whole, the capture changed
-// the clipboard, and nothing changed it again after the word was read.
-bool shouldRestoreClipboard(bool keptWhole, uint32_t sequenceBefore, uint32_t sequenceAtRead,
-                            uint32_t sequenceNow);
+// Whether the clipboard kept before the capture goes back, decided with the clipboard open: it was
+// kept whole, it changed since the capture began, and what it holds now was put there by the program
+// the capture asked (a copy by any other program wins and stays).
+bool shouldRestoreClipboard(bool keptWhole, uint32_t sequenceBefore, uint32_t sequenceNow,
+                            bool copiedByAskedProgram);
 
-// Whether a clipboard format's data is a block of global memory that can be copied byte for byte.
-// Bitmaps, palettes, metafiles (whose picture block holds a metafile handle), owner-display and
-// private formats hold handles of other kinds and are not kept.
-bool isCopyableClipboardFormat(unsigned format);
+// How a clipboard format's data can be kept to be put back.
+enum class FormatKeeping {
+    memoryBlock,       // a block of global memory, copied byte for byte
+    enhancedMetafile,  // an enhanced metafile handle, copied as a metafile
+    metafilePicture,   // a picture block whose metafile handle is copied with it
+    bitmap,            // a bitmap handle
+    palette,           // a palette handle
+    uncopyable,        // owner-display, private and GDI-object formats, or unknown ones: not keepable
+};
+FormatKeeping formatKeeping(unsigned format);
+// Whether a format can be left out because the system makes it again from others that are kept: a
+// bitmap or palette where a DIB is offered (the DIB brings back the same picture).
+bool restoredFromOtherFormats(unsigned format, bool dibOffered);

@@ -2,6 +2,7 @@
 // programs that ignore it, and the user's clipboard kept and put back.
 #include "ui/selectioncapture.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "app/trayapp.h"
@@ -45,18 +46,45 @@ bool openClipboardPatiently(HWND owner)
     return false;
 }
 
+// The clipboard's owner renders delayed formats when they are read; an owner that does not answer
+// within this long would hold the reader, and the box, past the capture's bound.
+const UINT ownerAnswerMs = 250;
+
+void freeKeptData(FormatKeeping how, HANDLE data)
+{
+    switch (how) {
+    case FormatKeeping::enhancedMetafile:
+        DeleteEnhMetaFile(static_cast<HENHMETAFILE>(data));
+        break;
+    case FormatKeeping::metafilePicture:
+        if (const METAFILEPICT* picture = static_cast<const METAFILEPICT*>(GlobalLock(data))) {
+            DeleteMetaFile(picture->hMF);
+            GlobalUnlock(data);
+        }
+        GlobalFree(data);
+        break;
+    case FormatKeeping::bitmap:
+    case FormatKeeping::palette:
+        DeleteObject(data);
+        break;
+    default:
+        GlobalFree(data);
+        break;
+    }
+}
+
 void freeKept(SelectionCapture* capture)
 {
     for (int i = 0; i < capture->keptCount; i++) {
         if (capture->kept[i].data)
-            GlobalFree(capture->kept[i].data);
+            freeKeptData(formatKeeping(capture->kept[i].format), capture->kept[i].data);
     }
     capture->keptCount = 0;
     capture->keptWhole = false;
 }
 
-// A copy of one format's data, or null when it has none that can be copied.
-HGLOBAL copyOfData(HANDLE data, SIZE_T size)
+// A copy of a memory block of the given size.
+HGLOBAL copyOfBlock(HANDLE data, SIZE_T size)
 {
     const void* source = GlobalLock(data);
     if (!source)
@@ -74,28 +102,116 @@ HGLOBAL copyOfData(HANDLE data, SIZE_T size)
     return copy;
 }
 
-// Keeps every format that lives in global memory. All or nothing: a clipboard too large to keep
-// whole is not put back in part.
+HANDLE copyOfMetafilePicture(HANDLE data, SIZE_T room, SIZE_T* size)
+{
+    const METAFILEPICT* picture = static_cast<const METAFILEPICT*>(GlobalLock(data));
+    if (!picture)
+        return nullptr;
+    METAFILEPICT copied = *picture;
+    GlobalUnlock(data);
+    *size = sizeof copied + GetMetaFileBitsEx(copied.hMF, 0, nullptr);
+    if (*size > room)
+        return nullptr;
+    copied.hMF = CopyMetaFileW(copied.hMF, nullptr);
+    HGLOBAL block = copied.hMF ? GlobalAlloc(GMEM_MOVEABLE, sizeof copied) : nullptr;
+    void* target = block ? GlobalLock(block) : nullptr;
+    if (!target) {
+        if (block)
+            GlobalFree(block);
+        if (copied.hMF)
+            DeleteMetaFile(copied.hMF);
+        return nullptr;
+    }
+    memcpy(target, &copied, sizeof copied);
+    GlobalUnlock(block);
+    return block;
+}
+
+HANDLE copyOfPalette(HPALETTE palette, SIZE_T* size)
+{
+    const UINT count = GetPaletteEntries(palette, 0, 0, nullptr);
+    *size = offsetof(LOGPALETTE, palPalEntry) + count * sizeof(PALETTEENTRY);
+    LOGPALETTE* entries = count ? static_cast<LOGPALETTE*>(HeapAlloc(GetProcessHeap(), 0, *size)) : nullptr;
+    if (!entries)
+        return nullptr;
+    entries->palVersion = 0x300;
+    entries->palNumEntries = static_cast<WORD>(count);
+    GetPaletteEntries(palette, 0, count, entries->palPalEntry);
+    HPALETTE copy = CreatePalette(entries);
+    HeapFree(GetProcessHeap(), 0, entries);
+    return copy;
+}
+
+// A copy of one format's data, of at most room bytes, or null when it cannot be had.
+HANDLE copyOfFormat(FormatKeeping how, HANDLE data, SIZE_T room, SIZE_T* size)
+{
+    *size = 0;
+    switch (how) {
+    case FormatKeeping::memoryBlock:
+        *size = GlobalSize(data);
+        return *size && *size <= room ? copyOfBlock(data, *size) : nullptr;
+    case FormatKeeping::enhancedMetafile:
+        *size = GetEnhMetaFileBits(static_cast<HENHMETAFILE>(data), 0, nullptr);
+        return *size && *size <= room ? CopyEnhMetaFileW(static_cast<HENHMETAFILE>(data), nullptr) : nullptr;
+    case FormatKeeping::metafilePicture:
+        return copyOfMetafilePicture(data, room, size);
+    case FormatKeeping::bitmap: {
+        BITMAP facts;
+        if (!GetObjectW(data, sizeof facts, &facts))
+            return nullptr;
+        *size = static_cast<SIZE_T>(facts.bmWidthBytes) * static_cast<SIZE_T>(facts.bmHeight);
+        return *size <= room ? CopyImage(data, IMAGE_BITMAP, 0, 0, 0) : nullptr;
+    }
+    case FormatKeeping::palette: {
+        HANDLE copy = copyOfPalette(static_cast<HPALETTE>(data), size);
+        if (copy && *size > room) {
+            DeleteObject(copy);
+            copy = nullptr;
+        }
+        return copy;
+    }
+    case FormatKeeping::uncopyable:
+        break;
+    }
+    return nullptr;
+}
+
+bool ownerAnswers()
+{
+    HWND owner = GetClipboardOwner();
+    if (!owner || GetWindowThreadProcessId(owner, nullptr) == GetCurrentThreadId())
+        return true;
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, ownerAnswerMs,
+                               &ignored) != 0;
+}
+
+// Keeps every format the clipboard offers, all or nothing: a format that cannot be copied, more than
+// the limits, or an owner that does not answer leaves nothing kept, and the capture then leaves the
+// clipboard alone. The sequence number is taken while the clipboard is open, so nothing slips in
+// between the keeping and the count the capture compares with.
 void keepClipboard(SelectionCapture* capture)
 {
-    if (!openClipboardPatiently(TrayWindow))
+    capture->readable = ownerAnswers();
+    if (!capture->readable || !openClipboardPatiently(TrayWindow))
         return;
+    capture->sequenceBefore = GetClipboardSequenceNumber();
+    const bool dibOffered = IsClipboardFormatAvailable(CF_DIB) || IsClipboardFormatAvailable(CF_DIBV5);
     SIZE_T total = 0;
     bool whole = true;
     for (UINT format = EnumClipboardFormats(0); format != 0 && whole; format = EnumClipboardFormats(format)) {
-        if (!isCopyableClipboardFormat(format))
+        if (restoredFromOtherFormats(format, dibOffered))
             continue;
-        HANDLE data = GetClipboardData(format);
-        const SIZE_T size = data ? GlobalSize(data) : 0;
-        if (size == 0)
-            continue;
-        if (capture->keptCount == maxKeptFormats || size > maxKeptBytes - total) {
+        const FormatKeeping how = formatKeeping(format);
+        HANDLE data = how == FormatKeeping::uncopyable ? nullptr : GetClipboardData(format);
+        SIZE_T size = 0;
+        HANDLE copy = data && capture->keptCount < maxKeptFormats
+                          ? copyOfFormat(how, data, maxKeptBytes - total, &size)
+                          : nullptr;
+        if (!copy) {
             whole = false;
             break;
         }
-        HGLOBAL copy = copyOfData(data, size);
-        if (!copy)
-            continue;
         capture->kept[capture->keptCount++] = {format, copy};
         total += size;
     }
@@ -105,18 +221,28 @@ void keepClipboard(SelectionCapture* capture)
         freeKept(capture);
 }
 
-void putClipboardBack(SelectionCapture* capture)
+// With the clipboard open: puts every kept format back. The clipboard takes the data it accepts.
+bool putClipboardBack(SelectionCapture* capture)
 {
-    if (!openClipboardPatiently(TrayWindow))
-        return;
-    if (EmptyClipboard()) {
-        for (int i = 0; i < capture->keptCount; i++) {
-            // Data the clipboard took is the system's now.
-            if (SetClipboardData(capture->kept[i].format, capture->kept[i].data))
-                capture->kept[i].data = nullptr;
-        }
+    if (!EmptyClipboard())
+        return false;
+    bool all = true;
+    for (int i = 0; i < capture->keptCount; i++) {
+        if (SetClipboardData(capture->kept[i].format, capture->kept[i].data))
+            capture->kept[i].data = nullptr;
+        else
+            all = false;
     }
-    CloseClipboard();
+    return all;
+}
+
+// Whether the clipboard's present owner is a window of the program the capture asked (a copy made
+// without an owner window cannot be told apart and counts as the asked program's).
+bool ownedBy(DWORD program)
+{
+    HWND owner = GetClipboardOwner();
+    DWORD process = 0;
+    return !owner || (GetWindowThreadProcessId(owner, &process) && process == program);
 }
 
 unsigned heldModifiers()
@@ -152,66 +278,126 @@ bool askFocusedControl(HWND focus)
     return SendMessageTimeoutW(focus, WM_COPY, 0, 0, SMTO_ABORTIFHUNG, captureBudgetMs, &ignored) != 0;
 }
 
-bool foregroundIsAnotherProgram()
+DWORD processOf(HWND window)
 {
-    HWND front = GetForegroundWindow();
     DWORD process = 0;
-    return front && GetWindowThreadProcessId(front, &process) && process != GetCurrentProcessId();
+    return window && GetWindowThreadProcessId(window, &process) ? process : 0;
+}
+
+CaptureObservation observe(const SelectionCapture* capture)
+{
+    CaptureObservation seen;
+    seen.nowMs = GetTickCount();
+    seen.clipboardChanged = GetClipboardSequenceNumber() != capture->sequenceBefore;
+    seen.controlAnswered = capture->answered;
+    seen.modifiersHeld = (heldModifiers() & blockingModifiers) != 0;
+    return seen;
 }
 
 }  // namespace
 
-void captureSelection(SelectionCapture* capture, bool keep)
+CapturedClipboard startSelectionCapture(SelectionCapture* capture, bool keep)
 {
+    ZeroMemory(capture, sizeof *capture);
     capture->keep = keep;
-    capture->keptWhole = false;
-    capture->keptCount = 0;
-    if (keep)
+    capture->readable = true;
+    if (keep) {
         keepClipboard(capture);
-    capture->sequenceBefore = GetClipboardSequenceNumber();
+        capture->untouched = !capture->keptWhole;
+    } else {
+        capture->sequenceBefore = GetClipboardSequenceNumber();
+    }
 
     // The word box is not visible yet, so the foreground thread is still the user's program.
     GUITHREADINFO info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
     HWND focus = GetGUIThreadInfo(0, &info) ? info.hwndFocus : nullptr;
-
-    WordCapture steps;
-    beginWordCapture(&steps, GetTickCount(), focus != nullptr, foregroundIsAnotherProgram());
-    bool answered = false;
+    HWND front = GetForegroundWindow();
+    capture->program = processOf(focus ? focus : front);
+    const bool another = front && capture->program && capture->program != GetCurrentProcessId();
+    const bool ask = !capture->untouched;
+    beginWordCapture(&capture->steps, GetTickCount(), ask && focus != nullptr, ask && another);
     for (;;) {
-        CaptureObservation seen;
-        seen.nowMs = GetTickCount();
-        seen.clipboardChanged = GetClipboardSequenceNumber() != capture->sequenceBefore;
-        seen.controlAnswered = answered;
-        seen.modifiersHeld = (heldModifiers() & blockingModifiers) != 0;
-        const CaptureAction action = nextCaptureAction(&steps, seen);
-        if (action == CaptureAction::finished)
-            break;
-        switch (action) {
+        switch (nextCaptureAction(&capture->steps, observe(capture))) {
+        case CaptureAction::finished:
+            return capture->steps.copied ? CapturedClipboard::copied : CapturedClipboard::none;
         case CaptureAction::requestCopy:
-            answered = askFocusedControl(focus);
+            capture->answered = askFocusedControl(focus);
             break;
         case CaptureAction::typeCopyKeys:
+            // Handed over: the copy is awaited with the box up.
             typeCopyKeys();
-            break;
-        default:
+            return CapturedClipboard::waiting;
+        case CaptureAction::wait:
             waitSlice(captureSliceMs);
             break;
         }
     }
-    // The copying program may still be adding formats; once it lets the clipboard go, the copy is
-    // complete and its sequence number is the one the word is read at.
-    if (steps.copied && openClipboardPatiently(TrayWindow))
-        CloseClipboard();
-    capture->sequenceAtRead = GetClipboardSequenceNumber();
 }
 
-void finishSelectionCapture(SelectionCapture* capture)
+CapturedClipboard pollSelectionCapture(SelectionCapture* capture)
 {
-    if (capture->keep && shouldRestoreClipboard(capture->keptWhole, capture->sequenceBefore,
-                                                capture->sequenceAtRead, GetClipboardSequenceNumber())) {
-        putClipboardBack(capture);
+    if (capture->over)
+        return CapturedClipboard::none;
+    if (nextCaptureAction(&capture->steps, observe(capture)) != CaptureAction::finished)
+        return CapturedClipboard::waiting;
+    return capture->steps.copied ? CapturedClipboard::copied : CapturedClipboard::none;
+}
+
+bool readCapturedText(SelectionCapture* capture, CapturedClipboard state, wchar_t* text, int capacity)
+{
+    text[0] = L'\0';
+    // An owner that does not answer would hold the box while it renders its text.
+    if (!capture->readable)
+        return false;
+    const bool restoring = state == CapturedClipboard::copied && capture->keep && capture->keptWhole;
+    // The copying program may still be adding formats; once it lets the clipboard go, the copy is whole.
+    if (!openClipboardPatiently(TrayWindow)) {
+        capture->restoreFailed = restoring;
+        return false;
+    }
+    bool read = false;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* source = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    if (source) {
+        // The data need not be terminated within its block: never read past the block.
+        const size_t available = GlobalSize(data) / sizeof(wchar_t);
+        int length = 0;
+        while (length < capacity - 1 && static_cast<size_t>(length) < available && source[length]) {
+            text[length] = source[length];
+            length++;
+        }
+        text[length] = L'\0';
+        GlobalUnlock(data);
+        read = true;
+    }
+    if (restoring) {
+        // Decided with the clipboard open, so no other program's copy can come in between.
+        if (shouldRestoreClipboard(capture->keptWhole, capture->sequenceBefore, GetClipboardSequenceNumber(),
+                                   ownedBy(capture->program)) &&
+            !putClipboardBack(capture))
+            capture->restoreFailed = true;
+        freeKept(capture);
+    }
+    CloseClipboard();
+    return read;
+}
+
+void endSelectionCapture(SelectionCapture* capture)
+{
+    if (capture->over)
+        return;
+    CapturedClipboard state = pollSelectionCapture(capture);
+    // Without a clipboard to put back, a copy landing later changes nothing that was promised.
+    while (state == CapturedClipboard::waiting && capture->keep && capture->keptWhole) {
+        waitSlice(captureSliceMs);
+        state = pollSelectionCapture(capture);
+    }
+    if (state == CapturedClipboard::copied && capture->keep && capture->keptWhole) {
+        wchar_t ignored[2];
+        readCapturedText(capture, state, ignored, 2);
     }
     freeKept(capture);
+    capture->over = true;
 }

@@ -4,29 +4,54 @@
 
 #include <stdint.h>
 
-// The most clipboard formats, and bytes, kept for putting back; a clipboard holding more is not kept.
+#include "core/capturesteps.h"
+
+// The most clipboard formats, and bytes, kept for putting back; a clipboard holding more is not kept,
+// and then not touched either.
 const int maxKeptFormats = 64;
 const SIZE_T maxKeptBytes = 64u * 1024u * 1024u;
 
 struct KeptFormat {
     UINT format;
-    HGLOBAL data;
+    HANDLE data;  // a copy of the format's data, of the kind formatKeeping tells
 };
 
 struct SelectionCapture {
     bool keep;       // the user asked for the clipboard to be put back
-    bool keptWhole;  // every copyable format was kept
+    bool keptWhole;  // every format was kept, so the capture may change the clipboard
+    bool untouched;  // the clipboard could not be kept whole: nothing was asked of the program
+    bool readable;   // the clipboard's owner answers, so its data can be read without hanging
+    bool restoreFailed;
+    bool over;  // the capture has ended and what was kept is gone
     int keptCount;
     KeptFormat kept[maxKeptFormats];
-    DWORD sequenceBefore;  // the clipboard's sequence number before the capture
-    DWORD sequenceAtRead;  // ... once the capture's copy has landed
+    DWORD sequenceBefore;  // the clipboard's sequence number once kept, before anything was asked
+    DWORD program;         // the process asked to copy
+    WordCapture steps;
+    bool answered;  // the copy request was answered
 };
 
-// Asks the foreground program to copy its selection: by message to its focused control, and when
-// that copies nothing, with Ctrl+Insert typed to it. With keep set, the clipboard is kept first.
-// Returns within about a second whatever the program does. Must run before the word box shows.
-void captureSelection(SelectionCapture* capture, bool keep);
+// What the capture's clipboard holds for the word box.
+enum class CapturedClipboard {
+    waiting,  // the copy has not landed yet
+    copied,   // the program's copy landed: the word is its text
+    none,     // no copy came (or another program's did): the box shows the clipboard's text as it is
+};
 
-// Once the word has been read: puts the kept clipboard back if the capture replaced it and nothing
-// else has since, and frees what was kept.
-void finishSelectionCapture(SelectionCapture* capture);
+// Asks the foreground program to copy its selection: by message to its focused control, then with
+// Ctrl+Insert typed to it. With keep set the clipboard is kept first, and when it cannot be kept whole
+// nothing is asked at all. Returns as soon as the box may show: the copy landed, nothing more is to
+// be asked, or the copy keys have been handed to the program. Must run before the word box shows.
+CapturedClipboard startSelectionCapture(SelectionCapture* capture, bool keep);
+
+// While the copy keys' copy is awaited, called every captureSliceMs: tells whether it landed now, or
+// whether the capture is over without it.
+CapturedClipboard pollSelectionCapture(SelectionCapture* capture);
+
+// Reads the clipboard's text (up to capacity - 1 characters, terminated) and, in the same opening, puts
+// the kept clipboard back over the capture's copy. Returns false when there is no text to read.
+bool readCapturedText(SelectionCapture* capture, CapturedClipboard state, wchar_t* text, int capacity);
+
+// Ends the capture: when the clipboard is to be put back and the copy keys' copy may still land, waits
+// for it up to the capture's bound and puts the clipboard back over it; frees what was kept.
+void endSelectionCapture(SelectionCapture* capture);

@@ -19,35 +19,59 @@ namespace {
 const int typingLimit = 25;
 // Typing replaces the pre-filled word: this much of it starts selected.
 const int preselectedLength = 100;
+// How long the capture's notes to the user stay up.
+const int captureStatusMs = 3000;
+const UINT_PTR captureTimerId = 1;
 
-// Puts the clipboard text up to its first blank into the word box. The clipboard is left as
-// it is; without text, or when another program holds it open, the box stays empty.
-void fillFromClipboard(HWND dialog)
+// What one word box holds while it is open.
+struct WordBox {
+    SelectionCapture capture;
+    CapturedClipboard captured;  // what the capture had when the box was made
+    bool capturing;              // the copy keys' copy is still awaited
+};
+
+WordBox* boxOf(HWND dialog) { return reinterpret_cast<WordBox*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
+
+// Puts the text up to its first blank into the word box, all of it selected.
+void showWord(HWND dialog, const wchar_t* text)
 {
-    if (!IsClipboardFormatAvailable(CF_UNICODETEXT) || !OpenClipboard(dialog))
-        return;
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    const wchar_t* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-    if (text) {
-        // The data need not be terminated within its block: never read past the block.
-        size_t available = GlobalSize(data) / sizeof(wchar_t);
-        int length = 0;
-        while (length < maxWideInput && static_cast<size_t>(length) < available && text[length])
-            length++;
-        char converted[wordBufferSize];
-        wideToUtf8(text, length, converted, wordBufferSize);
-        GlobalUnlock(data);
-        char word[wordBufferSize];
-        takeCapturedWord(converted, strlen(converted), word, wordBufferSize);
-        wchar_t wideWord[wordBufferSize];
-        utf8ToWide(word, wideWord, wordBufferSize);
-        SetDlgItemTextW(dialog, IDC_WORD_EDIT, wideWord);
-    }
-    CloseClipboard();
+    char converted[wordBufferSize];
+    wideToUtf8(text, -1, converted, wordBufferSize);
+    char word[wordBufferSize];
+    takeCapturedWord(converted, strlen(converted), word, wordBufferSize);
+    wchar_t wideWord[wordBufferSize];
+    utf8ToWide(word, wideWord, wordBufferSize);
+    SetDlgItemTextW(dialog, IDC_WORD_EDIT, wideWord);
+    HWND edit = GetDlgItem(dialog, IDC_WORD_EDIT);
+    SendMessageW(edit, EM_SETSEL, 0, preselectedLength);
 }
 
-void onInitDialog(HWND dialog)
+// Reads the clipboard for the box (putting the user's clipboard back over the capture's copy) and
+// shows its text unless the user has typed in the box already.
+void takeClipboard(HWND dialog, WordBox* box, CapturedClipboard state)
 {
+    wchar_t text[maxWideInput + 1];
+    const bool read = readCapturedText(&box->capture, state, text, maxWideInput + 1);
+    if (read && !SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0))
+        showWord(dialog, text);
+}
+
+// Ends the capture, once, and says so when the user's clipboard could not be put back.
+void endCapture(HWND dialog, WordBox* box)
+{
+    if (box->capturing)
+        KillTimer(dialog, captureTimerId);
+    box->capturing = false;
+    endSelectionCapture(&box->capture);
+    if (box->capture.restoreFailed) {
+        box->capture.restoreFailed = false;
+        showStatus("Your clipboard could not be put back", captureStatusMs);
+    }
+}
+
+void onInitDialog(HWND dialog, WordBox* box)
+{
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(box));
     HICON big =
         static_cast<HICON>(LoadImageW(moduleInstance, MAKEINTRESOURCEW(IDI_LEXITRAY), IMAGE_ICON,
                                       GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
@@ -59,12 +83,28 @@ void onInitDialog(HWND dialog)
 
     HWND edit = GetDlgItem(dialog, IDC_WORD_EDIT);
     SendMessageW(edit, EM_LIMITTEXT, typingLimit, 0);
-    SelectionCapture capture;
-    captureSelection(&capture, readConfigFlag("keepclipboard", 0));
-    fillFromClipboard(dialog);
-    finishSelectionCapture(&capture);
+    box->capturing = box->captured == CapturedClipboard::waiting;
+    takeClipboard(dialog, box, box->capturing ? CapturedClipboard::none : box->captured);
+    if (box->capture.untouched)
+        showStatus("Your clipboard was left untouched", captureStatusMs);
+    if (box->capturing)
+        SetTimer(dialog, captureTimerId, captureSliceMs, nullptr);
+    else
+        endCapture(dialog, box);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, preselectedLength);
+}
+
+void onCaptureTimer(HWND dialog, WordBox* box)
+{
+    const CapturedClipboard state = pollSelectionCapture(&box->capture);
+    if (state == CapturedClipboard::waiting)
+        return;
+    KillTimer(dialog, captureTimerId);
+    box->capturing = false;
+    if (state == CapturedClipboard::copied)
+        takeClipboard(dialog, box, state);
+    endCapture(dialog, box);
 }
 
 // "Look up": the box hides while the look-up runs (its own message loop is stopped meanwhile)
@@ -79,6 +119,7 @@ void onLookUp(HWND dialog)
     }
     char word[wordBufferSize];
     wideToUtf8(wideWord, length, word, wordBufferSize);
+    endCapture(dialog, boxOf(dialog));
     ShowWindow(dialog, SW_HIDE);
     int found = dictSession.lookUpWord(word);
     EndDialog(dialog, found == 1 ? wordLookupSucceeded : wordLookupFailed);
@@ -88,17 +129,23 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 {
     switch (message) {
     case WM_INITDIALOG:
-        onInitDialog(dialog);
+        onInitDialog(dialog, reinterpret_cast<WordBox*>(lParam));
         return FALSE;
     case WM_DPICHANGED:
         followDpiChange(dialog, lParam);
         return FALSE;
+    case WM_TIMER:
+        if (wParam != captureTimerId)
+            return FALSE;
+        onCaptureTimer(dialog, boxOf(dialog));
+        return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
             onLookUp(dialog);
             return TRUE;
         case IDCANCEL:
+            endCapture(dialog, boxOf(dialog));
             EndDialog(dialog, wordLookupCancelled);
             return TRUE;
         }
@@ -111,5 +158,13 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 INT_PTR runWordEntryDialog(HWND owner)
 {
-    return DialogBoxParamW(moduleInstance, L"WORD", owner, wordEntryProc, 0);
+    WordBox box = {};
+    // Asked before the box is made, so the program is asked as soon as the hotkey comes; the box shows
+    // as soon as it has been asked, and a copy of the keys landing later fills it.
+    box.captured = startSelectionCapture(&box.capture, readConfigFlag("keepclipboard", 0));
+    const INT_PTR result =
+        DialogBoxParamW(moduleInstance, L"WORD", owner, wordEntryProc, reinterpret_cast<LPARAM>(&box));
+    // Not shown, or closed some other way while still capturing: the capture ends all the same.
+    endSelectionCapture(&box.capture);
+    return result;
 }

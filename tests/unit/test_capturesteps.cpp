@@ -35,6 +35,7 @@ struct Outcome {
     bool keysTyped;
     uint32_t keysAtMs;
     bool modifiersHeldAtKeys;
+    uint32_t boxAtMs;  // when the box could first show
     uint32_t doneAtMs;
     int requests;
 };
@@ -46,10 +47,12 @@ Outcome run(const Program& program)
     uint32_t now = 0;
     uint32_t landsAt = never;
     bool answered = false;
-    Outcome outcome = {false, false, 0, false, 0, 0};
+    Outcome outcome = {false, false, 0, false, never, 0, 0};
     WordCapture capture;
     beginWordCapture(&capture, base, program.askControl, program.typeKeys);
     for (int step = 0; step < 10000; step++) {
+        if (outcome.boxAtMs == never && captureMayShowBox(&capture))
+            outcome.boxAtMs = now;
         const bool held = now < program.modifiersUpMs;
         CaptureObservation seen = {base + now, now >= landsAt, answered, held};
         switch (nextCaptureAction(&capture, seen)) {
@@ -73,6 +76,8 @@ Outcome run(const Program& program)
         case CaptureAction::finished:
             outcome.copied = capture.copied;
             outcome.doneAtMs = now;
+            if (outcome.boxAtMs == never && captureMayShowBox(&capture))
+                outcome.boxAtMs = now;
             return outcome;
         }
     }
@@ -84,12 +89,14 @@ const Program programs[] = {
     // name, ask, keys, request returns, answered, lands, keys copy, modifiers up;
     // copied, keys typed, keys from/to, done by
     {"edit control copies at once", true, true, 1, true, 1, 5, 120, true, false, 0, 0, 5},
-    {"control's copy lands within the grace", true, true, 1, true, 30, 5, 0, true, false, 0, 0, 40},
-    {"browser copies on the keys", true, true, 1, true, never, 20, 0, true, true, 50, 60, 90},
+    {"control's copy lands after its answer", true, true, 1, true, 30, never, 0, true, true, 1, 10, 40},
+    {"browser copies on the keys", true, true, 1, true, never, 20, 0, true, true, 1, 10, 40},
+    {"browser's copy lands late, within the bound", true, true, 1, true, never, 700, 0, true, true, 1, 10,
+     720},
     {"keys wait for the user to let go", true, true, 1, true, never, 20, 110, true, true, 110, 120, 150},
-    {"modifiers never let go: keys after the bound", true, true, 1, true, never, 20, never, true, true, 200,
-     210, 240},
-    {"nothing copies anywhere", true, true, 1, true, never, never, 0, false, true, 50, 60, 500},
+    {"modifiers never let go: keys after the bound", true, true, 1, true, never, 20, never, true, true, 150,
+     160, 190},
+    {"nothing copies anywhere", true, true, 1, true, never, never, 0, false, true, 1, 10, captureBudgetMs},
     {"hung program: no keys, given up at the bound", true, true, captureBudgetMs, false, never, 5, 0, false,
      false, 0, 0, captureBudgetMs},
     {"program known to hang refuses at once: no keys", true, true, 0, false, never, 5, 0, false, false, 0, 0,
@@ -97,6 +104,7 @@ const Program programs[] = {
     {"slow answer leaves no time for the keys", true, true, 900, true, never, 5, 0, false, false, 0, 0, 1000},
     {"no focused control: keys only", false, true, 0, true, never, 20, 0, true, true, 0, 10, 40},
     {"own program in front: nothing at all", false, false, 0, true, never, 5, 0, false, false, 0, 0, 0},
+    {"clipboard left untouched: nothing asked", false, false, 0, true, 1, 5, 0, false, false, 0, 0, 0},
 };
 
 class CaptureSteps : public ::testing::TestWithParam<Program> {};
@@ -114,6 +122,8 @@ TEST_P(CaptureSteps, CopiesWithinItsTimes)
     }
     EXPECT_LE(outcome.doneAtMs, program.doneNotAfterMs);
     EXPECT_LE(outcome.doneAtMs, captureBudgetMs);
+    // The box never waits for the keys' copy: it may show once they are handed over.
+    EXPECT_EQ(outcome.keysTyped ? outcome.keysAtMs : outcome.doneAtMs, outcome.boxAtMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, CaptureSteps, ::testing::ValuesIn(programs),
@@ -178,35 +188,55 @@ TEST(KeptClipboard, GoesBackOnlyOverTheCapturesOwnCopy)
 {
     struct Case {
         bool whole;
-        uint32_t before, atRead, now;
+        uint32_t before, now;
+        bool askedProgramsCopy;
         bool restore;
     } cases[] = {
-        {true, 10, 13, 13, true},    // the capture copied, nobody since
-        {true, 10, 10, 10, false},   // nothing was copied: the clipboard is still the user's
-        {true, 10, 13, 14, false},   // someone copied after the word was read
-        {false, 10, 13, 13, false},  // too big to keep whole
-        {true, 0xFFFFFFFFu, 1, 1, true},
+        {true, 10, 13, true, true},    // the capture copied, nobody since
+        {true, 10, 10, true, false},   // nothing was copied: the clipboard is still the user's
+        {true, 10, 14, false, false},  // another program copied after the capture's copy
+        {false, 10, 13, true, false},  // could not be kept whole
+        {true, 0xFFFFFFFFu, 1, true, true},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.restore, shouldRestoreClipboard(c.whole, c.before, c.atRead, c.now))
-            << c.before << " " << c.atRead << " " << c.now;
+        EXPECT_EQ(c.restore, shouldRestoreClipboard(c.whole, c.before, c.now, c.askedProgramsCopy))
+            << c.before << " " << c.now << " " << c.askedProgramsCopy;
     }
 }
 
-TEST(KeptClipboard, KeepsGlobalMemoryFormatsOnly)
+TEST(KeptClipboard, EveryFormatTheSystemLetsCopyIsKept)
+{
+    const FormatKeeping block = FormatKeeping::memoryBlock, none = FormatKeeping::uncopyable;
+    const FormatKeeping emf = FormatKeeping::enhancedMetafile, wmf = FormatKeeping::metafilePicture;
+    const FormatKeeping bitmap = FormatKeeping::bitmap, palette = FormatKeeping::palette;
+    const struct {
+        unsigned format;
+        FormatKeeping how;
+    } formats[] = {
+        {0, none},       {1, block},      {2, bitmap},     {3, wmf},        {7, block},    {8, block},
+        {9, palette},    {13, block},     {14, emf},       {15, block},     {16, block},   {17, block},
+        {18, none},      {0x80, none},    {0x81, block},   {0x82, bitmap},  {0x83, wmf},   {0x84, none},
+        {0x8E, emf},     {0x200, none},   {0x2FF, none},   {0x300, none},   {0x3FF, none}, {0xBFFF, none},
+        {0xC000, block}, {0xC1F3, block}, {0xFFFF, block}, {0x10000, none},
+    };
+    for (const auto& f : formats) {
+        EXPECT_EQ(static_cast<int>(f.how), static_cast<int>(formatKeeping(f.format)))
+            << "format 0x" << std::hex << f.format;
+    }
+}
+
+TEST(KeptClipboard, BitmapAndPaletteComeBackFromTheDib)
 {
     const struct {
         unsigned format;
-        bool kept;
-    } formats[] = {
-        {0, false},     {1, true},      {2, false},       {3, false},     {7, true},       {8, true},
-        {9, false},     {13, true},     {14, false},      {15, true},     {16, true},      {17, true},
-        {18, false},    {0x80, false},  {0x81, true},     {0x82, false},  {0x83, false},   {0x8E, false},
-        {0x200, false}, {0x2FF, false}, {0x300, false},   {0x3FF, false}, {0xBFFF, false}, {0xC000, true},
-        {0xC1F3, true}, {0xFFFF, true}, {0x10000, false},
+        bool dibOffered, leftOut;
+    } cases[] = {
+        {2, true, true},   {9, true, true},  {2, false, false},
+        {9, false, false}, {8, true, false}, {14, true, false},
     };
-    for (const auto& f : formats)
-        EXPECT_EQ(f.kept, isCopyableClipboardFormat(f.format)) << "format 0x" << std::hex << f.format;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.leftOut, restoredFromOtherFormats(c.format, c.dibOffered))
+            << c.format << " " << c.dibOffered;
 }
 
 }  // namespace

@@ -3,9 +3,21 @@
 //   keyview view <log file> <word or -> <keys|copy|hang>
 //       A window whose view holds <word> selected ("-": nothing selected). keys: the view ignores
 //       WM_COPY and copies only on Ctrl+C or Ctrl+Insert; copy: it also answers WM_COPY; hang: WM_COPY
-//       keeps it busy for four seconds. Every keystroke it receives is logged with the modifier state.
+//       keeps it busy for four seconds; copy-grab: it answers WM_COPY and, before it returns, lets a
+//       waiting "grabclip" take the clipboard; keys-late: as keys, but the copy lands 600 ms after the keys.
+//       Every keystroke it receives is logged with the modifier state.
 //   keyview setclip <text>   the clipboard gets the text, a registered format of 256 bytes and a 2x2 DIB
-//   keyview getclip          prints "clip format= size= hash=" per format and "text value=" for its text
+//   keyview setclip-emf      the clipboard gets only an enhanced metafile
+//   keyview setclip-private <text>       the text and a private format (CF_PRIVATEFIRST) of 256 bytes
+//   keyview setclip-many <text> <count>  the text and <count> registered formats of 16 bytes each
+//   keyview setclip-delayed <text>       the text and a delay-rendered format, then stays busy for three
+//                                        seconds before it renders it on demand (for ten more)
+//   keyview grabclip <text>  another program: once copy-grab's view has copied, opens the clipboard, holds
+//                            it for 60 ms and copies the text
+//   keyview minimal <log>    a minimal word box: on Ctrl+Shift+D sends WM_COPY to the focused window, reads
+//                            the clipboard and shows it in a window ("Minimal Box", Escape closes it)
+//   keyview getclip          prints "clip format= size= hash=" per format and "text value=" for its text;
+//                            metafiles are hashed by their bits
 //
 // Log lines: "<ms> <event> key=value ...", flushed at once so that the test can read them while it runs.
 #include <windows.h>
@@ -21,11 +33,21 @@ const wchar_t paneClass[] = L"KeyViewPane";
 const char testFormatName[] = "Lexitray Test Bytes";
 const int wordCapacity = 256;
 const DWORD hangMs = 4000;
+const DWORD ownerBusyMs = 3000;
+const DWORD ownerRendersMs = 10000;
+const DWORD grabHoldMs = 60;
+const DWORD grabWaitMs = 30000;
+const wchar_t grabEventName[] = L"LexitrayTestGrab";
+const wchar_t grabbedEventName[] = L"LexitrayTestGrabbed";
+const char delayedFormatName[] = "Lexitray Test Delayed";
+const int hotkeyId = 1;
+const UINT_PTR lateCopyTimer = 1;
+const UINT lateCopyMs = 600;
 const int keyDownBit = 0x8000;
 
 FILE* logFile;
 wchar_t selectedWord[wordCapacity];
-enum class Mode { keys, copy, hang } mode;
+enum class Mode { keys, copy, hang, copyGrab, keysLate } mode;
 HWND pane;
 
 bool down(int virtualKey) { return (GetKeyState(virtualKey) & keyDownBit) != 0; }
@@ -67,12 +89,36 @@ void copySelection(const char* how)
     logLine("copied how=%s", how);
 }
 
+// Wakes the waiting grabclip and returns once it holds the clipboard, answering messages sent meanwhile
+// (emptying the clipboard this view owns waits for its answer).
+void letGrabberIn()
+{
+    HANDLE grab = CreateEventW(nullptr, TRUE, FALSE, grabEventName);
+    HANDLE grabbed = CreateEventW(nullptr, TRUE, FALSE, grabbedEventName);
+    SetEvent(grab);
+    const DWORD until = GetTickCount() + grabWaitMs / 10;
+    bool held = false;
+    while (!held && GetTickCount() < until) {
+        held = MsgWaitForMultipleObjects(1, &grabbed, FALSE, until - GetTickCount(), QS_SENDMESSAGE) ==
+               WAIT_OBJECT_0;
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    logLine("grab held=%d", held ? 1 : 0);
+    CloseHandle(grab);
+    CloseHandle(grabbed);
+}
+
 void onKeyDown(WPARAM virtualKey, bool system)
 {
     logKey("keydown", virtualKey, system);
     const bool plainCtrl = down(VK_CONTROL) && !down(VK_SHIFT) && !down(VK_MENU);
-    if (plainCtrl && (virtualKey == VK_INSERT || virtualKey == 'C'))
-        copySelection(virtualKey == VK_INSERT ? "ctrl+insert" : "ctrl+c");
+    if (plainCtrl && (virtualKey == VK_INSERT || virtualKey == 'C')) {
+        if (mode == Mode::keysLate)
+            SetTimer(pane, lateCopyTimer, lateCopyMs, nullptr);
+        else
+            copySelection(virtualKey == VK_INSERT ? "ctrl+insert" : "ctrl+c");
+    }
 }
 
 void paintPane(HWND hwnd)
@@ -98,13 +144,19 @@ LRESULT CALLBACK paneProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_COPY:
         logLine("wmcopy mode=%d", static_cast<int>(mode));
-        if (mode == Mode::copy)
+        if (mode == Mode::copy || mode == Mode::copyGrab)
             copySelection("wm_copy");
         else if (mode == Mode::hang)
             Sleep(hangMs);
+        if (mode == Mode::copyGrab)
+            letGrabberIn();
         return 0;
     case WM_PAINT:
         paintPane(hwnd);
+        return 0;
+    case WM_TIMER:
+        KillTimer(hwnd, lateCopyTimer);
+        copySelection("late");
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -141,9 +193,11 @@ int runView(const char* logPath, const char* word, const char* modeName)
     if (strcmp(word, "-") != 0)
         MultiByteToWideChar(CP_UTF8, 0, word, -1, selectedWord, wordCapacity);
     selectedWord[wordCapacity - 1] = 0;
-    mode = strcmp(modeName, "copy") == 0   ? Mode::copy
-           : strcmp(modeName, "hang") == 0 ? Mode::hang
-                                           : Mode::keys;
+    mode = strcmp(modeName, "copy") == 0        ? Mode::copy
+           : strcmp(modeName, "hang") == 0      ? Mode::hang
+           : strcmp(modeName, "copy-grab") == 0 ? Mode::copyGrab
+           : strcmp(modeName, "keys-late") == 0 ? Mode::keysLate
+                                                : Mode::keys;
 
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW frame = {};
@@ -241,6 +295,215 @@ void printText(const wchar_t* text, size_t capacity)
     printf("\"\n");
 }
 
+// A metafile's bits (after the picture's mapping mode and extents) as one "clip" line.
+void printMetafile(UINT format)
+{
+    HANDLE data = GetClipboardData(format);
+    unsigned char* bits = nullptr;
+    UINT size = 0;
+    if (format == CF_ENHMETAFILE && data) {
+        size = GetEnhMetaFileBits(static_cast<HENHMETAFILE>(data), 0, nullptr);
+        bits = static_cast<unsigned char*>(malloc(size));
+        GetEnhMetaFileBits(static_cast<HENHMETAFILE>(data), size, bits);
+    } else if (const METAFILEPICT* picture =
+                   data ? static_cast<const METAFILEPICT*>(GlobalLock(data)) : nullptr) {
+        const UINT header = 3 * sizeof(LONG);
+        size = header + GetMetaFileBitsEx(picture->hMF, 0, nullptr);
+        bits = static_cast<unsigned char*>(malloc(size));
+        const LONG facts[3] = {picture->mm, picture->xExt, picture->yExt};
+        memcpy(bits, facts, header);
+        GetMetaFileBitsEx(picture->hMF, size - header, bits + header);
+        GlobalUnlock(data);
+    }
+    printf("clip format=%u name=\"\" size=%u hash=0x%08lx\n", format, size, bits ? fnv1a(bits, size) : 0ul);
+    free(bits);
+}
+
+bool openClipboardFor(HWND owner)
+{
+    for (int attempt = 0; attempt < 50; attempt++) {
+        if (OpenClipboard(owner))
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+int setEnhancedMetafile()
+{
+    HDC dc = CreateEnhMetaFileW(nullptr, nullptr, nullptr, L"Lexitray test\0picture\0");
+    Rectangle(dc, 10, 10, 120, 80);
+    TextOutW(dc, 20, 30, L"meadowlark", 10);
+    HENHMETAFILE picture = CloseEnhMetaFile(dc);
+    if (!openClipboardFor(nullptr))
+        return 1;
+    EmptyClipboard();
+    SetClipboardData(CF_ENHMETAFILE, picture);
+    CloseClipboard();
+    printf("set sequence=%lu\n", static_cast<unsigned long>(GetClipboardSequenceNumber()));
+    return 0;
+}
+
+// The text and further formats of the given kind and size; private formats hold one block.
+int setTextAnd(const char* text, UINT firstFormat, int count, size_t size)
+{
+    wchar_t wide[wordCapacity] = {};
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, wordCapacity - 1);
+    if (!openClipboardFor(nullptr))
+        return 1;
+    EmptyClipboard();
+    SetClipboardData(CF_UNICODETEXT, globalCopy(wide, (wcslen(wide) + 1) * sizeof(wchar_t)));
+    for (int i = 0; i < count; i++) {
+        unsigned char bytes[256];
+        for (size_t b = 0; b < size; b++)
+            bytes[b] = static_cast<unsigned char>(i * 7 + b);
+        UINT format = firstFormat;
+        if (!format) {
+            char name[64];
+            snprintf(name, sizeof name, "Lexitray Test Bytes %d", i);
+            format = RegisterClipboardFormatA(name);
+        }
+        SetClipboardData(format, globalCopy(bytes, size));
+    }
+    CloseClipboard();
+    printf("set sequence=%lu\n", static_cast<unsigned long>(GetClipboardSequenceNumber()));
+    return 0;
+}
+
+HWND plainWindow(const wchar_t* caption, WNDPROC procedure)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = caption;
+    RegisterClassW(&windowClass);
+    return CreateWindowW(caption, caption, WS_OVERLAPPEDWINDOW, 560, 100, 300, 120, nullptr, nullptr,
+                         windowClass.hInstance, nullptr);
+}
+
+LRESULT CALLBACK delayedOwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_RENDERFORMAT) {
+        unsigned char bytes[16];
+        for (int i = 0; i < 16; i++)
+            bytes[i] = static_cast<unsigned char>(0xA0 + i);
+        SetClipboardData(static_cast<UINT>(wParam), globalCopy(bytes, sizeof bytes));
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// An owner that promises a format and is too busy to render it for a while.
+int setDelayed(const char* text)
+{
+    wchar_t wide[wordCapacity] = {};
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, wordCapacity - 1);
+    HWND owner = plainWindow(L"Delayed Owner", delayedOwnerProc);
+    if (!openClipboardFor(owner))
+        return 1;
+    EmptyClipboard();
+    SetClipboardData(CF_UNICODETEXT, globalCopy(wide, (wcslen(wide) + 1) * sizeof(wchar_t)));
+    SetClipboardData(RegisterClipboardFormatA(delayedFormatName), nullptr);
+    CloseClipboard();
+    printf("set sequence=%lu\n", static_cast<unsigned long>(GetClipboardSequenceNumber()));
+    fflush(stdout);
+    Sleep(ownerBusyMs);
+    const DWORD until = GetTickCount() + ownerRendersMs;
+    MSG message;
+    while (GetTickCount() < until) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+LRESULT CALLBACK plainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// Another program that copies right after the view's copy, holding the clipboard meanwhile.
+int grabClipboard(const char* text)
+{
+    wchar_t wide[wordCapacity] = {};
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, wordCapacity - 1);
+    HWND owner = plainWindow(L"Clipboard Grabber", plainProc);
+    HANDLE grab = CreateEventW(nullptr, TRUE, FALSE, grabEventName);
+    HANDLE grabbed = CreateEventW(nullptr, TRUE, FALSE, grabbedEventName);
+    printf("waiting\n");
+    fflush(stdout);
+    if (WaitForSingleObject(grab, grabWaitMs) != WAIT_OBJECT_0 || !OpenClipboard(owner))
+        return 1;
+    SetEvent(grabbed);
+    Sleep(grabHoldMs);
+    EmptyClipboard();
+    SetClipboardData(CF_UNICODETEXT, globalCopy(wide, (wcslen(wide) + 1) * sizeof(wchar_t)));
+    CloseClipboard();
+    printf("grabbed sequence=%lu\n", static_cast<unsigned long>(GetClipboardSequenceNumber()));
+    fflush(stdout);
+    // The owner window stays a little, as a program that copied would.
+    Sleep(2000);
+    return 0;
+}
+
+HWND minimalBox;
+
+LRESULT CALLBACK minimalBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_KEYDOWN && wParam == VK_ESCAPE) {
+        ShowWindow(hwnd, SW_HIDE);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// What the word box has to match: the copy request and the clipboard read, nothing else.
+void onMinimalHotkey()
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (GetGUIThreadInfo(0, &info) && info.hwndFocus) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(info.hwndFocus, WM_COPY, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+    }
+    wchar_t text[wordCapacity] = L"";
+    if (IsClipboardFormatAvailable(CF_UNICODETEXT) && OpenClipboard(minimalBox)) {
+        HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        if (const wchar_t* source = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
+            wcsncpy(text, source, wordCapacity - 1);
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    SetWindowTextW(minimalBox, text);
+    ShowWindow(minimalBox, SW_SHOW);
+    SetForegroundWindow(minimalBox);
+    logLine("box text-length=%d", static_cast<int>(wcslen(text)));
+}
+
+int runMinimal(const char* logPath)
+{
+    logFile = fopen(logPath, "a");
+    if (!logFile)
+        return 2;
+    minimalBox = plainWindow(L"Minimal Box", minimalBoxProc);
+    if (!RegisterHotKey(nullptr, hotkeyId, MOD_CONTROL | MOD_SHIFT, 'D')) {
+        logLine("hotkey-taken");
+        return 1;
+    }
+    logLine("ready");
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_HOTKEY)
+            onMinimalHotkey();
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
 int getClipboard()
 {
     bool opened = false;
@@ -254,9 +517,12 @@ int getClipboard()
     for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format)) {
         char name[128] = "";
         GetClipboardFormatNameA(format, name, sizeof name);
-        // Handles of bitmaps, palettes and metafiles are no memory blocks.
-        const bool block = format != CF_BITMAP && format != CF_PALETTE && format != CF_ENHMETAFILE &&
-                           format != CF_METAFILEPICT;
+        if (format == CF_ENHMETAFILE || format == CF_METAFILEPICT) {
+            printMetafile(format);
+            continue;
+        }
+        // Handles of bitmaps and palettes are no memory blocks (the tests compare the DIB they come from).
+        const bool block = format != CF_BITMAP && format != CF_PALETTE;
         HANDLE data = block ? GetClipboardData(format) : nullptr;
         const SIZE_T size = data ? GlobalSize(data) : 0;
         const unsigned char* bytes = size ? static_cast<const unsigned char*>(GlobalLock(data)) : nullptr;
@@ -281,6 +547,22 @@ int main(int argc, char** argv)
         return setClipboard(argv[2]);
     if (argc == 2 && strcmp(argv[1], "getclip") == 0)
         return getClipboard();
-    fputs("usage: keyview view <log> <word|-> <keys|copy|hang> | setclip <text> | getclip\n", stderr);
+    if (argc == 2 && strcmp(argv[1], "setclip-emf") == 0)
+        return setEnhancedMetafile();
+    if (argc == 3 && strcmp(argv[1], "setclip-private") == 0)
+        return setTextAnd(argv[2], CF_PRIVATEFIRST, 1, 256);
+    if (argc == 4 && strcmp(argv[1], "setclip-many") == 0)
+        return setTextAnd(argv[2], 0, atoi(argv[3]), 16);
+    if (argc == 3 && strcmp(argv[1], "setclip-delayed") == 0)
+        return setDelayed(argv[2]);
+    if (argc == 3 && strcmp(argv[1], "grabclip") == 0)
+        return grabClipboard(argv[2]);
+    if (argc == 3 && strcmp(argv[1], "minimal") == 0)
+        return runMinimal(argv[2]);
+    fputs("usage: keyview view <log> <word|-> <keys|copy|hang|copy-grab|keys-late> | setclip <text> | "
+          "setclip-emf |"
+          " setclip-private <text> | setclip-many <text> <count> | setclip-delayed <text> | grabclip <text> |"
+          " minimal <log> | getclip\n",
+          stderr);
     return 2;
 }
