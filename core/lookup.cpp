@@ -3,6 +3,7 @@
 
 #include "config/config.h"
 #include "core/dictsession.h"
+#include "core/netio_wait.h"
 #include "core/userinterface.h"
 
 // Entries server0 .. server16; after the last one the list starts again at 0.
@@ -34,6 +35,7 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             index = 0;
         host[0] = '\0';
         readServerHost(host, index);
+        beginNetworkWaits(host);
 
         snprintf(text, sizeof text, "Trying to connect to DICT server \"%s\"...", host);
         showStatus(text, progressStatusMs);
@@ -45,6 +47,9 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             // A connection whose greeting was refused may still be open.
             closeSocket();
             closeAhead();
+            // A cancelled look-up ends here, asking nothing.
+            if (lookUpCancelled())
+                return 0;
             snprintf(text, sizeof text,
                      "The dictionary server \"%s\" is not responding.\n"
                      "Would you like to try the next server in the list?",
@@ -64,6 +69,8 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             hideStatus();
             closeSocket();
             closeAhead();
+            if (lookUpCancelled())
+                return 0;
             snprintf(text, sizeof text,
                      "The word \"%s\" was not found in any dictionary on \"%s\"\n"
                      "Would you like to try the next server in the list?",

@@ -1,6 +1,8 @@
 // Tests of connecting to a DICT server, its greeting, and reading replies, against scripted servers.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -283,17 +285,24 @@ TEST_F(Connection, ReplyStopsAtTheCap)
     EXPECT_EQ(reply.data[reply.length], '\0');
 }
 
-TEST_F(Connection, ResolveHostGivesTheDottedAddress)
+TEST_F(Connection, ResolveHostGivesTheHostsAddresses)
 {
-    char address[16] = "";
-    EXPECT_EQ(dictSession.resolveHost("127.0.1.7", address), 1);
-    EXPECT_STREQ(address, "127.0.1.7");
-    char local[16] = "";
-    EXPECT_EQ(dictSession.resolveHost("localhost", local), 1);
-    EXPECT_STREQ(local, "127.0.0.1");
-    char none[16] = "";
-    EXPECT_EQ(dictSession.resolveHost("nohost.invalid", none), 0);
-    EXPECT_STREQ(none, "");
+    NetAddress addresses[netMaxAddresses];
+    ASSERT_EQ(dictSession.resolveHost("127.0.1.7", addresses), 1);
+    EXPECT_EQ(addresses[0].family, netFamilyIPv4);
+    const unsigned char dotted[4] = {127, 0, 1, 7};
+    EXPECT_EQ(memcmp(addresses[0].bytes, dotted, 4), 0);
+    ASSERT_EQ(dictSession.resolveHost("::1", addresses), 1);
+    EXPECT_EQ(addresses[0].family, netFamilyIPv6);
+    EXPECT_EQ(addresses[0].bytes[15], 1);
+    // localhost gives at least its IPv4 address, whichever the system puts first.
+    int count = dictSession.resolveHost("localhost", addresses);
+    ASSERT_GE(count, 1);
+    bool hasLoopback = false;
+    for (int i = 0; i < count; i++)
+        hasLoopback = hasLoopback || (addresses[i].family == netFamilyIPv4 && addresses[i].bytes[0] == 127);
+    EXPECT_TRUE(hasLoopback);
+    EXPECT_EQ(dictSession.resolveHost("nohost.invalid", addresses), 0);
 }
 
 TEST_F(Connection, NewConnectionClosesTheOldOneOnce)
