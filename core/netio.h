@@ -62,9 +62,10 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs);
 
 // Handles the window messages that have arrived, as a modal loop does; false when the program is
 // to end (the quit message came; it is posted again for the main loop). Natively there are no
-// messages: it runs netWaitHook when one is set.
+// messages. Either way it first runs netWaitHook when one is set.
 bool netPumpMessages();
-// Natively, run by netPumpMessages (tests use it to act while the client waits).
+// Run by netPumpMessages, at least every few milliseconds of a wait (tests use it to act while
+// the client waits).
 typedef void (*NetWaitHook)();
 extern NetWaitHook netWaitHook;
 

@@ -139,6 +139,8 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
 
 bool netPumpMessages()
 {
+    if (netWaitHook != nullptr)
+        netWaitHook();
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/dictsession.h"
+#include "core/netio_wait.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 
@@ -320,6 +322,90 @@ TEST_F(Connection, NewConnectionClosesTheOldOneOnce)
     dictSession.closeSocket();
     dictSession.closeSocket();
     EXPECT_FALSE(dictSession.socketOpen);
+}
+
+// The addresses the test gives the host "several.test", in its order; netResolve asks this.
+std::vector<std::string> severalAddresses;
+const char severalHost[] = "several.test";
+
+int resolveSeveral(const char* host, NetAddress* addresses, int capacity)
+{
+    if (strcmp(host, severalHost) != 0)
+        return 0;
+    int count = 0;
+    for (const std::string& text : severalAddresses) {
+        if (count < capacity && netParseAddress(text.c_str(), &addresses[count]))
+            count++;
+    }
+    return count;
+}
+
+class SeveralAddresses : public Connection {
+protected:
+    void SetUp() override
+    {
+        Connection::SetUp();
+        netResolveHook = resolveSeveral;
+    }
+    void TearDown() override
+    {
+        netResolveHook = nullptr;
+        Connection::TearDown();
+    }
+};
+
+// A loopback address on which nothing listens: connecting there is refused at once.
+const char refusingAddress[] = "127.0.99.2";
+
+TEST_F(SeveralAddresses, FirstAddressRefusingLeavesTheSecondToServe)
+{
+    FakeServer server({greetThenAwait()});
+    ASSERT_TRUE(server.listening());
+    severalAddresses = {refusingAddress, server.host()};
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(dictSession.connectToServer(severalHost), 1);
+    // A refusal starts the next address at once, without waiting out the delay.
+    EXPECT_LT(msSince(start), nextAddressDelayMs);
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_STREQ(dictSession.wonHost, severalHost);
+}
+
+TEST_F(SeveralAddresses, SilentFirstAddressLosesToTheSecondAfterTheDelay)
+{
+    // A listener that never accepts, its one-place queue taken: connects to it go unanswered.
+    FakeServer stuck({}, false);
+    FakeServer server({greetThenAwait()});
+    ASSERT_TRUE(stuck.listening() && server.listening());
+    NetAddress stuckAddress;
+    ASSERT_EQ(netParseAddress(stuck.host(), &stuckAddress), 1);
+    NetSocket filler = netOpenStream();
+    ASSERT_EQ(netConnect(filler, stuckAddress, dictPort, testConnectTimeoutMs), 1);
+
+    severalAddresses = {stuck.host(), server.host()};
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(dictSession.connectToServer(severalHost), 1);
+    long long took = msSince(start);
+    EXPECT_GE(took, nextAddressDelayMs - 10);
+    EXPECT_LT(took, nextAddressDelayMs + 200);
+    EXPECT_EQ(server.connectionCount(), 1);
+    netClose(filler);
+}
+
+TEST_F(SeveralAddresses, EveryAddressFailingIsNoConnection)
+{
+    severalAddresses = {refusingAddress, "127.0.99.3"};
+    EXPECT_EQ(dictSession.connectToServer(severalHost), 0);
+    EXPECT_FALSE(dictSession.socketOpen);
+    EXPECT_EQ(countUiCalls("showMessage"), 0);
+}
+
+TEST_F(Connection, IPv6LoopbackServesAsHost)
+{
+    FakeServer server({greetThenAwait()}, true, "::1");
+    if (!server.listening())
+        GTEST_SKIP() << "this host has no IPv6 loopback to listen on (or ::1 port 2628 is taken)";
+    EXPECT_EQ(dictSession.connectToServer("::1"), 1);
+    EXPECT_EQ(server.connectionCount(), 1);
 }
 
 }  // namespace
