@@ -108,15 +108,16 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
 {
     if (count < 0 || count > netMaxWaitEntries)
         return 0;
-    int ready = readyNow(entries, count);
-    if (ready > 0 || timeoutMs <= 0)
-        return ready;
-    // The sockets signal their events while the thread also waits for window messages.
+    if (timeoutMs <= 0)
+        return readyNow(entries, count);
+    // The sockets signal their events while the thread also waits for window messages. An event
+    // that has happened already is signalled at once (data waiting, a socket connected and so
+    // writable), so nothing is missed between a look and the wait.
     for (int i = 0; i < count; i++) {
         if (waitEvents[i] == nullptr)
             waitEvents[i] = WSACreateEvent();
         WSAResetEvent(waitEvents[i]);
-        long events = entries[i].connecting ? FD_CONNECT | FD_CLOSE : FD_READ | FD_CLOSE;
+        long events = entries[i].connecting ? FD_CONNECT | FD_WRITE | FD_CLOSE : FD_READ | FD_CLOSE;
         WSAEventSelect(toSocket(entries[i].socket), waitEvents[i], events);
     }
     DWORD woke = MsgWaitForMultipleObjectsEx((DWORD)count, waitEvents, (DWORD)timeoutMs, QS_ALLINPUT,
@@ -131,7 +132,7 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
             ioctlsocket(handle, FIONBIO, &blocking);
         }
     }
-    ready = readyNow(entries, count);
+    int ready = readyNow(entries, count);
     if (ready == 0 && woke == WAIT_OBJECT_0 + (DWORD)count)
         return netWaitMessages;
     return ready;

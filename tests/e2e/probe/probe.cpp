@@ -526,7 +526,7 @@ int commandPingLoop(HWND hwnd, DWORD seconds)
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     long long count = 0, unanswered = 0;
-    double worstMs = 0;
+    double worstMs = 0, worstAtMs = 0;
     for (;;) {
         QueryPerformanceCounter(&before);
         if ((before.QuadPart - start.QuadPart) / frequency.QuadPart >= static_cast<LONGLONG>(seconds) ||
@@ -540,11 +540,14 @@ int commandPingLoop(HWND hwnd, DWORD seconds)
             unanswered++;
         else
             count++;
-        if (ms > worstMs)
+        if (ms > worstMs) {
             worstMs = ms;
+            worstAtMs = 1000.0 * static_cast<double>(before.QuadPart - start.QuadPart) / frequency.QuadPart;
+        }
         Sleep(pingIntervalMs);
     }
-    printf("pings count=%lld worst=%.1f unanswered=%lld\n", count, worstMs, unanswered);
+    printf("pings count=%lld worst=%.1f worstat=%.0f unanswered=%lld\n", count, worstMs, worstAtMs,
+           unanswered);
     fflush(stdout);
     return 0;
 }
