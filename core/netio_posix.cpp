@@ -80,6 +80,9 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
         polled[i].fd = toFd(entries[i].socket);
         polled[i].events = entries[i].connecting ? POLLOUT : POLLIN;
         polled[i].revents = 0;
+        // Armed before the data arrives, so that its acknowledgement is not delayed.
+        if (!entries[i].connecting && timeoutMs > 0)
+            armQuickAck(polled[i].fd);
     }
     int result;
     do {
