@@ -9,6 +9,7 @@
 #include "app/trayapp.h"
 #include "core/userinterface.h"
 #include "resource.h"
+#include "ui/widetext.h"
 
 namespace {
 
@@ -197,8 +198,15 @@ INT_PTR CALLBACK popupProc(HWND popup, UINT message, WPARAM wParam, LPARAM)
 
 }  // namespace
 
-void showStatus(const char* text, int milliseconds)
+void showStatus(const char* utf8Text, int milliseconds)
 {
+    // The core's texts are UTF-8 (the waiting status has an ellipsis); balloon and popup take the
+    // system code page.
+    wchar_t wide[popupTextCapacity];
+    utf8ToWide(utf8Text, wide, popupTextCapacity);
+    char text[popupTextCapacity];
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, popupTextCapacity, nullptr, nullptr) == 0)
+        lstrcpynA(text, utf8Text, popupTextCapacity);
     if (useBalloons) {
         showTrayBalloon(text, milliseconds);
         return;

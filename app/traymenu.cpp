@@ -4,19 +4,32 @@
 #include "app/traymenu.h"
 #include "app/lookuptrigger.h"
 #include "app/trayapp.h"
+#include "core/netio_wait.h"
 #include "resource.h"
 #include "ui/settingsdialogs.h"
+
+namespace {
+
+const char cancelLookUpText[] = "Cancel Look-Up";
+
+}  // namespace
 
 void showTrayMenu()
 {
     HMENU menu = LoadMenuA(moduleInstance, MAKEINTRESOURCEA(IDM_TRAYMENU));
     if (menu == nullptr)
         return;
+    // While a look-up waits on the network, the menu's first item ends it.
+    HMENU popup = GetSubMenu(menu, 0);
+    if (waitingOnNetwork()) {
+        InsertMenuA(popup, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+        InsertMenuA(popup, 0, MF_BYPOSITION | MF_STRING, IDM_CANCELLOOKUP, cancelLookUpText);
+    }
     POINT cursor;
     GetCursorPos(&cursor);
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(TrayWindow);
-    TrackPopupMenu(GetSubMenu(menu, 0), TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, TrayWindow, nullptr);
+    TrackPopupMenu(popup, TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, TrayWindow, nullptr);
     // Lets the menu close cleanly should the user open it again at once.
     PostMessageA(TrayWindow, WM_NULL, 0, 0);
     DestroyMenu(menu);
@@ -34,6 +47,9 @@ void onTrayMenuCommand(WORD command)
 {
     switch (command) {
     case IDM_EXIT:
+        // A look-up waiting on the network ends first (the quit message would end it too).
+        if (waitingOnNetwork())
+            cancelLookUp();
         // The window stays; the message loop ends and the program returns 0.
         removeTrayIcon();
         PostQuitMessage(0);
@@ -46,6 +62,11 @@ void onTrayMenuCommand(WORD command)
         break;
     case IDM_LOOKUP:
         startLookup();
+        break;
+    case IDM_CANCELLOOKUP:
+        // Chosen while the look-up waited; it may have ended on its own meanwhile.
+        if (waitingOnNetwork())
+            cancelLookUp();
         break;
     default:
         break;

@@ -4,10 +4,8 @@
 
 #include "core/aheadlinks.h"
 #include "core/dictsession.h"
+#include "core/netio_wait.h"
 #include "core/userinterface.h"
-
-// "255.255.255.255" and its terminator.
-static const int addressTextSize = 16;
 
 static void closeLink(AheadLink* link)
 {
@@ -31,10 +29,11 @@ static void sendStanding(AheadLink* link)
 
 // Waits at most timeoutMs for a link's connect to end or, when reading is given, for it to
 // have something to read; ends the connects that are done, gives up those past the connect
-// deadline, and sends the requests that stand. Whether reading has something to read.
-static bool waitAhead(AheadConnections* ahead, const NetSocket* reading, int timeoutMs)
+// deadline, and sends the requests that stand. Whether reading has something to read. A race
+// given takes part in the wait with its connects. A cancelled look-up's links are all closed.
+static bool waitAheadWith(AheadConnections* ahead, AddressRace* race, const NetSocket* reading, int timeoutMs)
 {
-    NetWaitEntry entries[lookUpLinkCount + 1];
+    NetWaitEntry entries[lookUpLinkCount + 1 + netMaxAddresses];
     AheadLink* waiting[lookUpLinkCount];
     int count = 0;
     for (int i = 0; i < lookUpLinkCount; i++) {
@@ -53,8 +52,21 @@ static bool waitAhead(AheadConnections* ahead, const NetSocket* reading, int tim
         timeoutMs = connectLeft;
     if (connecting > 0 && reading != nullptr && connectLeft > 0 && timeoutMs > connectLeft)
         timeoutMs = connectLeft;
-    if (count > 0)
-        netWaitAny(entries, count, timeoutMs);
+    int racing = 0;
+    if (race != nullptr) {
+        racing = raceWaitEntries(race, entries + count);
+        int raceMs = raceWaitMs(race);
+        if (timeoutMs > raceMs)
+            timeoutMs = raceMs;
+    }
+    int all = count + racing;
+    if (waitOnNetwork(entries, all, timeoutMs) == netWaitCancelled) {
+        for (int i = 0; i < lookUpLinkCount; i++)
+            closeLink(&ahead->links[i]);
+        return false;
+    }
+    if (race != nullptr)
+        raceAfterWait(race, entries + count, racing);
     bool late = millisecondsUntil(ahead->connectDeadline) <= 0;
     for (int i = 0; i < connecting; i++) {
         AheadLink* link = waiting[i];
@@ -69,6 +81,23 @@ static bool waitAhead(AheadConnections* ahead, const NetSocket* reading, int tim
     for (int i = 0; i < lookUpLinkCount; i++)
         sendStanding(&ahead->links[i]);
     return reading != nullptr && entries[count - 1].ready;
+}
+
+static bool waitAhead(AheadConnections* ahead, const NetSocket* reading, int timeoutMs)
+{
+    return waitAheadWith(ahead, nullptr, reading, timeoutMs);
+}
+
+// Opens the link and starts its connect to address.
+static void startLink(AheadLink* link, const NetAddress& address)
+{
+    link->socket = netOpenStream(address.family);
+    link->open = link->socket != netInvalidSocket;
+    link->connecting = link->open;
+    link->sent = false;
+    link->taken = false;
+    if (link->open && !netStartConnect(link->socket, address, dictPort))
+        closeLink(link);
 }
 
 bool DictSession::aheadTo(const char* host) const
@@ -118,24 +147,29 @@ int DictSession::connectAhead(const char* host, const char* word)
     databaseLines = nullptr;
     databaseCount = 0;
 
-    char addressText[addressTextSize] = "";
-    if (!resolveHost(host, addressText)) {
+    wonHost[0] = '\0';
+    if (lookUpCancelled())
+        return 0;
+    NetAddress addresses[netMaxAddresses];
+    int addressCount = resolveHost(host, addresses);
+    if (addressCount == 0) {
         showMessage(nullptr, "Couldn't resolve %s", host);
         return 0;
     }
-    uint32_t address = addressText[0] != '\0' ? netParseAddress(addressText) : netNoAddress;
     ahead.active = true;
     snprintf(ahead.host, sizeof ahead.host, "%s", host);
     ahead.connectDeadline = deadlineIn(dictLimits.connectTimeoutMs);
     ahead.openedAt = std::chrono::steady_clock::now();
-    for (int i = 0; i < lookUpLinkCount; i++) {
-        AheadLink* link = &ahead.links[i];
-        link->socket = netOpenStream();
-        link->open = link->socket != netInvalidSocket;
-        link->connecting = link->open;
-        if (link->open && !netStartConnect(link->socket, address, dictPort))
-            closeLink(link);
-    }
+    // The first connection races over the host's addresses; the other two go to the first
+    // address at once, and move to the winner should another address win.
+    AddressRace race;
+    startRace(&race, addresses, addressCount, dictPort, dictLimits.connectTimeoutMs);
+    AheadLink* first = &ahead.links[matchLink];
+    first->open = false;
+    first->connecting = false;
+    first->sent = false;
+    for (int i = matchLink + 1; i < lookUpLinkCount; i++)
+        startLink(&ahead.links[i], addresses[0]);
     // The match request stands when the word makes one line; findMatches sends nothing else.
     char request[dictRequestSize];
     size_t length = 0;
@@ -143,12 +177,27 @@ int DictSession::connectAhead(const char* host, const char* word)
         standAheadRequest(matchLink, request, (int)length);
     standAheadRequest(databaseLink, dictDatabaseRequest, (int)sizeof dictDatabaseRequest - 1);
 
-    AheadLink* first = &ahead.links[matchLink];
-    while (first->open && first->connecting)
-        waitAhead(&ahead, nullptr, millisecondsUntil(ahead.connectDeadline));
+    while (!raceOver(&race) && !lookUpCancelled())
+        waitAheadWith(&ahead, &race, nullptr, raceWaitMs(&race));
+    NetSocket won = endRace(&race);
+    if (won == netInvalidSocket)
+        return 0;
+    rememberWinner(host, race.addresses[race.winner]);
+    if (race.winner != 0) {
+        for (int i = matchLink + 1; i < lookUpLinkCount; i++) {
+            closeLink(&ahead.links[i]);
+            startLink(&ahead.links[i], race.addresses[race.winner]);
+        }
+    }
+    // From here the first connection is the session's, as connectToServer's would be; its
+    // request, if one stands, goes out now.
+    first->socket = won;
+    first->open = true;
+    sendStanding(first);
+    for (int i = matchLink + 1; i < lookUpLinkCount; i++)
+        sendStanding(&ahead.links[i]);
     if (!first->open)
         return 0;
-    // From here the first connection is the session's, as connectToServer's would be.
     socket = first->socket;
     socketOpen = true;
     first->open = false;
@@ -157,7 +206,7 @@ int DictSession::connectAhead(const char* host, const char* word)
     ReplyDeadline greetingDeadline = deadlineIn(dictLimits.receiveTimeoutMs);
     bool readable = false;
     int left;
-    while (!readable && (left = millisecondsUntil(greetingDeadline)) > 0)
+    while (!readable && !lookUpCancelled() && (left = millisecondsUntil(greetingDeadline)) > 0)
         readable = waitAhead(&ahead, &socket, left);
     if (!readable)
         return 0;

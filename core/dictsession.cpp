@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/netio_wait.h"
 #include "core/userinterface.h"
 
 const DictLimits dictDefaultLimits = {
@@ -19,8 +20,6 @@ DictLimits dictLimits = dictDefaultLimits;
 
 DictSession dictSession;
 
-// "255.255.255.255" and its terminator.
-static const int addressTextSize = 16;
 static const int greetingStatus = 220;
 
 int DictSession::getDefinitionCount() { return definitionCount; }
@@ -62,15 +61,27 @@ void DictSession::releaseLists()
     currentDefinition = 0;
 }
 
-int DictSession::resolveHost(const char* host, char* addressText)
+int DictSession::resolveHost(const char* host, NetAddress* addresses)
 {
-    unsigned char address[4];
-    int addressCount = 0;
-    if (!netLookUpHost(host, address, &addressCount))
-        return 0;
-    if (addressCount > 0)
-        snprintf(addressText, addressTextSize, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
-    return 1;
+    return netResolve(host, addresses, netMaxAddresses);
+}
+
+int DictSession::addressesFor(const char* host, NetAddress* addresses)
+{
+    if (wonHost[0] != '\0' && strncmp(wonHost, host, sizeof wonHost) == 0) {
+        addresses[0] = wonAddress;
+        return 1;
+    }
+    return resolveHost(host, addresses);
+}
+
+void DictSession::rememberWinner(const char* host, const NetAddress& address)
+{
+    wonHost[0] = '\0';
+    if (strlen(host) < sizeof wonHost) {
+        snprintf(wonHost, sizeof wonHost, "%s", host);
+        wonAddress = address;
+    }
 }
 
 ReplyDeadline deadlineIn(int milliseconds)
@@ -98,7 +109,10 @@ int receiveBefore(NetSocket s, char* buffer, int capacity, ReplyDeadline deadlin
     if (left <= 0)
         return -1;
     int wait = left < dictLimits.receiveTimeoutMs ? left : dictLimits.receiveTimeoutMs;
-    return netReceive(s, buffer, capacity, wait);
+    NetWaitEntry entry = {s, false, false};
+    if (waitOnNetwork(&entry, 1, wait) <= 0)
+        return -1;
+    return netReceive(s, buffer, capacity, 0);
 }
 
 // The server may send its greeting in pieces. What comes in the same piece after its line end
@@ -150,22 +164,24 @@ int DictSession::connectToServer(const char* host)
     databaseLines = nullptr;
     databaseCount = 0;
 
-    socket = netOpenStream();
-    socketOpen = socket != netInvalidSocket;
-
-    char addressText[addressTextSize] = "";
-    if (!resolveHost(host, addressText)) {
+    // A cancelled look-up opens nothing more.
+    if (lookUpCancelled())
+        return 0;
+    NetAddress addresses[netMaxAddresses];
+    int count = addressesFor(host, addresses);
+    if (count == 0) {
         showMessage(nullptr, "Couldn't resolve %s", host);
-        closeSocket();
         return 0;
     }
-    // A socket that never connected carries nothing; closing it at once makes the request
-    // that follows fail without touching the handle again.
-    if (!socketOpen || addressText[0] == '\0' ||
-        !netConnect(socket, netParseAddress(addressText), dictPort, dictLimits.connectTimeoutMs)) {
-        closeSocket();
+    AddressRace race;
+    startRace(&race, addresses, count, dictPort, dictLimits.connectTimeoutMs);
+    socket = runRace(&race);
+    socketOpen = socket != netInvalidSocket;
+    if (!socketOpen) {
+        socket = 0;
         return 0;
     }
+    rememberWinner(host, race.addresses[race.winner]);
     // A connected socket stays open whatever the greeting: the caller's request still goes on it.
     char greeting[dictPieceSize + 1];
     size_t length = receiveGreeting(socket, greeting, sizeof greeting,

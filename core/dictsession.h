@@ -112,11 +112,22 @@ struct DictSession {
     char* getDefinition(int index);
     char* getMatchDatabase(int index);
 
-    // Writes the first address of the host as dotted decimal into addressText (at least
-    // 16 bytes, given empty); 1 when the name was resolved.
-    int resolveHost(const char* host, char* addressText);
-    // Opens a connection to host:2628 into socket and checks the 220 greeting; 1 when both
-    // succeed. Shows "Couldn't resolve %s" when the name does not resolve.
+    // The address the look-up's first connection to wonHost went to (wonHost empty: none yet);
+    // the look-up's other connections to that host go there too.
+    char wonHost[aheadHostSize];
+    NetAddress wonAddress;
+
+    // Resolves the host into addresses (room for netMaxAddresses), in the system's order;
+    // how many, 0 when the name does not resolve.
+    int resolveHost(const char* host, NetAddress* addresses);
+    // The addresses to connect to for host: the one the look-up connected to before when it
+    // was this host, else those resolveHost gives.
+    int addressesFor(const char* host, NetAddress* addresses);
+    // Records the address the look-up reached host at (a host too long to record is resolved anew).
+    void rememberWinner(const char* host, const NetAddress& address);
+    // Opens a connection to host:2628 into socket, trying the host's addresses as AddressRace
+    // does, and checks the 220 greeting; 1 when both succeed. Shows "Couldn't resolve %s" when
+    // the name does not resolve; a cancelled look-up connects nothing and shows nothing.
     int connectToServer(const char* host);
     // Receives on socket until "250 " (complete) or one of the markers (refused) turns up,
     // closing the socket then, or until the server ends the connection, a receive fails or

@@ -4,6 +4,7 @@
 #include "config/config.h"
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
+#include "core/netio_wait.h"
 #include "core/userinterface.h"
 
 // Entries server0 .. server16; after the last one the list starts again at 0.
@@ -60,6 +61,7 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             index = 0;
         host[0] = '\0';
         readServerHost(host, index);
+        beginNetworkWaits(host);
 
         snprintf(text, sizeof text, "Trying to connect to DICT server \"%s\"...", host);
         showStatus(text, progressStatusMs);
@@ -71,6 +73,9 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             // A connection whose greeting was refused may still be open.
             closeSocket();
             closeAhead();
+            // A cancelled look-up ends here, asking nothing.
+            if (lookUpCancelled())
+                return 0;
             snprintf(text, sizeof text,
                      "The dictionary server \"%s\" is not responding.\n"
                      "Would you like to try the next server in the list?",
@@ -90,6 +95,8 @@ int DictSession::lookUpWordFrom(const char* word, int serverIndex)
             hideStatus();
             closeSocket();
             closeAhead();
+            if (lookUpCancelled())
+                return 0;
             // Near spellings take the place of the question; a word picked is looked up on the
             // same server.
             if (suggestionCount > 0) {

@@ -7,32 +7,41 @@
 typedef uintptr_t NetSocket;
 extern const NetSocket netInvalidSocket;
 
-// The address netParseAddress gives for a text that is not a dotted address.
-const uint32_t netNoAddress = 0xFFFFFFFFu;
+// An address to connect to, IPv6 or IPv4, as the system resolved it.
+const int netFamilyIPv4 = 4;
+const int netFamilyIPv6 = 6;
+struct NetAddress {
+    int family;               // netFamilyIPv4 or netFamilyIPv6
+    unsigned char bytes[16];  // in network order; an IPv4 address takes the first 4
+};
+// The most addresses of one host that a look-up tries.
+const int netMaxAddresses = 4;
 
 // Starts the socket library (Winsock 2.2); 1 on success. Cheap to call again.
 int netStartup();
 
-// Looks the name up (gethostbyname); 1 when resolved. The first address, in network byte
-// order, goes to firstAddress, and addressCount says how many addresses the host has
-// (0 leaves firstAddress untouched).
-int netLookUpHost(const char* host, unsigned char firstAddress[4], int* addressCount);
+// Resolves the name (getaddrinfo, IPv6 and IPv4) into at most capacity stream addresses, in the
+// order the system gives them; returns how many, 0 when the name does not resolve.
+int netResolve(const char* host, NetAddress* addresses, int capacity);
+// When set, netResolve asks it instead of the system (tests give a host several addresses).
+typedef int (*NetResolveHook)(const char* host, NetAddress* addresses, int capacity);
+extern NetResolveHook netResolveHook;
 
-// Converts a dotted address text to a network-order address (inet_addr); netNoAddress when
-// the text is not one.
-uint32_t netParseAddress(const char* text);
+// Converts an IPv4 or IPv6 address text; 1 when the text is one.
+int netParseAddress(const char* text, NetAddress* address);
 
-// A new TCP stream socket with delayed acknowledgements turned off, or netInvalidSocket.
-NetSocket netOpenStream();
+// A new TCP stream socket of the address family, with delayed acknowledgements turned off, or
+// netInvalidSocket.
+NetSocket netOpenStream(int family = netFamilyIPv4);
 
-// Connects to address:port (address in network order) within timeoutMs; 1 on success.
-// The socket is blocking again afterwards.
-int netConnect(NetSocket s, uint32_t address, unsigned short port, int timeoutMs);
+// Connects to address:port within timeoutMs, without handling window messages (tests use it to
+// talk to a server apart from the client); 1 on success. The socket is blocking again afterwards.
+int netConnect(NetSocket s, const NetAddress& address, unsigned short port, int timeoutMs);
 
 // Starts connecting to address:port without waiting, so that several connects can run at once;
 // the socket stays non-blocking until netFinishConnect. 1 when the connect completed or is
 // under way, 0 when it failed at once.
-int netStartConnect(NetSocket s, uint32_t address, unsigned short port);
+int netStartConnect(NetSocket s, const NetAddress& address, unsigned short port);
 
 // One socket to wait for: a connecting one until its connect has completed or failed, any
 // other until it has data or its end to read. netWaitAny sets ready.
@@ -44,8 +53,21 @@ struct NetWaitEntry {
 // The most entries one wait takes.
 const int netMaxWaitEntries = 8;
 
-// Waits at most timeoutMs (0: just looks) until one of the entries is ready; returns how many are.
+// netWaitAny's result when window messages arrived before any entry was ready.
+const int netWaitMessages = -2;
+// Waits at most timeoutMs (0: just looks) until one of the entries is ready; returns how many
+// are. On Windows the wait also ends, with netWaitMessages, when window messages arrive.
+// The look-up waits only through waitOnNetwork (netio_wait.h), which builds on this.
 int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs);
+
+// Handles the window messages that have arrived, as a modal loop does; false when the program is
+// to end (the quit message came; it is posted again for the main loop). Natively there are no
+// messages. Either way it first runs netWaitHook when one is set.
+bool netPumpMessages();
+// Run by netPumpMessages, at least every few milliseconds of a wait (tests use it to act while
+// the client waits).
+typedef void (*NetWaitHook)();
+extern NetWaitHook netWaitHook;
 
 // Ends a connect that netWaitAny reported ready: 1 when it succeeded (the socket is blocking
 // again), 0 when it failed.
@@ -54,8 +76,13 @@ int netFinishConnect(NetSocket s);
 // Sends all of the bytes; 1 on success, 0 on failure.
 int netSend(NetSocket s, const char* data, int length);
 
-// Waits at most timeoutMs for data, then receives up to capacity bytes.
+// Waits at most timeoutMs for data (0 after a wait said it is there), then receives up to
+// capacity bytes.
 // Returns the count received, 0 when the peer closed, -1 on failure or time-out.
 int netReceive(NetSocket s, char* buffer, int capacity, int timeoutMs);
 
 void netClose(NetSocket s);
+
+// The system's socket address for address:port, written into storage (capacity bytes); returns
+// its length, 0 when it does not fit. Shared by both socket files.
+int netSocketAddress(const NetAddress& address, unsigned short port, void* storage, int capacity);

@@ -45,9 +45,9 @@ static int waitFor(int fd, short events, int timeoutMs)
 
 int netStartup() { return 1; }
 
-NetSocket netOpenStream()
+NetSocket netOpenStream(int family)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int fd = socket(family == netFamilyIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (fd < 0)
         return netInvalidSocket;
     fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -55,27 +55,17 @@ NetSocket netOpenStream()
     return (NetSocket)fd;
 }
 
-// The IPv4 address and port to connect to, in network order.
-static struct sockaddr_in targetAddress(uint32_t address, unsigned short port)
-{
-    struct sockaddr_in target;
-    memset(&target, 0, sizeof target);
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = address;
-    return target;
-}
-
-int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
+int netStartConnect(NetSocket s, const NetAddress& address, unsigned short port)
 {
     int fd = toFd(s);
-    if (s == netInvalidSocket || address == netNoAddress)
+    struct sockaddr_storage target;
+    int targetSize = netSocketAddress(address, port, &target, (int)sizeof target);
+    if (s == netInvalidSocket || targetSize == 0)
         return 0;
-    struct sockaddr_in target = targetAddress(address, port);
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
         return 0;
-    if (connect(fd, (struct sockaddr*)&target, sizeof target) == 0)
+    if (connect(fd, (struct sockaddr*)&target, (socklen_t)targetSize) == 0)
         return 1;
     return errno == EINPROGRESS || errno == EINTR ? 1 : 0;
 }
@@ -90,6 +80,9 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
         polled[i].fd = toFd(entries[i].socket);
         polled[i].events = entries[i].connecting ? POLLOUT : POLLIN;
         polled[i].revents = 0;
+        // Armed before the data arrives, so that its acknowledgement is not delayed.
+        if (!entries[i].connecting && timeoutMs > 0)
+            armQuickAck(polled[i].fd);
     }
     int result;
     do {
@@ -115,7 +108,7 @@ int netFinishConnect(NetSocket s)
     socklen_t size = sizeof error;
     bool connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
     // Whether it is really connected: a socket still connecting has no error either.
-    struct sockaddr_in peer;
+    struct sockaddr_storage peer;
     socklen_t peerSize = sizeof peer;
     connected = connected && getpeername(fd, (struct sockaddr*)&peer, &peerSize) == 0;
     int flags = fcntl(fd, F_GETFL, 0);
@@ -155,6 +148,13 @@ int netReceive(NetSocket s, char* buffer, int capacity, int timeoutMs)
     } while (result < 0 && errno == EINTR);
     armQuickAck(fd);
     return result < 0 ? -1 : (int)result;
+}
+
+bool netPumpMessages()
+{
+    if (netWaitHook != nullptr)
+        netWaitHook();
+    return true;
 }
 
 void netClose(NetSocket s)

@@ -35,9 +35,9 @@ int netStartup()
     return 1;
 }
 
-NetSocket netOpenStream()
+NetSocket netOpenStream(int family)
 {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SOCKET s = socket(family == netFamilyIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return netInvalidSocket;
     // Acknowledge every segment at once: a server that writes a status line and its body
@@ -50,35 +50,24 @@ NetSocket netOpenStream()
     return (NetSocket)s;
 }
 
-// The IPv4 address and port to connect to, in network order.
-static struct sockaddr_in targetAddress(uint32_t address, unsigned short port)
+int netStartConnect(NetSocket s, const NetAddress& address, unsigned short port)
 {
-    struct sockaddr_in target;
-    memset(&target, 0, sizeof target);
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = address;
-    return target;
-}
-
-int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
-{
-    if (s == netInvalidSocket || address == netNoAddress)
+    struct sockaddr_storage target;
+    int targetSize = netSocketAddress(address, port, &target, (int)sizeof target);
+    if (s == netInvalidSocket || targetSize == 0)
         return 0;
     SOCKET handle = toSocket(s);
-    struct sockaddr_in target = targetAddress(address, port);
     u_long nonBlocking = 1;
     if (ioctlsocket(handle, FIONBIO, &nonBlocking) != 0)
         return 0;
-    if (connect(handle, (struct sockaddr*)&target, sizeof target) == 0)
+    if (connect(handle, (struct sockaddr*)&target, targetSize) == 0)
         return 1;
     return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : 0;
 }
 
-int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
+// Which entries are ready now, without waiting; how many are.
+static int readyNow(NetWaitEntry* entries, int count)
 {
-    if (count < 0 || count > netMaxWaitEntries)
-        return 0;
     // Windows reports a failed non-blocking connect in the exception set.
     fd_set readable;
     fd_set writable;
@@ -99,7 +88,7 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
     if (count == 0)
         return 0;
     struct timeval time;
-    toTimeval(timeoutMs, &time);
+    toTimeval(0, &time);
     if (select(0, &readable, &writable, &failed, &time) <= 0)
         return 0;
     int ready = 0;
@@ -112,6 +101,59 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
     return ready;
 }
 
+// One event per wait entry, made once and reused by every wait.
+static WSAEVENT waitEvents[netMaxWaitEntries];
+
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
+{
+    if (count < 0 || count > netMaxWaitEntries)
+        return 0;
+    if (timeoutMs <= 0)
+        return readyNow(entries, count);
+    // The sockets signal their events while the thread also waits for window messages. An event
+    // that has happened already is signalled at once (data waiting, a socket connected and so
+    // writable), so nothing is missed between a look and the wait.
+    for (int i = 0; i < count; i++) {
+        if (waitEvents[i] == nullptr)
+            waitEvents[i] = WSACreateEvent();
+        WSAResetEvent(waitEvents[i]);
+        long events = entries[i].connecting ? FD_CONNECT | FD_WRITE | FD_CLOSE : FD_READ | FD_CLOSE;
+        WSAEventSelect(toSocket(entries[i].socket), waitEvents[i], events);
+    }
+    DWORD woke = MsgWaitForMultipleObjectsEx((DWORD)count, waitEvents, (DWORD)timeoutMs, QS_ALLINPUT,
+                                             MWMO_INPUTAVAILABLE);
+    for (int i = 0; i < count; i++) {
+        SOCKET handle = toSocket(entries[i].socket);
+        WSAEventSelect(handle, nullptr, 0);
+        // The event selection made the socket non-blocking; a connected one is blocking again
+        // (a connecting one becomes so in netFinishConnect).
+        if (!entries[i].connecting) {
+            u_long blocking = 0;
+            ioctlsocket(handle, FIONBIO, &blocking);
+        }
+    }
+    int ready = readyNow(entries, count);
+    if (ready == 0 && woke == WAIT_OBJECT_0 + (DWORD)count)
+        return netWaitMessages;
+    return ready;
+}
+
+bool netPumpMessages()
+{
+    if (netWaitHook != nullptr)
+        netWaitHook();
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage((int)message.wParam);
+            return false;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return true;
+}
+
 int netFinishConnect(NetSocket s)
 {
     if (s == netInvalidSocket)
@@ -120,7 +162,7 @@ int netFinishConnect(NetSocket s)
     int error = 0;
     int size = sizeof error;
     bool connected = getsockopt(handle, SOL_SOCKET, SO_ERROR, (char*)&error, &size) == 0 && error == 0;
-    struct sockaddr_in peer;
+    struct sockaddr_storage peer;
     int peerSize = sizeof peer;
     connected = connected && getpeername(handle, (struct sockaddr*)&peer, &peerSize) == 0;
     u_long blocking = 0;

@@ -16,6 +16,7 @@
 #define IDM_ABOUT 40002
 #define IDM_SETTINGS 40003
 #define IDM_LOOKUP 40005
+#define IDM_CANCELLOOKUP 40006
 
 // Popup notice (dialog "9x"): the status text below the picture's title.
 #define IDC_NOTICE_TEXT 1001

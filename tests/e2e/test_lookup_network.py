@@ -11,8 +11,10 @@ import pytest
 
 from conftest import write_timings
 import test_lookup as lk
-from harness import HarnessError, wait_for
-from lexitray_checks import LOCAL_HOST, elapsed_since, wait_message_box
+from harness import HarnessError, parse_probe_output, stays_away, wait_for
+from lexitray_checks import LOCAL_HOST, elapsed_since, wait_icon, wait_message_box
+from test_lookup import NOT_RESPONDING
+from menu_steps import include_relay, open_menu, relay_calls
 
 PROXY_NET = "127.0.97"          # the test's proxies and servers listen on addresses of this net
 DELAY_MS = 50                   # each way: a 100 ms round trip, as to a public server from home
@@ -120,6 +122,16 @@ def look(desk):
     desk.prefix.wine("taskkill", "/f", "/im", "notepad.exe", check=False)
 
 
+def start_lexitray(desk, **profile):
+    """The program started, with its TrayWindow and tray icon."""
+    app, window = lk.start_lexitray(desk, **profile)
+    return app, window, wait_icon(desk.prefix, window["hwnd"])
+
+
+def look_up_typed(desk, word):
+    lk.look_up_typed(desk, word)
+
+
 def test_look_up_through_a_delaying_proxy_shows_the_same(look):
     proxy = DelayProxy(DELAY_MS)
     try:
@@ -193,5 +205,263 @@ def test_giant_definition_opens_at_once_and_the_hotkey_answers_after(look, megab
         lk.key(look, lk.HOTKEY)
         lk.wait_word_box(look.prefix, timeout=10)
         lk.key(look, "Escape")
+    finally:
+        server.close()
+
+
+# --- a look-up that waits: the program keeps answering, and the user can end the wait -----------------
+WAIT_MENU_HEIGHT = 113          # the menu with "Cancel Look-Up" and a separator above the usual items
+WAIT_MENU_MIDDLE = {"Cancel Look-Up": 11, "Exit": 36}
+CANCEL_LOOK_UP_ID = 40006
+MF_SEPARATOR = 0x800
+ANSWER_LIMIT_MS = 100           # every message another program sends is answered within this
+CANCEL_LIMIT_S = 0.1            # from the user's choice to the last connection closed
+DICTD = ("127.0.0.1", 2628)
+# The 60 s reply deadline takes a minute to wait out; the suite waits a shorter part of it, and
+# LEXITRAY_E2E_LONG_WAITS=1 measures the whole minute.
+DRIP_SECONDS = 58 if os.environ.get("LEXITRAY_E2E_LONG_WAITS") == "1" else 12
+
+
+class StallingServer:
+    """A DICT server that keeps the program waiting: "silent" accepts and never greets; "unconnectable"
+    never accepts and its queue is full, so connects never complete; "dripping" greets and sends a match
+    reply a byte at a time, never ending it. relay() makes later connections reach the local dictd."""
+
+    def __init__(self, kind):
+        self.kind = kind
+        self.host = free_address()
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind((self.host, 2628))
+        self.listener.listen(0 if kind == "unconnectable" else 8)
+        self.relaying = False
+        self.fillers = []
+        self.closed_at = []          # when each accepted connection was closed by the program
+        self.accepted = 0
+        if kind == "unconnectable":
+            self.fill_queue()
+        else:
+            threading.Thread(target=self.accept, daemon=True).start()
+
+    def fill_queue(self):
+        """Connects until a connect goes unanswered: from then on nobody else's completes."""
+        for _ in range(8):
+            filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            filler.settimeout(0.5)
+            try:
+                filler.connect((self.host, 2628))
+                self.fillers.append(filler)
+            except OSError:
+                filler.close()
+                return
+        raise HarnessError("the listener's queue does not fill")
+
+    def relay(self):
+        self.relaying = True
+        if self.kind == "unconnectable":
+            for filler in self.fillers:
+                filler.close()
+            threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            target = self.pass_on if self.relaying else self.stall
+            threading.Thread(target=target, args=(connection,), daemon=True).start()
+
+    def stall(self, connection):
+        self.accepted += 1
+        try:
+            if self.kind == "dripping":
+                connection.sendall(b"220 drip.test dictd <auth.mime> <1.1@drip.test>\r\n")
+                connection.settimeout(0.2)
+                reply = b"152 1 matches found\r\n" + b"x" * 100000
+                at = 0
+                while True:
+                    try:
+                        if not connection.recv(4096):
+                            break
+                    except socket.timeout:
+                        pass
+                    if at < len(reply):
+                        connection.sendall(reply[at:at + 1])
+                        at += 1
+            else:
+                while connection.recv(4096):
+                    pass
+        except OSError:
+            pass
+        self.closed_at.append(time.monotonic())
+        connection.close()
+
+    def pass_on(self, connection):
+        try:
+            upstream = socket.create_connection(DICTD)
+        except OSError:
+            connection.close()
+            return
+
+        def pump(source, sink):
+            try:
+                while True:
+                    data = source.recv(65536)
+                    if not data:
+                        break
+                    sink.sendall(data)
+            except OSError:
+                pass
+            for s in (source, sink):
+                try:
+                    s.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+        threading.Thread(target=pump, args=(upstream, connection), daemon=True).start()
+        pump(connection, upstream)
+
+    def close(self):
+        self.listener.close()
+        for filler in self.fillers:
+            filler.close()
+
+
+def ping_while(desk, window, seconds):
+    """Starts the probe sending WM_NULL to the window for the given seconds; finish() gives its figures."""
+    proc = desk.prefix.probe_background("pingloop", window["hwnd"], str(seconds))
+
+    def finish():
+        out, _ = proc.communicate(timeout=seconds + 60)
+        rows = [f for kind, f in parse_probe_output(out) if kind == "pings"]
+        assert rows, f"the probe printed no figures: {out!r}"
+        print(f"pings: {rows[0]}")
+        return int(rows[0]["count"]), float(rows[0]["worst"]), int(rows[0]["unanswered"])
+    return finish
+
+
+def choose_while_waiting(desk, icon, item):
+    """Opens the tray menu during a wait, checks that it has grown by "Cancel Look-Up" and its separator,
+    clicks the item and returns the moments just before and just after the button came up."""
+    menu, _ = open_menu(desk, icon)
+    left, top, right, bottom = map(int, menu["rect"].split(","))
+    assert bottom - top == WAIT_MENU_HEIGHT, f"the menu is {bottom - top} pixels high: no item was added"
+    time.sleep(0.3)
+    # Taken before the click goes out, so what is measured from it includes the click's own delivery.
+    # A menu item is chosen when the button comes up: the moments before and after that event went out
+    # bound when the choice was made.
+    desk.prefix.xvfb.xdotool("mousemove", "--sync", (left + right) // 2, top + WAIT_MENU_MIDDLE[item])
+    desk.prefix.xvfb.xdotool("mousedown", 1)
+    time.sleep(0.2)
+    before = time.monotonic()
+    desk.prefix.xvfb.xdotool("mouseup", 1)
+    return before, time.monotonic()
+
+
+def start_waiting(look, server, word="snorkelbloom"):
+    app, window, icon = start_lexitray(look, server="0", server0=f"{server.host} : Keeps us waiting")
+    look_up_typed(look, word)
+    return app, window, icon
+
+
+def question_or_viewer(prefix):
+    return lk.visible_dialogs(prefix) or lk.dialog_with(prefix, lk.ID_TEXT)
+
+
+def measure_answers(look, window, kind, seconds):
+    count, worst, unanswered = ping_while(look, window, seconds)()
+    TIMINGS.append((f"{kind} server: worst WM_NULL answer over {seconds} s", worst / 1000.0))
+    print(f"{kind}: {count} WM_NULL answered over {seconds} s, worst {worst:.1f} ms")
+    assert unanswered == 0 and count > seconds * 10
+    assert worst < ANSWER_LIMIT_MS, f"a WM_NULL waited {worst:.1f} ms"
+
+
+@pytest.mark.parametrize("kind", ["silent", "unconnectable", "dripping"])
+def test_a_wait_keeps_answering_and_cancel_ends_it(look, kind):
+    include_relay(look.prefix, ["user32.InsertMenuA"])
+    server = StallingServer(kind)
+    try:
+        app, window, icon = start_lexitray(look, server="0", server0=f"{server.host} : Keeps us waiting")
+        # For comparison: the answers of the idle program on this machine now.
+        idle = ping_while(look, window, 3)()
+        TIMINGS.append((f"{kind} server: worst WM_NULL answer while idle, 3 s", idle[1] / 1000.0))
+        look_up_typed(look, "snorkelbloom")
+        if kind == "unconnectable" or (kind == "dripping" and DRIP_SECONDS > 50):
+            # Most of the 10 s connect time-out (then its question, and a second look-up to cancel), or
+            # with LEXITRAY_E2E_LONG_WAITS=1 most of the 60 s deadline of a reply that never ends.
+            measure_answers(look, window, kind, 9 if kind == "unconnectable" else DRIP_SECONDS)
+            if kind == "dripping":
+                return
+            question = NOT_RESPONDING
+            box, _ = wait_message_box(look.prefix, question.format(server.host), timeout=10)
+            look.prefix.probe("press", box["hwnd"], lk.ID_NO)
+            look_up_typed(look, "snorkelbloom")
+            time.sleep(2.5)
+        else:
+            # Most of the silent greeting's 20 s, or part of the dripping reply's minute.
+            measure_answers(look, window, kind, 9 if kind == "silent" else DRIP_SECONDS)
+        # The waiting status counts the seconds while nothing arrives.
+        info = (look.prefix.icon_of(window["hwnd"]) or {}).get("info", "")
+        assert kind == "dripping" or info.startswith(f"Waiting for {server.host}"), f"the status shows {info!r}"
+
+        accepted = server.accepted
+        chosen = choose_while_waiting(look, icon, "Cancel Look-Up")
+        # The item the menu gained (the trace does not show its text; the menu's height shows it is there).
+        inserted = [args for args, _ in relay_calls(app, "user32.InsertMenuA")]
+        assert [CANCEL_LOOK_UP_ID] == [args[3] for args in inserted if args[2] & MF_SEPARATOR == 0]
+        if kind != "unconnectable":
+            wait_for("the connections to close", lambda: len(server.closed_at) >= accepted, timeout=5)
+            # At most (from just before the button came up, xdotool's own start included), and at least.
+            most, least = max(server.closed_at) - chosen[0], max(server.closed_at) - chosen[1]
+            TIMINGS.append((f"{kind} server: Cancel to the last connection closed, at most", most))
+            TIMINGS.append((f"{kind} server: Cancel to the last connection closed, at least", least))
+            print(f"{kind}: Cancel to the last connection closed: {least * 1000:.0f} to {most * 1000:.0f} ms")
+            assert least < CANCEL_LIMIT_S
+        assert stays_away(lambda: question_or_viewer(look.prefix), seconds=1.5), "the cancelled look-up went on"
+
+        # The next look-up works as usual.
+        server.relay()
+        look_up_typed(look, "snorkelbloom")
+        viewer = lk.wait_viewer(look.prefix)
+        lk.wait_text(look.prefix, viewer, lk.ID_TEXT, lk.SNORKELBLOOM)
+        lk.close_viewer(look, viewer)
+    finally:
+        server.close()
+
+
+def test_exit_during_a_wait_ends_the_program_with_the_profile_intact(look):
+    server = StallingServer("silent")
+    try:
+        app, window, icon = start_waiting(look, server)
+        time.sleep(1.5)
+        profile = look.prefix.read_profile()
+        chosen = choose_while_waiting(look, icon, "Exit")
+        assert app.exit_code(timeout=10) == 0
+        TIMINGS.append(("Exit during a wait to the program's end", elapsed_since(chosen[0])))
+        assert look.prefix.read_profile() == profile
+        assert server.closed_at, "the connection stayed open"
+    finally:
+        server.close()
+
+
+def test_hotkey_during_a_wait_opens_a_fresh_word_box(look):
+    server = StallingServer("silent")
+    try:
+        start_lexitray(look, server="0", server0=f"{server.host} : Keeps us waiting")
+        lk.open_notepad(look, "snorkelbloom here\r\n")
+        lk.select_first_word(look)
+        look_up_typed(look, "glimmerwort")
+        time.sleep(1.5)
+        accepted = server.accepted
+        lk.key(look, lk.HOTKEY)
+        box = lk.wait_word_box(look.prefix, timeout=10)
+        # The waiting look-up has ended, and the new box holds what is selected now.
+        wait_for("the connections to close", lambda: len(server.closed_at) >= accepted, timeout=5)
+        assert lk.unicode_view(look.prefix, box["hwnd"])[0][lk.ID_WORD] == "snorkelbloom"
+        server.relay()
+        lk.key(look, "Return")
+        viewer = lk.wait_viewer(look.prefix)
+        lk.wait_text(look.prefix, viewer, lk.ID_TEXT, lk.SNORKELBLOOM)
+        lk.close_viewer(look, viewer)
     finally:
         server.close()

@@ -75,22 +75,40 @@ const NetSocket netInvalidSocket = (NetSocket)-1;
 
 int netStartup() { return 1; }
 
-int netLookUpHost(const char* host, unsigned char firstAddress[4], int* addressCount)
+NetResolveHook netResolveHook;
+NetWaitHook netWaitHook;
+
+// The one address every resolvable host has.
+static NetAddress loopback()
 {
-    *addressCount = 0;
-    if (strcmp(host, fuzzUnresolvableHost) == 0)
+    NetAddress address = {};
+    address.family = netFamilyIPv4;
+    memcpy(address.bytes, &loopbackAddress, 4);
+    return address;
+}
+
+static bool isLoopback(const NetAddress& address)
+{
+    return address.family == netFamilyIPv4 && memcmp(address.bytes, &loopbackAddress, 4) == 0;
+}
+
+int netResolve(const char* host, NetAddress* addresses, int capacity)
+{
+    if (strcmp(host, fuzzUnresolvableHost) == 0 || capacity < 1)
         return 0;
-    memcpy(firstAddress, &loopbackAddress, 4);
-    *addressCount = 1;
+    addresses[0] = loopback();
     return 1;
 }
 
-uint32_t netParseAddress(const char* text)
+int netParseAddress(const char* text, NetAddress* address)
 {
-    return strcmp(text, "127.0.0.1") == 0 ? loopbackAddress : netNoAddress;
+    *address = loopback();
+    return strcmp(text, "127.0.0.1") == 0 ? 1 : 0;
 }
 
-NetSocket netOpenStream()
+bool netPumpMessages() { return true; }
+
+NetSocket netOpenStream(int)
 {
     NetSocket s = firstHandle + openedCount;
     if (openedCount < script.size())
@@ -99,18 +117,18 @@ NetSocket netOpenStream()
     return s;
 }
 
-int netConnect(NetSocket s, uint32_t address, unsigned short port, int)
+int netConnect(NetSocket s, const NetAddress& address, unsigned short port, int)
 {
     FuzzConnection* c = connectionOf(s);
     FUZZ_CHECK(port == dictPort);
-    return c != nullptr && c->connects && address == loopbackAddress ? 1 : 0;
+    return c != nullptr && c->connects && isLoopback(address) ? 1 : 0;
 }
 
-int netStartConnect(NetSocket s, uint32_t address, unsigned short port)
+int netStartConnect(NetSocket s, const NetAddress& address, unsigned short port)
 {
     FuzzConnection* c = connectionOf(s);
     FUZZ_CHECK(port == dictPort);
-    return c != nullptr && c->connects && address == loopbackAddress ? 1 : 0;
+    return c != nullptr && c->connects && isLoopback(address) ? 1 : 0;
 }
 
 // Whether a receive on the connection would hand something out (or report its end) at once.
@@ -121,14 +139,15 @@ static bool hasSomethingToRead(const FuzzConnection* c)
     return c->greetingTaken < c->greeting.size() || !c->sent.empty();
 }
 
-int netWaitAny(NetWaitEntry* entries, int count, int)
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
 {
     FUZZ_CHECK(count >= 0 && count <= netMaxWaitEntries);
     int ready = 0;
     for (int i = 0; i < count; i++) {
         FuzzConnection* c = connectionOf(entries[i].socket);
-        // A connect ends at once, either way.
-        entries[i].ready = entries[i].connecting || hasSomethingToRead(c);
+        // A connect ends at once, either way; a wait that would run out ends at once too, and
+        // the receive after it fails as a timed-out one would.
+        entries[i].ready = entries[i].connecting || hasSomethingToRead(c) || timeoutMs > 0;
         ready += entries[i].ready ? 1 : 0;
     }
     return ready;

@@ -10,6 +10,7 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 typedef int SocketLength;
 static int lastError() { return WSAGetLastError(); }
@@ -96,22 +97,41 @@ static const char* fakeNetBase()
     return base != nullptr && base[0] != '\0' ? base : "127.0.1";
 }
 
-FakeServer::FakeServer(const std::vector<FakeScript>& scriptList, bool accepting)
+FakeServer::FakeServer(const std::vector<FakeScript>& scriptList, bool accepting, const char* fixedHost)
     : scripts(scriptList), listener(invalidHandle), stopping(false)
 {
     const int acceptQueueLength = 16;
-    openListener(accepting ? acceptQueueLength : 0);
+    openListener(accepting ? acceptQueueLength : 0, fixedHost);
     if (accepting && listener != invalidHandle)
         acceptThread = std::thread(&FakeServer::acceptLoop, this);
 }
 
-void FakeServer::openListener(int queueLength)
+void FakeServer::openListener(int queueLength, const char* fixedHost)
 {
     hostText[0] = '\0';
 #ifdef _WIN32
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
 #endif
+    if (fixedHost != nullptr) {
+        NetAddress address;
+        struct sockaddr_storage system;
+        int size = 0;
+        if (netParseAddress(fixedHost, &address))
+            size = netSocketAddress(address, dictPortNumber, &system, (int)sizeof system);
+        SOCKET s = size > 0 ? socket(system.ss_family, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
+        if (s == INVALID_SOCKET)
+            return;
+        int on = 1;
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, (const char*)&on, sizeof on);
+        if (bind(s, (struct sockaddr*)&system, (SocketLength)size) == 0 && listen(s, queueLength) == 0) {
+            listener = (Handle)s;
+            snprintf(hostText, sizeof hostText, "%s", fixedHost);
+        } else {
+            closeHandle(s);
+        }
+        return;
+    }
     // Another server of this run (or a slow-dying one) may still hold an address: take the next.
     for (int attempt = 0; attempt < lastHostNumber && listener == invalidHandle; attempt++) {
         nextHostNumber = nextHostNumber % lastHostNumber + 1;
@@ -335,4 +355,5 @@ void resetDictSession()
     dictSession.tryBaseForms = false;
     dictSession.trySuggestions = false;
     dictSession.suggestionCount = 0;
+    dictSession.wonHost[0] = '\0';
 }

@@ -49,7 +49,9 @@ public:
     // A server that is not accepting never takes a connection and has the shortest queue:
     // once one connection waits in it, further attempts go unanswered, as with a host that
     // drops them.
-    explicit FakeServer(const std::vector<FakeScript>& scripts, bool accepting = true);
+    // A fixed host (an IPv4 or IPv6 address text) replaces the address picked from the test range.
+    explicit FakeServer(const std::vector<FakeScript>& scripts, bool accepting = true,
+                        const char* fixedHost = nullptr);
     ~FakeServer();
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
@@ -69,7 +71,7 @@ public:
     static const Handle invalidHandle;
 
 private:
-    void openListener(int queueLength);
+    void openListener(int queueLength, const char* fixedHost);
     void acceptLoop();
     void serve(Handle connection, int index);
     bool runStep(Handle connection, int index, const FakeStep& step);

@@ -1,11 +1,15 @@
 // Tests of connecting to a DICT server, its greeting, and reading replies, against scripted servers.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/dictsession.h"
+#include "core/netio_wait.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 
@@ -283,17 +287,24 @@ TEST_F(Connection, ReplyStopsAtTheCap)
     EXPECT_EQ(reply.data[reply.length], '\0');
 }
 
-TEST_F(Connection, ResolveHostGivesTheDottedAddress)
+TEST_F(Connection, ResolveHostGivesTheHostsAddresses)
 {
-    char address[16] = "";
-    EXPECT_EQ(dictSession.resolveHost("127.0.1.7", address), 1);
-    EXPECT_STREQ(address, "127.0.1.7");
-    char local[16] = "";
-    EXPECT_EQ(dictSession.resolveHost("localhost", local), 1);
-    EXPECT_STREQ(local, "127.0.0.1");
-    char none[16] = "";
-    EXPECT_EQ(dictSession.resolveHost("nohost.invalid", none), 0);
-    EXPECT_STREQ(none, "");
+    NetAddress addresses[netMaxAddresses];
+    ASSERT_EQ(dictSession.resolveHost("127.0.1.7", addresses), 1);
+    EXPECT_EQ(addresses[0].family, netFamilyIPv4);
+    const unsigned char dotted[4] = {127, 0, 1, 7};
+    EXPECT_EQ(memcmp(addresses[0].bytes, dotted, 4), 0);
+    ASSERT_EQ(dictSession.resolveHost("::1", addresses), 1);
+    EXPECT_EQ(addresses[0].family, netFamilyIPv6);
+    EXPECT_EQ(addresses[0].bytes[15], 1);
+    // localhost gives at least its IPv4 address, whichever the system puts first.
+    int count = dictSession.resolveHost("localhost", addresses);
+    ASSERT_GE(count, 1);
+    bool hasLoopback = false;
+    for (int i = 0; i < count; i++)
+        hasLoopback = hasLoopback || (addresses[i].family == netFamilyIPv4 && addresses[i].bytes[0] == 127);
+    EXPECT_TRUE(hasLoopback);
+    EXPECT_EQ(dictSession.resolveHost("nohost.invalid", addresses), 0);
 }
 
 TEST_F(Connection, NewConnectionClosesTheOldOneOnce)
@@ -311,6 +322,90 @@ TEST_F(Connection, NewConnectionClosesTheOldOneOnce)
     dictSession.closeSocket();
     dictSession.closeSocket();
     EXPECT_FALSE(dictSession.socketOpen);
+}
+
+// The addresses the test gives the host "several.test", in its order; netResolve asks this.
+std::vector<std::string> severalAddresses;
+const char severalHost[] = "several.test";
+
+int resolveSeveral(const char* host, NetAddress* addresses, int capacity)
+{
+    if (strcmp(host, severalHost) != 0)
+        return 0;
+    int count = 0;
+    for (const std::string& text : severalAddresses) {
+        if (count < capacity && netParseAddress(text.c_str(), &addresses[count]))
+            count++;
+    }
+    return count;
+}
+
+class SeveralAddresses : public Connection {
+protected:
+    void SetUp() override
+    {
+        Connection::SetUp();
+        netResolveHook = resolveSeveral;
+    }
+    void TearDown() override
+    {
+        netResolveHook = nullptr;
+        Connection::TearDown();
+    }
+};
+
+// A loopback address on which nothing listens: connecting there is refused at once.
+const char refusingAddress[] = "127.0.99.2";
+
+TEST_F(SeveralAddresses, FirstAddressRefusingLeavesTheSecondToServe)
+{
+    FakeServer server({greetThenAwait()});
+    ASSERT_TRUE(server.listening());
+    severalAddresses = {refusingAddress, server.host()};
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(dictSession.connectToServer(severalHost), 1);
+    // A refusal starts the next address at once, without waiting out the delay.
+    EXPECT_LT(msSince(start), nextAddressDelayMs);
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_STREQ(dictSession.wonHost, severalHost);
+}
+
+TEST_F(SeveralAddresses, SilentFirstAddressLosesToTheSecondAfterTheDelay)
+{
+    // A listener that never accepts, its one-place queue taken: connects to it go unanswered.
+    FakeServer stuck({}, false);
+    FakeServer server({greetThenAwait()});
+    ASSERT_TRUE(stuck.listening() && server.listening());
+    NetAddress stuckAddress;
+    ASSERT_EQ(netParseAddress(stuck.host(), &stuckAddress), 1);
+    NetSocket filler = netOpenStream();
+    ASSERT_EQ(netConnect(filler, stuckAddress, dictPort, testConnectTimeoutMs), 1);
+
+    severalAddresses = {stuck.host(), server.host()};
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(dictSession.connectToServer(severalHost), 1);
+    long long took = msSince(start);
+    EXPECT_GE(took, nextAddressDelayMs - 10);
+    EXPECT_LT(took, nextAddressDelayMs + 200);
+    EXPECT_EQ(server.connectionCount(), 1);
+    netClose(filler);
+}
+
+TEST_F(SeveralAddresses, EveryAddressFailingIsNoConnection)
+{
+    severalAddresses = {refusingAddress, "127.0.99.3"};
+    EXPECT_EQ(dictSession.connectToServer(severalHost), 0);
+    EXPECT_FALSE(dictSession.socketOpen);
+    EXPECT_EQ(countUiCalls("showMessage"), 0);
+}
+
+TEST_F(Connection, IPv6LoopbackServesAsHost)
+{
+    FakeServer server({greetThenAwait()}, true, "::1");
+    if (!server.listening())
+        GTEST_SKIP() << "this host has no IPv6 loopback to listen on (or ::1 port 2628 is taken)";
+    EXPECT_EQ(dictSession.connectToServer("::1"), 1);
+    EXPECT_EQ(server.connectionCount(), 1);
 }
 
 }  // namespace

@@ -3,6 +3,12 @@
 // followed word, history).
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#endif
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +23,7 @@
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
+#include "core/netio_wait.h"
 #include "core/viewertext.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/profilefile.h"
@@ -647,6 +654,146 @@ TEST_F(LookUpWord, SilenceAfterTheGreetingsEndsWithinTheTimeOuts)
         // Each step waits one reply time-out at most, and the steps' waits overlap.
         EXPECT_LT(elapsed, std::chrono::milliseconds(testReplyTimeoutMs + testReceiveTimeoutMs + 1500));
     }
+}
+
+// The handles the process holds open (sockets among them); -1 when the system cannot tell.
+int openHandleCount()
+{
+#ifdef _WIN32
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? (int)count : -1;
+#else
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr)
+        return -1;
+    int count = 0;
+    while (readdir(folder) != nullptr)
+        count++;
+    closedir(folder);
+    return count;
+#endif
+}
+
+// The user's cancel, given while the client waits: cancelLookUp once cancelAfter has passed.
+std::chrono::steady_clock::time_point cancelDue;
+std::chrono::steady_clock::time_point cancelledAt;
+bool cancelGiven;
+void cancelWhenDue()
+{
+    if (!cancelGiven && std::chrono::steady_clock::now() >= cancelDue) {
+        cancelGiven = true;
+        cancelledAt = std::chrono::steady_clock::now();
+        cancelLookUp();
+    }
+}
+
+// A look-up cancelled while it waits, whichever exchange it waits for, ends at once: its
+// connections are closed, no question or message comes and nothing more is shown; the next
+// look-up works as usual. The program's own time-outs stay as they are.
+TEST_F(LookUpWord, CancelAtEachStepEndsTheLookUpAtOnceAndLeaksNothing)
+{
+    struct Case {
+        const char* name;
+        std::vector<FakeScript> scripts;
+        bool connectsHang;  // the listener never accepts and its queue is taken
+        int cancelAfterMs;
+    };
+    const FakeScript greetThenSilence = {sendText(fakeGreeting), staySilent()};
+    const std::vector<Case> cases = {
+        {"connect", {}, true, 300},
+        // Long enough for the waiting status to count two seconds.
+        {"greeting", {{staySilent()}, {staySilent()}, {staySilent()}}, false, 2300},
+        {"matches", {greetThenSilence, greetThenSilence, greetThenSilence}, false, 300},
+        {"database list",
+         {answering(matchReply({"beta", "gamma"}, "glimmerwort")), greetThenSilence, greetThenSilence},
+         false,
+         300},
+        {"definitions",
+         {answering(matchReply({"beta"}, "glimmerwort")), answering(databaseReply(testDatabaseLines)),
+          greetThenSilence},
+         false,
+         300},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetUiDoubles();
+        dictLimits = dictDefaultLimits;
+        int handlesBefore = openHandleCount();
+        {
+            FakeServer server(c.scripts, !c.connectsHang);
+            ASSERT_TRUE(server.listening());
+            NetSocket filler = netInvalidSocket;
+            if (c.connectsHang) {
+                NetAddress address;
+                ASSERT_EQ(1, netParseAddress(server.host(), &address));
+                filler = netOpenStream();
+                ASSERT_EQ(1, netConnect(filler, address, dictPort, testConnectTimeoutMs));
+            }
+            setServerEntry(0, server.host());
+            cancelGiven = false;
+            cancelDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(c.cancelAfterMs);
+            netWaitHook = cancelWhenDue;
+            int result = dictSession.lookUpWord("glimmerwort");
+            auto ended = std::chrono::steady_clock::now();
+            netWaitHook = nullptr;
+
+            EXPECT_EQ(0, result);
+            ASSERT_TRUE(cancelGiven);
+            EXPECT_LT(ended - cancelledAt, std::chrono::milliseconds(100));
+            EXPECT_FALSE(dictSession.socketOpen);
+            EXPECT_EQ(0, countUiCalls("askYesNo"));
+            EXPECT_EQ(0, countUiCalls("showMessage"));
+            EXPECT_EQ("hideStatus", uiCalls().back().function);
+            if (c.cancelAfterMs > 2000) {
+                std::vector<std::string> texts = statusTexts();
+                std::string waiting = "Waiting for " + std::string(server.host()) + "\xE2\x80\xA6 ";
+                ASSERT_EQ(3u, texts.size());
+                EXPECT_EQ(waiting + "1 s", texts[1]);
+                EXPECT_EQ(waiting + "2 s", texts[2]);
+            }
+            netClose(filler);
+            server.stop();
+        }
+        if (handlesBefore >= 0) {
+            EXPECT_EQ(handlesBefore, openHandleCount());
+        }
+    }
+    // The next look-up works as usual.
+    resetUiDoubles();
+    FakeServer server(wholeLookUp("glimmerwort", {"beta"}, "beta", "A small fern."));
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    EXPECT_EQ(0, countUiCalls("askYesNo"));
+}
+
+// A host whose first address refuses: the look-up's three connections all go to the address that
+// served.
+TEST_F(LookUpWord, EveryConnectionGoesToTheAddressThatServed)
+{
+    FakeServer server(wholeLookUp("glimmerwort", {"beta"}, "beta", "A small fern."));
+    ASSERT_TRUE(server.listening());
+    static std::string servingHost;
+    static int resolutions;
+    servingHost = server.host();
+    resolutions = 0;
+    netResolveHook = [](const char* host, NetAddress* addresses, int capacity) {
+        resolutions++;
+        if (strcmp(host, "two.test") != 0 || capacity < 2)
+            return 0;
+        netParseAddress(deadHost, &addresses[0]);
+        netParseAddress(servingHost.c_str(), &addresses[1]);
+        return 2;
+    };
+    setServerEntry(0, "two.test");
+    int result = dictSession.lookUpWord("glimmerwort");
+    netResolveHook = nullptr;
+    server.stop();
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(3, server.connectionCount());
+    EXPECT_EQ("define beta glimmerwort\r\n", server.received(2));
+    // The name was resolved once: the later connections went straight to the address that won.
+    EXPECT_EQ(1, resolutions);
 }
 
 // A word not found as written: its base form, or a near spelling the user picks, is looked up in

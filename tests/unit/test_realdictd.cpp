@@ -30,9 +30,12 @@ std::string rawConversation(const std::string& request)
 {
     NetSocket s = netOpenStream();
     std::string text;
-    if (s == netInvalidSocket)
+    NetAddress address;
+    if (s == netInvalidSocket || !netParseAddress(realDictd(), &address)) {
+        netClose(s);
         return text;
-    if (netConnect(s, netParseAddress(realDictd()), dictPort, rawTimeoutMs)) {
+    }
+    if (netConnect(s, address, dictPort, rawTimeoutMs)) {
         std::string both = request + "QUIT\r\n";
         if (netSend(s, both.data(), (int)both.size())) {
             char piece[4096];

@@ -613,6 +613,44 @@ int commandDpiChanged(HWND hwnd, int dpi, const RECT& suggested)
 
 // Makes a registry key read-only to everybody ("on"), as a key of the administrators' is to a standard
 // user, or open to everybody again ("off"). Either way everybody may change the key's permissions back.
+// Sends WM_NULL to the window with SendMessageTimeout again and again for the given seconds, one
+// every pingIntervalMs, and prints how many were answered, the slowest answer in milliseconds and how
+// many got no answer within pingLimitMs. Stops early when the window goes away.
+const DWORD pingIntervalMs = 20;
+const UINT pingLimitMs = 5000;
+
+int commandPingLoop(HWND hwnd, DWORD seconds)
+{
+    LARGE_INTEGER frequency, start, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    long long count = 0, unanswered = 0;
+    double worstMs = 0, worstAtMs = 0;
+    for (;;) {
+        QueryPerformanceCounter(&before);
+        if ((before.QuadPart - start.QuadPart) / frequency.QuadPart >= static_cast<LONGLONG>(seconds) ||
+            !IsWindow(hwnd))
+            break;
+        DWORD_PTR result = 0;
+        LRESULT answered = SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, pingLimitMs, &result);
+        QueryPerformanceCounter(&after);
+        double ms = 1000.0 * static_cast<double>(after.QuadPart - before.QuadPart) / frequency.QuadPart;
+        if (answered == 0)
+            unanswered++;
+        else
+            count++;
+        if (ms > worstMs) {
+            worstMs = ms;
+            worstAtMs = 1000.0 * static_cast<double>(before.QuadPart - start.QuadPart) / frequency.QuadPart;
+        }
+        Sleep(pingIntervalMs);
+    }
+    printf("pings count=%lld worst=%.1f worstat=%.0f unanswered=%lld\n", count, worstMs, worstAtMs,
+           unanswered);
+    fflush(stdout);
+    return 0;
+}
+
 int commandLockKey(const char* rootName, const char* subkey, bool locked)
 {
     HKEY root = strcmp(rootName, "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
@@ -659,7 +697,7 @@ int usage()
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
           "       | watchballoon <seconds>\n"
           "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
-          "       | lockkey <HKLM|HKCU> <subkey> on|off\n"
+          "       | lockkey <HKLM|HKCU> <subkey> on|off | pingloop <window> <seconds>\n"
           "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
           stderr);
     return 2;
@@ -777,6 +815,11 @@ int main(int argc, char** argv)
                                 strtol(argv[6], nullptr, 0), strtol(argv[7], nullptr, 0)};
         if (status == 0)
             status = commandDpiChanged(hwnd, static_cast<int>(strtol(argv[3], nullptr, 0)), suggested);
+    } else if (strcmp(command, "pingloop") == 0 && argc == 4) {
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        if (status == 0)
+            status = commandPingLoop(hwnd, static_cast<DWORD>(strtoul(argv[3], nullptr, 0)));
     } else if (strcmp(command, "lockkey") == 0 && argc == 5) {
         status = commandLockKey(argv[2], argv[3], strcmp(argv[4], "on") == 0);
     } else if (strcmp(command, "watchballoon") == 0 && argc == 3) {

@@ -1,0 +1,234 @@
+// Waiting for the network while the program stays alive: the wait, the cancel, the waiting status,
+// and the race between a host's addresses.
+#include "core/netio_wait.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "core/userinterface.h"
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+// How the waits stand. waitDepth: how many waitOnNetwork calls are under way (message handlers
+// run inside them). cancelRequested: set by cancelLookUp, cleared by beginNetworkWaits.
+int waitDepth;
+bool cancelRequested;
+// The server the waiting status names, and when the present stretch of waiting began: a wait
+// that follows one that ran out (the race waits in slices) goes on counting.
+const int waitHostSize = 64;
+char waitHost[waitHostSize];
+Clock::time_point quietSince;
+Clock::time_point lastWaitEnd;
+bool lastWaitRanOut;
+int shownSeconds;
+
+const int statusAfterMs = 1000;
+const int statusEveryMs = 1000;
+// A wait that starts this soon after one ran out continues it.
+const int continuedWithinMs = 50;
+// With a test hook set, the hook runs at least this often.
+const int hookSliceMs = 5;
+// The waiting status stays up this long unless something takes it away first.
+const int waitingStatusMs = 60000;
+const int waitingTextSize = 128;
+
+long long msBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+// Shows the waiting status when a new whole second has passed since the quiet began.
+void updateWaitingStatus(Clock::time_point now)
+{
+    long long quietMs = msBetween(quietSince, now);
+    if (quietMs < statusAfterMs)
+        return;
+    int seconds = (int)(quietMs / 1000);
+    if (seconds == shownSeconds)
+        return;
+    shownSeconds = seconds;
+    char text[waitingTextSize];
+    // The ellipsis is one character, in UTF-8 like every text the core hands on.
+    snprintf(text, sizeof text, "Waiting for %s\xE2\x80\xA6 %d s", waitHost, seconds);
+    showStatus(text, waitingStatusMs);
+}
+
+// How long the next slice of a wait may last: to the end, the next status second, or the hook.
+int sliceMs(Clock::time_point now, Clock::time_point end)
+{
+    long long left = msBetween(now, end);
+    long long untilStatus = statusEveryMs - msBetween(quietSince, now) % statusEveryMs;
+    long long slice = left < untilStatus ? left : untilStatus;
+    if (netWaitHook != nullptr && slice > hookSliceMs)
+        slice = hookSliceMs;
+    return slice < 1 ? 1 : (int)slice;
+}
+
+}  // namespace
+
+void beginNetworkWaits(const char* host)
+{
+    snprintf(waitHost, sizeof waitHost, "%s", host);
+    cancelRequested = false;
+    lastWaitRanOut = false;
+}
+
+bool waitingOnNetwork() { return waitDepth > 0; }
+
+void cancelLookUp() { cancelRequested = true; }
+
+bool lookUpCancelled() { return cancelRequested; }
+
+int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs)
+{
+    if (cancelRequested)
+        return netWaitCancelled;
+    int ready = netWaitAny(entries, count, 0);
+    if (ready > 0) {
+        lastWaitRanOut = false;
+        return ready;
+    }
+    if (timeoutMs <= 0)
+        return 0;
+    Clock::time_point now = Clock::now();
+    Clock::time_point end = now + std::chrono::milliseconds(timeoutMs);
+    if (!(lastWaitRanOut && msBetween(lastWaitEnd, now) <= continuedWithinMs)) {
+        quietSince = now;
+        shownSeconds = 0;
+    }
+    waitDepth++;
+    int result = 0;
+    for (;;) {
+        ready = netWaitAny(entries, count, sliceMs(now, end));
+        if (ready > 0) {
+            result = ready;
+            break;
+        }
+        // Messages handled here may cancel the look-up (the menu, the hotkey, Exit).
+        if (!netPumpMessages())
+            cancelRequested = true;
+        if (cancelRequested) {
+            result = netWaitCancelled;
+            break;
+        }
+        now = Clock::now();
+        if (now >= end)
+            break;
+        updateWaitingStatus(now);
+    }
+    waitDepth--;
+    lastWaitEnd = Clock::now();
+    lastWaitRanOut = result == 0;
+    return result;
+}
+
+void startRace(AddressRace* race, const NetAddress* addresses, int count, unsigned short port, int timeoutMs)
+{
+    *race = AddressRace();
+    race->port = port;
+    race->count = count < netMaxAddresses ? count : netMaxAddresses;
+    memcpy(race->addresses, addresses, sizeof(NetAddress) * (size_t)(race->count > 0 ? race->count : 0));
+    race->winner = -1;
+    race->deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    race->nextStart = Clock::now();
+    raceAfterWait(race, nullptr, 0);
+}
+
+// Starts the next address; false when none is left.
+static bool startNext(AddressRace* race)
+{
+    while (race->started < race->count) {
+        int i = race->started++;
+        race->nextStart = Clock::now() + std::chrono::milliseconds(nextAddressDelayMs);
+        race->sockets[i] = netOpenStream(race->addresses[i].family);
+        if (race->sockets[i] == netInvalidSocket)
+            continue;
+        if (netStartConnect(race->sockets[i], race->addresses[i], race->port)) {
+            race->pending[i] = true;
+            return true;
+        }
+        netClose(race->sockets[i]);
+    }
+    return false;
+}
+
+int raceWaitEntries(const AddressRace* race, NetWaitEntry* entries)
+{
+    int n = 0;
+    for (int i = 0; i < race->started; i++) {
+        if (race->pending[i])
+            entries[n++] = NetWaitEntry{race->sockets[i], true, false};
+    }
+    return n;
+}
+
+int raceWaitMs(const AddressRace* race)
+{
+    Clock::time_point now = Clock::now();
+    Clock::time_point until = race->deadline;
+    if (race->started < race->count && race->nextStart < until)
+        until = race->nextStart;
+    long long left = msBetween(now, until);
+    return left < 0 ? 0 : (int)left;
+}
+
+void raceAfterWait(AddressRace* race, const NetWaitEntry* entries, int count)
+{
+    for (int e = 0; e < count && race->winner < 0; e++) {
+        if (!entries[e].ready)
+            continue;
+        for (int i = 0; i < race->started; i++) {
+            if (!race->pending[i] || race->sockets[i] != entries[e].socket)
+                continue;
+            race->pending[i] = false;
+            if (netFinishConnect(race->sockets[i]))
+                race->winner = i;
+            else
+                netClose(race->sockets[i]);
+        }
+    }
+    if (race->winner >= 0 || Clock::now() >= race->deadline)
+        return;
+    bool anyPending = false;
+    for (int i = 0; i < race->started; i++)
+        anyPending = anyPending || race->pending[i];
+    // The next address starts when the ones before have all failed, or when it is due.
+    if (!anyPending || Clock::now() >= race->nextStart)
+        startNext(race);
+}
+
+bool raceOver(const AddressRace* race)
+{
+    if (race->winner >= 0 || Clock::now() >= race->deadline)
+        return true;
+    for (int i = 0; i < race->started; i++) {
+        if (race->pending[i])
+            return false;
+    }
+    return race->started >= race->count;
+}
+
+NetSocket endRace(AddressRace* race)
+{
+    for (int i = 0; i < race->started; i++) {
+        if (race->pending[i])
+            netClose(race->sockets[i]);
+        race->pending[i] = false;
+    }
+    return race->winner >= 0 ? race->sockets[race->winner] : netInvalidSocket;
+}
+
+NetSocket runRace(AddressRace* race)
+{
+    while (!raceOver(race)) {
+        NetWaitEntry entries[netMaxAddresses];
+        int count = raceWaitEntries(race, entries);
+        int ready = waitOnNetwork(entries, count, raceWaitMs(race));
+        if (ready == netWaitCancelled)
+            break;
+        raceAfterWait(race, entries, ready > 0 ? count : 0);
+    }
+    return endRace(race);
+}

@@ -1,0 +1,58 @@
+// The one place a look-up waits for the network: sockets and window messages together, the user's
+// cancel, the waiting status, and connecting to whichever of a host's addresses answers first.
+#pragma once
+#include <chrono>
+
+#include "core/netio.h"
+
+// waitOnNetwork's result once the look-up has been cancelled.
+const int netWaitCancelled = -1;
+
+// Waits at most timeoutMs (0: just looks) until one of the entries is ready, handling window
+// messages meanwhile as a modal loop does. Returns how many entries are ready, 0 when the time
+// ran out, or netWaitCancelled when the look-up was cancelled (before the wait or during it, by
+// cancelLookUp or by the program's end). While nothing has arrived for more than a second it
+// shows "Waiting for <server>… N s", once a second.
+int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs);
+
+// A look-up attempt on host begins: the waiting status names it, and an earlier cancel is
+// forgotten.
+void beginNetworkWaits(const char* host);
+// Whether a look-up is inside waitOnNetwork now (what a window message handler asks).
+bool waitingOnNetwork();
+// Ends the look-up that waits: its waits return netWaitCancelled from now until the next
+// beginNetworkWaits.
+void cancelLookUp();
+// Whether the look-up under way has been cancelled.
+bool lookUpCancelled();
+
+// How long an address has to connect before the next one is tried as well.
+const int nextAddressDelayMs = 250;
+
+// Connecting to one of a host's addresses: the first is started at once, each next one when the
+// ones before have failed or nextAddressDelayMs after the last start; the first to connect wins.
+struct AddressRace {
+    NetAddress addresses[netMaxAddresses];
+    int count;
+    unsigned short port;
+    NetSocket sockets[netMaxAddresses];
+    bool pending[netMaxAddresses];  // started, and neither failed nor won
+    int started;                    // how many addresses have been started
+    std::chrono::steady_clock::time_point nextStart;
+    std::chrono::steady_clock::time_point deadline;
+    int winner;  // the index of the address that connected, -1 while none has
+};
+void startRace(AddressRace* race, const NetAddress* addresses, int count, unsigned short port, int timeoutMs);
+// Puts the race's pending connects into entries (room for netMaxAddresses); how many.
+int raceWaitEntries(const AddressRace* race, NetWaitEntry* entries);
+// How long a wait may last before the race has something to do.
+int raceWaitMs(const AddressRace* race);
+// Takes in a wait's outcome for the entries raceWaitEntries gave: ends the connects that are
+// ready and starts the next address when it is due.
+void raceAfterWait(AddressRace* race, const NetWaitEntry* entries, int count);
+// Whether the race is over: one address connected, all have failed, or the time is up.
+bool raceOver(const AddressRace* race);
+// Closes every socket but the winner's; returns the winner's socket, or netInvalidSocket.
+NetSocket endRace(AddressRace* race);
+// Runs a race to its end on its own; the connected socket or netInvalidSocket.
+NetSocket runRace(AddressRace* race);
