@@ -138,6 +138,21 @@ static void checkDatabaseChoices()
     }
 }
 
+// A request parameter as the server must read it: a name with blanks or quotes goes in double
+// quotes, with a backslash before each quote or backslash inside.
+static std::string parameter(const std::string& text)
+{
+    if (!text.empty() && text.find_first_of(" \t\"'\\") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
 static void runLookUp(const Options& options, const std::vector<size_t>& sizes, const std::string replies[3])
 {
     const char* greeting = greetings[options.greeting];
@@ -211,7 +226,7 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
             FUZZ_CHECK(fuzzConnection(2).sent.empty());
             FUZZ_CHECK(definitionResult == dictSendFailed);
         } else if (options.definitionHostResolves && options.definitionConnects) {
-            FUZZ_CHECK(fuzzConnection(2).sent == "define " + database + " " + word + "\r\n");
+            FUZZ_CHECK(fuzzConnection(2).sent == "define " + parameter(database) + " " + word + "\r\n");
             LiteralReply reply =
                 readReplyLiterally(replies[2], sizes, defineMarkers, markerCount, dictLimits.replyCapBytes);
             FUZZ_CHECK(fuzzConnection(2).replyTaken == reply.bytesTaken);
@@ -219,7 +234,15 @@ static void runLookUp(const Options& options, const std::vector<size_t>& sizes, 
             const std::string& text = reply.text;
             if (!refused)
                 bodies = referenceDefinitions(text, dictLimits.maxListEntries);
-            FUZZ_CHECK(definitionResult == (bodies.empty() ? dictRefused : dictSuccess));
+            if (fuzzConnectionsOpened() > 3) {
+                // Nothing came on the connection opened ahead, so the request went once more on a
+                // new connection, which this script does not serve.
+                FUZZ_CHECK(options.ahead && text.empty() && !refused);
+                FUZZ_CHECK(definitionResult == dictSendFailed);
+                bodies.clear();
+            } else {
+                FUZZ_CHECK(definitionResult == (bodies.empty() ? dictRefused : dictSuccess));
+            }
         } else {
             FUZZ_CHECK(definitionResult == dictSendFailed);
         }

@@ -825,9 +825,9 @@ TEST_F(LookUpWord, BaseFormIsLookedUpInPlaceOfTheWordAsWritten)
 
 TEST_F(LookUpWord, SuggestionsTakeThePlaceOfTheNotFoundQuestion)
 {
-    const std::string near = "152 2 matches found\r\nalpha \"friend\"\r\nbeta \"fiend\"\r\n.\r\n250 ok\r\n";
+    const std::string nearby = "152 2 matches found\r\nalpha \"friend\"\r\nbeta \"fiend\"\r\n.\r\n250 ok\r\n";
     const FakeScript suggesting = {sendText(fakeGreeting), awaitRequest(), sendText("552 no match\r\n"),
-                                   awaitRequest(), sendText(near + near)};
+                                   awaitRequest(), sendText(nearby + nearby)};
     const FakeScript refusing = {sendText(fakeGreeting), awaitRequest(), sendText("552 no match\r\n"),
                                  awaitRequest(), sendText("552 no match\r\n552 no match\r\n")};
     struct Case {
