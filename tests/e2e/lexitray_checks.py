@@ -98,6 +98,47 @@ def watch_balloon(session):
     return BalloonWatch(session.background_probe("watchballoon", BALLOON_WATCH_SECONDS))
 
 
+# The watch's bound, not how long the popup notice takes or stays.
+POPUP_WATCH_SECONDS = 60
+
+
+class PopupWatch:
+    """Watches, from inside the desktop, for the popup notice (a dialog owned by the TrayWindow) that comes after
+    the watch began, and records it when first seen and when it goes: separate probe runs, each of which can take
+    seconds to start in a long run's busy prefix, can find a 3-second popup gone."""
+
+    def __init__(self, proc):
+        self.proc = proc
+        if proc.stdout.readline().strip() != "watching":
+            raise HarnessError("the popup watch did not start")
+
+    def _rows_until(self, kinds):
+        rows = []
+        for line in self.proc.stdout:  # the watch ends by itself at its bound
+            rows += parse_probe_output(line)
+            if rows and rows[-1][0] in kinds:
+                return rows
+        raise HarnessError("the popup watch ended early")
+
+    def shown(self):
+        """(the popup window, its controls) as they were when it was first seen."""
+        rows = self._rows_until({"shown", "nopopup"})
+        if rows[-1][0] == "nopopup":
+            raise HarnessError(f"no popup notice within {POPUP_WATCH_SECONDS} s")
+        return [f for kind, f in rows if kind == "popup"][0], [f for kind, f in rows if kind == "control"]
+
+    def seconds_up(self):
+        """How long the popup was up, from first sight until it closed."""
+        kind, fields = self._rows_until({"gone", "stillup"})[-1]
+        if kind != "gone":
+            raise HarnessError(f"the popup notice was still up after {POPUP_WATCH_SECONDS} s")
+        return int(fields["after"]) / 1000
+
+
+def watch_popup(session):
+    return PopupWatch(session.background_probe("watchpopup", "Lexitray", POPUP_WATCH_SECONDS))
+
+
 def message_boxes(prefix):
     return [w for w in prefix.windows("Lexitray") if w["class"] == "#32770" and w["visible"] == "1"]
 
@@ -144,12 +185,6 @@ def hotkey_calls(app):
 
 def notify_calls(app):
     return [(args[0], ret) for _, args, ret in app.relay("shell32.Shell_NotifyIconA")]
-
-
-def popups(prefix, owner):
-    """Visible dialog windows owned by the TrayWindow (the popup notice)."""
-    return [w for w in prefix.windows("#32770")
-            if w["visible"] == "1" and int(w["owner"], 16) == int(owner, 16)]
 
 
 def rect(window):

@@ -6,8 +6,8 @@ import time
 import pytest
 
 from conftest import ARTIFACTS, BUILD_DIR, Session, desktop_session
-from harness import WinePrefix, Xvfb, rect_of, wait_for, DESKTOP_SIZE
-from lexitray_checks import prepared_profile, wait_icon
+from harness import WinePrefix, Xvfb, rect_of, DESKTOP_SIZE
+from lexitray_checks import prepared_profile, wait_icon, watch_popup
 from menu_steps import (ABOUT_CAPTION, SETTINGS_CAPTION, click_control, include_relay, key, profile_writes, send,
                         wait_dialog, wait_gone)
 from test_lookup import ID_TEXT, look_up_typed, wait_viewer
@@ -90,13 +90,12 @@ def size_of(rect):
 
 def test_popup_notice_picture_and_text_fit_the_dpi(dpi_desk):
     dpi = dpi_desk.prefix.dpi
-    app, window = start(dpi_desk)
     # The start-up hint: the one window of the program with the popup's picture.
-    popup = wait_for("the popup notice", lambda: [w for w in dpi_desk.prefix.windows()
-                                                  if w["class"] == "#32770" and w["visible"] == "1"
-                                                  and w["owner"] == window["hwnd"]], timeout=5)[0]
+    watch = watch_popup(dpi_desk)
+    app, window = start(dpi_desk)
+    popup, controls = watch.shown()
     dpi_desk.screenshot("popup")
-    controls = dpi_desk.prefix.controls(popup["hwnd"])
+    assert int(popup["owner"], 16) == int(window["hwnd"], 16)
     picture = [c for c in controls if int(c["style"], 16) & SS_TYPEMASK == SS_BITMAP][0]
     text = [c for c in controls if c["id"] == "1001"][0]
     assert abs(size_of(picture["rect"])[0] - at(dpi, NOTICE[0])) <= 1

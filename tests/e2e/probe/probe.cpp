@@ -426,6 +426,77 @@ int commandWatchBalloon(DWORD seconds)
     return 1;
 }
 
+struct PopupSearch {
+    const char* ownerClass;
+    const HWND* skip;  // popups up before the watch began
+    int skipCount;
+    HWND found;
+};
+
+BOOL CALLBACK findOwnedPopup(HWND hwnd, LPARAM param)
+{
+    PopupSearch* search = reinterpret_cast<PopupSearch*>(param);
+    char className[64] = "";
+    char ownerClass[64] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    GetClassNameA(GetWindow(hwnd, GW_OWNER), ownerClass, sizeof ownerClass);
+    if (strcmp(className, "#32770") != 0 || strcmp(ownerClass, search->ownerClass) != 0 ||
+        !IsWindowVisible(hwnd))
+        return TRUE;
+    for (int i = 0; i < search->skipCount; ++i)
+        if (search->skip[i] == hwnd)
+            return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+HWND ownedPopup(const char* ownerClass, const HWND* skip, int skipCount)
+{
+    PopupSearch search = {ownerClass, skip, skipCount, nullptr};
+    EnumWindows(findOwnedPopup, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Watches, as watchballoon does, for a visible dialog owned by a window of the given class that appears after
+// the watch began (the popup notice), for at most the given seconds. At first sight it prints the popup and
+// its controls, then "shown at=<ms since the watch began>"; when the popup closes or hides, "gone after=<ms
+// it was up>". "nopopup" or "stillup" when the time ran out first.
+int commandWatchPopup(const char* ownerClass, DWORD seconds)
+{
+    const DWORD lookEveryMs = 20;
+    static HWND before[maxFound];
+    int beforeCount = 0;
+    for (HWND up; beforeCount < maxFound && (up = ownedPopup(ownerClass, before, beforeCount)) != nullptr;)
+        before[beforeCount++] = up;
+    printf("watching\n");
+    fflush(stdout);
+    const DWORD start = GetTickCount();
+    HWND popup = nullptr;
+    while (!popup && GetTickCount() - start < seconds * 1000) {
+        popup = ownedPopup(ownerClass, before, beforeCount);
+        if (!popup)
+            Sleep(lookEveryMs);
+    }
+    if (!popup) {
+        printf("nopopup\n");
+        return 1;
+    }
+    const DWORD seen = GetTickCount();
+    describeWindow("popup", popup);
+    EnumChildWindows(popup, printChild, 0);
+    printf("shown at=%lu\n", static_cast<unsigned long>(seen - start));
+    fflush(stdout);
+    while (IsWindow(popup) && IsWindowVisible(popup)) {
+        if (GetTickCount() - start >= seconds * 1000) {
+            printf("stillup\n");
+            return 1;
+        }
+        Sleep(lookEveryMs);
+    }
+    printf("gone after=%lu\n", static_cast<unsigned long>(GetTickCount() - seen));
+    return 0;
+}
+
 void pumpFor(DWORD milliseconds)
 {
     DWORD start = GetTickCount();
@@ -695,7 +766,7 @@ int usage()
           "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> "
           "<vk> <seconds>\n"
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
-          "       | watchballoon <seconds>\n"
+          "       | watchballoon <seconds> | watchpopup <owner class> <seconds>\n"
           "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
           "       | lockkey <HKLM|HKCU> <subkey> on|off | pingloop <window> <seconds>\n"
           "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
@@ -824,6 +895,8 @@ int main(int argc, char** argv)
         status = commandLockKey(argv[2], argv[3], strcmp(argv[4], "on") == 0);
     } else if (strcmp(command, "watchballoon") == 0 && argc == 3) {
         status = commandWatchBalloon(static_cast<DWORD>(strtoul(argv[2], nullptr, 0)));
+    } else if (strcmp(command, "watchpopup") == 0 && argc == 4) {
+        status = commandWatchPopup(argv[2], static_cast<DWORD>(strtoul(argv[3], nullptr, 0)));
     } else if (strcmp(command, "demoicon") == 0 && argc == 5) {
         status = commandDemoIcon(argv[2], argv[3], static_cast<DWORD>(strtoul(argv[4], nullptr, 0)));
     } else {
