@@ -194,8 +194,18 @@ def start_lexitray(desk, **profile):
 def look_up_typed(desk, word):
     """Hotkey, type the word over whatever the box holds, Enter."""
     key(desk, HOTKEY)
-    wait_word_box(desk.prefix)
+    box = wait_word_box(desk.prefix)
     type_text(desk, word)
+    try:
+        wait_text(desk.prefix, box, ID_WORD, word, timeout=5)
+    except AssertionError:
+        # The box opens within a few milliseconds of the hotkey; a window that a test closed just
+        # before (a question pressed away by the probe) can still hand the activation back to its
+        # old owner after that, and the typing goes there. A person clicks into the box then.
+        click_control(desk, box, ID_WORD)
+        key(desk, "End", "shift+Home")
+        type_text(desk, word)
+        wait_text(desk.prefix, box, ID_WORD, word)
     key(desk, "Return")
 
 

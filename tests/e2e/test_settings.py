@@ -74,7 +74,8 @@ def hotkey_control(flags, letter):
 
 
 def word_box_open(prefix):
-    return [w for w in prefix.windows(WORD_BOX_CAPTION) if w["visible"] == "1"]
+    """The word box once it is up in the foreground, where a key pressed now reaches it."""
+    return [w for w in prefix.windows(WORD_BOX_CAPTION) if w["visible"] == "1" and w.get("foreground") == "1"]
 
 
 def presses_open_word_box(desk, keys):
