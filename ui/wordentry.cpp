@@ -22,12 +22,18 @@ const int preselectedLength = 100;
 // How long the capture's notes to the user stay up.
 const int captureStatusMs = 3000;
 const UINT_PTR captureTimerId = 1;
+// The box opens within milliseconds of the hotkey, while a window closed just before may still hand
+// the activation back to its old owner: for its first second the box takes the foreground back.
+const UINT_PTR foregroundTimerId = 2;
+const UINT foregroundCheckMs = 100;
+const int foregroundChecks = 10;
 
 // What one word box holds while it is open.
 struct WordBox {
     SelectionCapture capture;
     CapturedClipboard captured;  // what the capture had when the box was made
     bool capturing;              // the copy keys' copy is still awaited
+    int foregroundChecksLeft;    // how many more times the box looks that it is in front
 };
 
 WordBox* boxOf(HWND dialog) { return reinterpret_cast<WordBox*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
@@ -93,6 +99,18 @@ void onInitDialog(HWND dialog, WordBox* box)
         endCapture(dialog, box);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, preselectedLength);
+    box->foregroundChecksLeft = foregroundChecks;
+    SetTimer(dialog, foregroundTimerId, foregroundCheckMs, nullptr);
+}
+
+void onForegroundTimer(HWND dialog, WordBox* box)
+{
+    if (--box->foregroundChecksLeft <= 0)
+        KillTimer(dialog, foregroundTimerId);
+    if (IsWindowVisible(dialog) && GetForegroundWindow() != dialog) {
+        SetForegroundWindow(dialog);
+        SetFocus(GetDlgItem(dialog, IDC_WORD_EDIT));
+    }
 }
 
 void onCaptureTimer(HWND dialog, WordBox* box)
@@ -121,6 +139,7 @@ void onLookUp(HWND dialog)
     wideToUtf8(wideWord, length, word, wordBufferSize);
     endCapture(dialog, boxOf(dialog));
     ShowWindow(dialog, SW_HIDE);
+    KillTimer(dialog, foregroundTimerId);
     int found = dictSession.lookUpWord(word);
     EndDialog(dialog, found == 1 ? wordLookupSucceeded : wordLookupFailed);
 }
@@ -135,6 +154,10 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         followDpiChange(dialog, lParam);
         return FALSE;
     case WM_TIMER:
+        if (wParam == foregroundTimerId) {
+            onForegroundTimer(dialog, boxOf(dialog));
+            return TRUE;
+        }
         if (wParam != captureTimerId)
             return FALSE;
         onCaptureTimer(dialog, boxOf(dialog));
