@@ -216,7 +216,7 @@ CANCEL_LOOK_UP_ID = 40006
 MF_SEPARATOR = 0x800
 ANSWER_LIMIT_MS = 100           # every message another program sends is answered within this
 CANCEL_LIMIT_S = 0.1            # from the user's choice to the last connection closed
-DICTD = ("127.0.0.1", 2628)
+DICTD = (LOCAL_HOST, 2628)
 # The 60 s reply deadline takes a minute to wait out; the suite waits a shorter part of it, and
 # LEXITRAY_E2E_LONG_WAITS=1 measures the whole minute.
 DRIP_SECONDS = 58 if os.environ.get("LEXITRAY_E2E_LONG_WAITS") == "1" else 12
