@@ -61,6 +61,9 @@ INT_PTR CALLBACK suggestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         onInitDialog(dialog, reinterpret_cast<const SuggestionState*>(lParam));
         return TRUE;
+    case WM_DPICHANGED:
+        followDpiChange(dialog, lParam);
+        return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
