@@ -10,6 +10,7 @@
 #include "config/hotkey.h"
 #include "core/userinterface.h"
 #include "resource.h"
+#include "ui/lookupdialogs.h"
 
 HWND TrayWindow;
 HINSTANCE moduleInstance;
@@ -188,6 +189,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
     TrayWindow = window;
     UpdateWindow(window);
+    // Made now, so that the hotkey only has to show it.
+    prepareWordEntryDialog(window);
 
     const int exitCode = runMessageLoop();
     if (mutex != nullptr) {

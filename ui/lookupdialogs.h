@@ -8,6 +8,9 @@ const INT_PTR wordLookupSucceeded = 992;
 const INT_PTR wordLookupFailed = 0;
 const INT_PTR wordLookupCancelled = IDCANCEL;
 
+// Makes the word entry box, hidden, ahead of its first use; false when it cannot be made.
+bool prepareWordEntryDialog(HWND owner);
+
 // Captures the selection of the foreground application, lets the user confirm or type the
 // word and runs the look-up; one of the three results above.
 INT_PTR runWordEntryDialog(HWND owner);

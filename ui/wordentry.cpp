@@ -1,4 +1,6 @@
 // The word entry dialog "WORD": captures the selected word, lets the user confirm it, runs the look-up.
+// The box is made once, hidden, when the program starts: making a dialog takes longer than the whole
+// capture, and the box should be up as soon as the hotkey has asked the program for its word.
 #include <windows.h>
 #include <string.h>
 
@@ -28,13 +30,17 @@ const UINT_PTR foregroundTimerId = 2;
 const UINT foregroundCheckMs = 100;
 const int foregroundChecks = 10;
 
-// What one word box holds while it is open.
+// What the word box holds while it is open.
 struct WordBox {
     SelectionCapture capture;
-    CapturedClipboard captured;  // what the capture had when the box was made
+    CapturedClipboard captured;  // what the capture had when the box opened
     bool capturing;              // the copy keys' copy is still awaited
     int foregroundChecksLeft;    // how many more times the box looks that it is in front
+    bool open;                   // shown, and its loop runs until it is closed
+    INT_PTR result;              // one of the word box's results, once closed
 };
+
+HWND wordBoxWindow;
 
 WordBox* boxOf(HWND dialog) { return reinterpret_cast<WordBox*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
 
@@ -75,9 +81,9 @@ void endCapture(HWND dialog, WordBox* box)
     }
 }
 
-void onInitDialog(HWND dialog, WordBox* box)
+// Once, when the box is made.
+void onInitDialog(HWND dialog)
 {
-    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(box));
     HICON big =
         static_cast<HICON>(LoadImageW(moduleInstance, MAKEINTRESOURCEW(IDI_LEXITRAY), IMAGE_ICON,
                                       GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
@@ -86,9 +92,18 @@ void onInitDialog(HWND dialog, WordBox* box)
                                                 LR_SHARED));
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_LIMITTEXT, typingLimit, 0);
+}
 
+// Each time the box opens: what the capture found so far, nothing of the last time.
+void prepareBox(HWND dialog, WordBox* box)
+{
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(box));
     HWND edit = GetDlgItem(dialog, IDC_WORD_EDIT);
-    SendMessageW(edit, EM_LIMITTEXT, typingLimit, 0);
+    SetWindowTextW(edit, L"");
+    SendMessageW(edit, EM_SETMODIFY, FALSE, 0);
+    SendMessageW(edit, EM_EMPTYUNDOBUFFER, 0, 0);
+    SendMessageW(dialog, DM_SETDEFID, IDOK, 0);
     box->capturing = box->captured == CapturedClipboard::waiting;
     takeClipboard(dialog, box, box->capturing ? CapturedClipboard::none : box->captured);
     if (box->capture.untouched)
@@ -97,10 +112,28 @@ void onInitDialog(HWND dialog, WordBox* box)
         SetTimer(dialog, captureTimerId, captureSliceMs, nullptr);
     else
         endCapture(dialog, box);
-    SetFocus(edit);
-    SendMessageW(edit, EM_SETSEL, 0, preselectedLength);
     box->foregroundChecksLeft = foregroundChecks;
     SetTimer(dialog, foregroundTimerId, foregroundCheckMs, nullptr);
+    box->open = true;
+}
+
+void showBox(HWND dialog)
+{
+    ShowWindow(dialog, SW_SHOW);
+    SetForegroundWindow(dialog);
+    HWND edit = GetDlgItem(dialog, IDC_WORD_EDIT);
+    SetFocus(edit);
+    SendMessageW(edit, EM_SETSEL, 0, preselectedLength);
+}
+
+// Closes the box with a result; it stays made, hidden, for the next time.
+void closeBox(HWND dialog, WordBox* box, INT_PTR result)
+{
+    KillTimer(dialog, foregroundTimerId);
+    endCapture(dialog, box);
+    ShowWindow(dialog, SW_HIDE);
+    box->open = false;
+    box->result = result;
 }
 
 void onForegroundTimer(HWND dialog, WordBox* box)
@@ -137,39 +170,44 @@ void onLookUp(HWND dialog)
     }
     char word[wordBufferSize];
     wideToUtf8(wideWord, length, word, wordBufferSize);
-    endCapture(dialog, boxOf(dialog));
+    WordBox* box = boxOf(dialog);
+    endCapture(dialog, box);
     ShowWindow(dialog, SW_HIDE);
     KillTimer(dialog, foregroundTimerId);
     int found = dictSession.lookUpWord(word);
-    EndDialog(dialog, found == 1 ? wordLookupSucceeded : wordLookupFailed);
+    closeBox(dialog, box, found == 1 ? wordLookupSucceeded : wordLookupFailed);
 }
 
 INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    WordBox* box = boxOf(dialog);
     switch (message) {
     case WM_INITDIALOG:
-        onInitDialog(dialog, reinterpret_cast<WordBox*>(lParam));
+        onInitDialog(dialog);
         return FALSE;
     case WM_DPICHANGED:
         followDpiChange(dialog, lParam);
         return FALSE;
     case WM_TIMER:
+        if (!box || !box->open)
+            return FALSE;
         if (wParam == foregroundTimerId) {
-            onForegroundTimer(dialog, boxOf(dialog));
+            onForegroundTimer(dialog, box);
             return TRUE;
         }
         if (wParam != captureTimerId)
             return FALSE;
-        onCaptureTimer(dialog, boxOf(dialog));
+        onCaptureTimer(dialog, box);
         return TRUE;
     case WM_COMMAND:
+        if (!box || !box->open)
+            return FALSE;
         switch (LOWORD(wParam)) {
         case IDOK:
             onLookUp(dialog);
             return TRUE;
         case IDCANCEL:
-            endCapture(dialog, boxOf(dialog));
-            EndDialog(dialog, wordLookupCancelled);
+            closeBox(dialog, box, wordLookupCancelled);
             return TRUE;
         }
         return FALSE;
@@ -179,15 +217,43 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 }  // namespace
 
+bool prepareWordEntryDialog(HWND owner)
+{
+    if (!wordBoxWindow)
+        wordBoxWindow = CreateDialogParamW(moduleInstance, L"WORD", owner, wordEntryProc, 0);
+    return wordBoxWindow != nullptr;
+}
+
 INT_PTR runWordEntryDialog(HWND owner)
 {
     WordBox box = {};
-    // Asked before the box is made, so the program is asked as soon as the hotkey comes; the box shows
+    // Asked before the box shows, so the program is asked as soon as the hotkey comes; the box shows
     // as soon as it has been asked, and a copy of the keys landing later fills it.
     box.captured = startSelectionCapture(&box.capture, readConfigFlag("keepclipboard", 0));
-    const INT_PTR result =
-        DialogBoxParamW(moduleInstance, L"WORD", owner, wordEntryProc, reinterpret_cast<LPARAM>(&box));
+    box.result = wordLookupCancelled;
+    if (prepareWordEntryDialog(owner)) {
+        HWND dialog = wordBoxWindow;
+        prepareBox(dialog, &box);
+        showBox(dialog);
+        // The box's own loop, as a modal dialog has; the look-up runs from inside it.
+        MSG message;
+        while (box.open) {
+            const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+            if (got <= 0) {
+                // The program is ending: the quit goes on to the main loop.
+                if (got == 0)
+                    PostQuitMessage(static_cast<int>(message.wParam));
+                closeBox(dialog, &box, wordLookupCancelled);
+                break;
+            }
+            if (!IsDialogMessageW(dialog, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        SetWindowLongPtrW(dialog, DWLP_USER, 0);
+    }
     // Not shown, or closed some other way while still capturing: the capture ends all the same.
     endSelectionCapture(&box.capture);
-    return result;
+    return box.result;
 }
