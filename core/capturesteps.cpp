@@ -32,25 +32,14 @@ CaptureAction finish(WordCapture* capture, bool copied)
     return CaptureAction::finished;
 }
 
-// Waiting for the user to let go of Shift, Alt and Windows, then typing the copy keys.
-CaptureAction modifierStep(WordCapture* capture, const CaptureObservation& seen)
-{
-    // Keys typed too late to be waited for could change the clipboard after the word was read.
-    if (since(capture->startMs, seen.nowMs) + keyCopyWaitMs > captureBudgetMs)
-        return finish(capture, false);
-    if (seen.modifiersHeld && since(capture->phaseStartMs, seen.nowMs) < modifierReleaseWaitMs)
-        return CaptureAction::wait;
-    enterPhase(capture, CapturePhase::keyCopy, seen.nowMs);
-    return CaptureAction::typeCopyKeys;
-}
-
 // After the copy request, or without one: on to the copy keys when they can be typed.
 CaptureAction afterControl(WordCapture* capture, const CaptureObservation& seen)
 {
-    if (!capture->typeKeys)
+    // Keys typed too late to be waited for could change the clipboard after the word was read.
+    if (!capture->typeKeys || since(capture->startMs, seen.nowMs) + keyCopyWaitMs > captureBudgetMs)
         return finish(capture, false);
-    enterPhase(capture, CapturePhase::modifierRelease, seen.nowMs);
-    return modifierStep(capture, seen);
+    enterPhase(capture, CapturePhase::keyCopy, seen.nowMs);
+    return CaptureAction::typeCopyKeys;
 }
 
 }  // namespace
@@ -87,8 +76,6 @@ CaptureAction nextCaptureAction(WordCapture* capture, const CaptureObservation& 
         if (!seen.controlAnswered)
             return finish(capture, false);
         return afterControl(capture, seen);
-    case CapturePhase::modifierRelease:
-        return modifierStep(capture, seen);
     case CapturePhase::keyCopy:
         // The box is up by now, so waiting costs the user nothing: the copy is awaited to the bound
         // (a slice that would end past it is not begun).

@@ -4,13 +4,12 @@
 #pragma once
 #include <stdint.h>
 
-// How long each step may wait, in milliseconds. The user lets go of the hotkey's modifiers soon after
-// pressing it; a program that takes the copy keys answers within a few tenths of a second, so keys
-// typed later than keyCopyWaitMs before the end are not worth typing. The whole capture never takes
-// longer than captureBudgetMs, whatever the foreground program does; once the copy keys are out (or the
-// copy request copied nothing yet), the word box shows and a copy landing later within the budget
-// still fills it.
-const uint32_t modifierReleaseWaitMs = 150;
+// How long each step may wait, in milliseconds. The copy keys go out at once, while the user may still
+// hold the hotkey's modifiers (the keystrokes let go of them first); a program that takes the copy keys
+// answers within a few tenths of a second, so keys typed later than keyCopyWaitMs before the end are not
+// worth typing. The whole capture never takes longer than captureBudgetMs, whatever the foreground
+// program does; once the copy keys are out (or the copy request copied nothing yet), the word box shows
+// and a copy landing later within the budget still fills it.
 const uint32_t keyCopyWaitMs = 300;
 const uint32_t captureBudgetMs = 1000;
 // How often the clipboard and the keyboard are looked at while waiting.
@@ -25,7 +24,7 @@ enum class CaptureAction {
     finished,      // the capture is over; WordCapture::copied tells whether the clipboard changed
 };
 
-enum class CapturePhase { starting, controlCopy, modifierRelease, keyCopy, done };
+enum class CapturePhase { starting, controlCopy, keyCopy, done };
 
 struct WordCapture {
     CapturePhase phase;
@@ -42,7 +41,6 @@ struct CaptureObservation {
     uint32_t nowMs;
     bool clipboardChanged;  // the clipboard's sequence number moved since the capture began
     bool controlAnswered;   // the copy request was answered (only looked at after requestCopy)
-    bool modifiersHeld;     // Shift, Alt or a Windows key is down
 };
 
 void beginWordCapture(WordCapture* capture, uint32_t nowMs, bool askControl, bool typeKeys);

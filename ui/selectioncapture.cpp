@@ -290,7 +290,6 @@ CaptureObservation observe(const SelectionCapture* capture)
     seen.nowMs = GetTickCount();
     seen.clipboardChanged = GetClipboardSequenceNumber() != capture->sequenceBefore;
     seen.controlAnswered = capture->answered;
-    seen.modifiersHeld = (heldModifiers() & blockingModifiers) != 0;
     return seen;
 }
 

@@ -23,10 +23,9 @@ HANG_MS = 4000  # how long keyview's view stays busy with WM_COPY in hang mode
 CF_ENHMETAFILE = 14
 UNTOUCHED = "Your clipboard was left untouched"
 SPEED_PRESSES = 7  # hotkey presses timed for each program
-MODIFIER_RELEASE_WAIT = 0.150  # modifierReleaseWaitMs: the copy keys wait this long at most for Shift to go up
+SPEED_SLACK = 0.010  # the capture looks at the clipboard every 10 ms: a tick's noise on either side
 
 TIMINGS = []
-OUR_MEDIANS = {}  # median hotkey-to-box seconds of lexitray.exe by case, for comparing the cases
 
 
 @pytest.fixture(autouse=True)
@@ -191,7 +190,8 @@ def test_hotkey_captures_the_views_word_promptly(cap, mode):
         assert latency < 0.25, f"the box took {latency * 1000:.0f} ms"
     else:
         TIMINGS.append(("hotkey to word box, Ctrl+Insert", latency))
-        assert len(sent) == 1 and sent[0][1] == 4, f"SendInput calls: {sent}"
+        # One SendInput: Ctrl+Insert, letting go first of the Shift the hotkey may still hold.
+        assert len(sent) == 1 and sent[0][1] in (3, 4), f"SendInput calls: {sent}"
         assert [(f["ctrl"], f["shift"], f["alt"], f["win"]) for f in typed_inserts(view)] == [("1", "0", "0", "0")]
         assert latency < 0.6, f"the box took {latency * 1000:.0f} ms"
     # The setting is off: the copy stays on the clipboard.
@@ -213,7 +213,7 @@ def test_ctrl_shift_held_past_the_hotkey_never_reach_the_view_with_the_copy_keys
         xdotool("keyup", "shift")
         xdotool("keyup", "ctrl")
     assert word_in_box(cap, box) == "snorkelbloom"
-    TIMINGS.append(("hotkey to word box, Ctrl+Insert after waiting for Shift", view.box_latency()))
+    TIMINGS.append(("hotkey to word box, Ctrl+Insert with Ctrl+Shift still held", view.box_latency()))
     log = view.log()
     typed = [f for _, vk, f in view.keydowns() if vk not in MODIFIER_KEYS]
     assert typed, f"no key reached the view: {log}"
@@ -393,12 +393,10 @@ def test_box_opens_as_fast_as_a_minimal_program(cap, mode, word):
     TIMINGS.append((f"hotkey to box, {what}, minimal WM_COPY program (median of {SPEED_PRESSES})",
                     statistics.median(baseline)))
     TIMINGS.append((f"hotkey to word box, {what} (median of {SPEED_PRESSES})", statistics.median(ours)))
-    OUR_MEDIANS[what] = statistics.median(ours)
-    # With nothing selected the box does not wait for the copy keys' copy: it opens as fast as when the
-    # view's WM_COPY copies, but for the wait for the user's hand to leave Shift before the keys.
-    if word is None and "word selected" in OUR_MEDIANS:
-        assert OUR_MEDIANS[what] <= 1.2 * OUR_MEDIANS["word selected"] + MODIFIER_RELEASE_WAIT, \
-            f"ours {ours}, minimal {baseline}"
+    # The box opens as fast as a program that only asks for the copy and reads the clipboard: with nothing
+    # selected too, since the copy keys go out at once and the box does not wait for their copy.
+    assert statistics.median(ours) <= 1.2 * statistics.median(baseline) + SPEED_SLACK, \
+        f"ours {ours}, minimal {baseline}"
 
 
 def test_late_copy_fills_the_box_the_user_has_not_typed_in(cap):
