@@ -46,6 +46,25 @@ bool openClipboardPatiently(HWND owner)
     return false;
 }
 
+// With the clipboard open: its text, up to capacity - 1 characters, terminated; false without text.
+bool copyClipboardText(wchar_t* text, int capacity)
+{
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* source = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    if (!source)
+        return false;
+    // The data need not be terminated within its block: never read past the block.
+    const size_t available = GlobalSize(data) / sizeof(wchar_t);
+    int length = 0;
+    while (length < capacity - 1 && static_cast<size_t>(length) < available && source[length]) {
+        text[length] = source[length];
+        length++;
+    }
+    text[length] = L'\0';
+    GlobalUnlock(data);
+    return true;
+}
+
 // The clipboard's owner renders delayed formats when they are read; an owner that does not answer
 // within this long would hold the reader, and the box, past the capture's bound.
 const UINT ownerAnswerMs = 250;
@@ -325,6 +344,11 @@ CapturedClipboard startSelectionCapture(SelectionCapture* capture, bool keep)
             capture->answered = askFocusedControl(focus);
             break;
         case CaptureAction::typeCopyKeys:
+            // What the box shows until the copy lands, read while nobody is copying yet.
+            if (capture->readable && openClipboardPatiently(TrayWindow)) {
+                capture->hasTextBefore = copyClipboardText(capture->textBefore, maxWideInput + 1);
+                CloseClipboard();
+            }
             // Handed over: the copy is awaited with the box up.
             typeCopyKeys();
             return CapturedClipboard::waiting;
@@ -347,6 +371,10 @@ CapturedClipboard pollSelectionCapture(SelectionCapture* capture)
 bool readCapturedText(SelectionCapture* capture, CapturedClipboard state, wchar_t* text, int capacity)
 {
     text[0] = L'\0';
+    if (state == CapturedClipboard::waiting) {
+        lstrcpynW(text, capture->textBefore, capacity);
+        return capture->hasTextBefore;
+    }
     // An owner that does not answer would hold the box while it renders its text.
     if (!capture->readable)
         return false;
@@ -356,21 +384,7 @@ bool readCapturedText(SelectionCapture* capture, CapturedClipboard state, wchar_
         capture->restoreFailed = restoring;
         return false;
     }
-    bool read = false;
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    const wchar_t* source = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-    if (source) {
-        // The data need not be terminated within its block: never read past the block.
-        const size_t available = GlobalSize(data) / sizeof(wchar_t);
-        int length = 0;
-        while (length < capacity - 1 && static_cast<size_t>(length) < available && source[length]) {
-            text[length] = source[length];
-            length++;
-        }
-        text[length] = L'\0';
-        GlobalUnlock(data);
-        read = true;
-    }
+    const bool read = copyClipboardText(text, capacity);
     if (restoring) {
         // Decided with the clipboard open, so no other program's copy can come in between.
         if (shouldRestoreClipboard(capture->keptWhole, capture->sequenceBefore, GetClipboardSequenceNumber(),

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "core/capturesteps.h"
+#include "ui/widetext.h"
 
 // The most clipboard formats, and bytes, kept for putting back; a clipboard holding more is not kept,
 // and then not touched either.
@@ -29,6 +30,10 @@ struct SelectionCapture {
     DWORD program;         // the process asked to copy
     WordCapture steps;
     bool answered;  // the copy request was answered
+    // The clipboard's text read just before the copy keys went out: while their copy is awaited the
+    // clipboard is not opened, since a program that finds it open may give up its copy.
+    bool hasTextBefore;
+    wchar_t textBefore[maxWideInput + 1];
 };
 
 // What the capture's clipboard holds for the word box.
@@ -49,7 +54,8 @@ CapturedClipboard startSelectionCapture(SelectionCapture* capture, bool keep);
 CapturedClipboard pollSelectionCapture(SelectionCapture* capture);
 
 // Reads the clipboard's text (up to capacity - 1 characters, terminated) and, in the same opening, puts
-// the kept clipboard back over the capture's copy. Returns false when there is no text to read.
+// the kept clipboard back over the capture's copy; while the copy is still awaited (waiting), gives the
+// text the clipboard held before the copy keys. Returns false when there is no text to read.
 bool readCapturedText(SelectionCapture* capture, CapturedClipboard state, wchar_t* text, int capacity);
 
 // Ends the capture: when the clipboard is to be put back and the copy keys' copy may still land, waits

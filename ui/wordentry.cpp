@@ -105,7 +105,7 @@ void prepareBox(HWND dialog, WordBox* box)
     SendMessageW(edit, EM_EMPTYUNDOBUFFER, 0, 0);
     SendMessageW(dialog, DM_SETDEFID, IDOK, 0);
     box->capturing = box->captured == CapturedClipboard::waiting;
-    takeClipboard(dialog, box, box->capturing ? CapturedClipboard::none : box->captured);
+    takeClipboard(dialog, box, box->captured);
     if (box->capture.untouched)
         showStatus("Your clipboard was left untouched", captureStatusMs);
     if (box->capturing)
