@@ -10,8 +10,8 @@ import zipfile
 
 import pytest
 
-from conftest import ARTIFACTS, BUILD_DIR, run_package
-from harness import App, wait_for
+from conftest import ARTIFACTS, BUILD_DIR, make_session, run_package, start_desktop, stop_desktop
+from harness import App, HarnessError, wait_for
 from lexitray_checks import prepared_profile
 from test_lookup import SNORKELBLOOM, close_viewer, look_up_typed, viewer_text, wait_viewer
 
@@ -85,12 +85,23 @@ def remove_installation(prefix):
     prefix.wine("reg", "delete", f"HKCU\\{RUN_KEY}", "/v", "Lexitray", "/f", check=False)
 
 
+@pytest.fixture(scope="module")
+def package_desktop():
+    """A prefix of the installer tests' own, so that an install never meets what other tests left behind."""
+    prefix = start_desktop("e2e-wine-package", nt40=False)
+    yield prefix
+    stop_desktop(prefix)
+
+
 @pytest.fixture
-def clean(desk):
-    """A prefix without Lexitray installed, before and after the test."""
-    remove_installation(desk.prefix)
-    yield desk
-    remove_installation(desk.prefix)
+def clean(package_desktop, request):
+    """A prefix without Lexitray installed, before and after the test (after the failure screenshot)."""
+    steps = make_session(package_desktop, request)
+    session = next(steps)
+    remove_installation(session.prefix)
+    yield session
+    next(steps, None)
+    remove_installation(session.prefix)
 
 
 def install(prefix, installer, *options):
@@ -161,7 +172,12 @@ def test_silent_install_puts_program_shortcut_and_entry_in_place(clean, packages
     prefix.write_profile(prepared_profile())
     start_program(clean, f"{install_dir}\\lexitray.exe")
     look_up_typed(clean, "snorkelbloom")
-    viewer = wait_viewer(prefix)
+    try:
+        viewer = wait_viewer(prefix)
+    except HarnessError:
+        shown = [(w["caption"], [c.get("text") for c in prefix.controls(w["hwnd"])])
+                 for w in prefix.windows() if w["visible"] == "1" and w["class"] == "#32770"]
+        raise AssertionError(f"no viewer; dialogs {shown}; profile {prefix.read_profile()}")
     assert viewer_text(prefix, viewer) == SNORKELBLOOM
     close_viewer(clean, viewer)
 
