@@ -696,7 +696,7 @@ int commandPingLoop(HWND hwnd, DWORD seconds)
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     long long count = 0, unanswered = 0;
-    double worstMs = 0, worstAtMs = 0;
+    double worstMs = 0, worstAtMs = 0, secondMs = 0;
     for (;;) {
         QueryPerformanceCounter(&before);
         if ((before.QuadPart - start.QuadPart) / frequency.QuadPart >= static_cast<LONGLONG>(seconds) ||
@@ -711,13 +711,16 @@ int commandPingLoop(HWND hwnd, DWORD seconds)
         else
             count++;
         if (ms > worstMs) {
+            secondMs = worstMs;
             worstMs = ms;
             worstAtMs = 1000.0 * static_cast<double>(before.QuadPart - start.QuadPart) / frequency.QuadPart;
+        } else if (ms > secondMs) {
+            secondMs = ms;
         }
         Sleep(pingIntervalMs);
     }
-    printf("pings count=%lld worst=%.1f worstat=%.0f unanswered=%lld\n", count, worstMs, worstAtMs,
-           unanswered);
+    printf("pings count=%lld worst=%.1f worstat=%.0f second=%.1f unanswered=%lld\n", count, worstMs,
+           worstAtMs, secondMs, unanswered);
     fflush(stdout);
     return 0;
 }
