@@ -158,8 +158,8 @@ void onCaptureTimer(HWND dialog, WordBox* box)
     endCapture(dialog, box);
 }
 
-// "Look up": the box hides while the look-up runs (its own message loop is stopped meanwhile)
-// and does not come back afterwards.
+// "Look up": the box closes before the look-up runs (its loop ends once this returns) and does not
+// come back afterwards; the result says whether the look-up found the word.
 void onLookUp(HWND dialog)
 {
     wchar_t wideWord[wordBufferSize];
@@ -171,11 +171,9 @@ void onLookUp(HWND dialog)
     char word[wordBufferSize];
     wideToUtf8(wideWord, length, word, wordBufferSize);
     WordBox* box = boxOf(dialog);
-    endCapture(dialog, box);
-    ShowWindow(dialog, SW_HIDE);
-    KillTimer(dialog, foregroundTimerId);
-    int found = dictSession.lookUpWord(word);
-    closeBox(dialog, box, found == 1 ? wordLookupSucceeded : wordLookupFailed);
+    closeBox(dialog, box, wordLookupFailed);
+    if (dictSession.lookUpWord(word) == 1)
+        box->result = wordLookupSucceeded;
 }
 
 INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
