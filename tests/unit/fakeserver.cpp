@@ -181,6 +181,18 @@ int FakeServer::connectionCount()
     return (int)requests.size();
 }
 
+int FakeServer::connectionCountOnceAccepted(int expected, int waitMs)
+{
+    // A connection the client has made may still wait in the listener's queue for the accept thread.
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    int count = connectionCount();
+    while (count < expected && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        count = connectionCount();
+    }
+    return count;
+}
+
 std::string FakeServer::received(int connection)
 {
     std::lock_guard<std::mutex> guard(lock);

@@ -62,6 +62,8 @@ public:
     // Stops accepting, ends every connection and waits for its thread.
     void stop();
     int connectionCount();
+    // The count once it has reached expected, or after waitMs: what the client has connected so far.
+    int connectionCountOnceAccepted(int expected, int waitMs);
     // What the client sent on the i-th connection (all of it once stop has returned).
     std::string received(int connection);
     // Whether the client has closed the i-th connection (or reset it).

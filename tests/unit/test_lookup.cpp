@@ -497,7 +497,7 @@ TEST_F(LookUpWord, DefinitionsLostOnTheConnectionOpenedAheadComeThroughANewOne)
         setServerEntry(0, server.host());
         scriptDatabaseChoices({1});
         int connectionsWhileChoosing = 0;
-        onDatabaseChoice([&] { connectionsWhileChoosing = server.connectionCount(); });
+        onDatabaseChoice([&] { connectionsWhileChoosing = server.connectionCountOnceAccepted(3, 1000); });
 
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
