@@ -5,8 +5,11 @@ namespace {
 
 const char autostartKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char autostartValue[] = "Lexitray";
-// The path and the two quotes around it.
-const int quotedPathCapacity = MAX_PATH + 2;
+const wchar_t autostartKeyWide[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t autostartValueWide[] = L"Lexitray";
+// The longest path Windows gives a program (with long paths enabled), the two quotes and the terminator.
+const DWORD longestPath = 32767;
+const DWORD quotedPathCapacity = longestPath + 3;
 
 // Whether the value is in one view of the Run key.
 bool runValueExists(HKEY root, REGSAM view)
@@ -35,26 +38,33 @@ bool removeRunValue(HKEY root, REGSAM view)
 
 }  // namespace
 
-bool writeAutostartValue(const char* path)
+bool writeAutostartValue()
 {
-    // Quoted, so that a path with spaces cannot be read as a shorter program and its arguments.
-    char quoted[quotedPathCapacity];
-    const int length = lstrlenA(path);
-    if (length + 2 >= quotedPathCapacity)
+    // The path in UTF-16: in the system code page a user name outside it would come out as "?", and
+    // the value would name no program. Quoted, so that a path with spaces cannot be read as a shorter
+    // program and its arguments.
+    wchar_t* quoted =
+        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, quotedPathCapacity * sizeof(wchar_t)));
+    if (quoted == nullptr)
         return false;
-    quoted[0] = '"';
-    CopyMemory(quoted + 1, path, static_cast<SIZE_T>(length));
-    quoted[length + 1] = '"';
-    quoted[length + 2] = '\0';
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, autostartKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
+    const DWORD length = GetModuleFileNameW(nullptr, quoted + 1, longestPath + 1);
+    bool written = false;
+    // A path cut to fit would start some other program, or none.
+    if (length > 0 && length <= longestPath) {
+        quoted[0] = L'"';
+        quoted[length + 1] = L'"';
+        quoted[length + 2] = L'\0';
+        HKEY key;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, autostartKeyWide, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS) {
+            written =
+                RegSetValueExW(key, autostartValueWide, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted),
+                               (length + 3) * sizeof(wchar_t)) == ERROR_SUCCESS;
+            RegCloseKey(key);
+        }
     }
-    const LONG written = RegSetValueExA(key, autostartValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted),
-                                        static_cast<DWORD>(length + 3));
-    RegCloseKey(key);
-    return written == ERROR_SUCCESS;
+    HeapFree(GetProcessHeap(), 0, quoted);
+    return written;
 }
 
 AutostartRemoval removeAutostartValue()

@@ -35,8 +35,6 @@ const char settingsNotCopiedMessage[] =
     "Your settings from the earlier version could not be copied. Lexitray will try again at its next start.";
 const int settingsNotCopiedDurationMs = 10000;
 
-const int modulePathCapacity = MAX_PATH;  // 260
-
 // False when the settings an older version left could not be copied at this start; set before
 // TrayWindow is created, which says so.
 bool settingsCopied = true;
@@ -63,11 +61,8 @@ LRESULT onCreate(HWND window)
     const HotkeySpec hotkey = readHotkeySpec();
     hideDbDialog = readConfigFlag("hidedbdialog", 0);
 
-    char path[modulePathCapacity];
-    const DWORD length = GetModuleFileNameA(nullptr, path, modulePathCapacity);
-    path[length < static_cast<DWORD>(modulePathCapacity) ? length : modulePathCapacity - 1] = '\0';
     if (readConfigInt("startup", 1) == 1)
-        writeAutostartValue(path);
+        writeAutostartValue();
 
     registerHotkey(hotkey);
     char hint[hotkeyHintCapacity];

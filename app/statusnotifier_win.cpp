@@ -35,6 +35,8 @@ HBRUSH popupBrush;
 // popupPicture: the popup's picture drawn for a DPI other than 96, made when it opens and released
 // when it closes; null when the template's picture serves.
 HBITMAP popupPicture;
+// tipShowsWaiting: the tray icon's tip shows how long a look-up has waited instead of the hint.
+bool tipShowsWaiting;
 
 // Closing by any path (count, click, command, a new status, hideStatus) ends in the popup's
 // destroy handling; with no popup on show nothing happens.
@@ -198,15 +200,31 @@ INT_PTR CALLBACK popupProc(HWND popup, UINT message, WPARAM wParam, LPARAM)
 
 }  // namespace
 
-void showStatus(const char* utf8Text, int milliseconds)
+// The core's texts are UTF-8 (the waiting status has an ellipsis); balloon, popup and tip take the
+// system code page.
+void toSystemCodePage(const char* utf8Text, char text[popupTextCapacity])
 {
-    // The core's texts are UTF-8 (the waiting status has an ellipsis); balloon and popup take the
-    // system code page.
     wchar_t wide[popupTextCapacity];
     utf8ToWide(utf8Text, wide, popupTextCapacity);
-    char text[popupTextCapacity];
     if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, popupTextCapacity, nullptr, nullptr) == 0)
         lstrcpynA(text, utf8Text, popupTextCapacity);
+}
+
+// The tip goes back to the hint once nothing is waited for any more.
+void restoreTip()
+{
+    if (!tipShowsWaiting)
+        return;
+    tipShowsWaiting = false;
+    char hint[hotkeyHintCapacity];
+    formatHotkeyHint(readHotkeySpec(), hint);
+    updateTrayTip(hint);
+}
+
+void showStatus(const char* utf8Text, int milliseconds)
+{
+    char text[popupTextCapacity];
+    toSystemCodePage(utf8Text, text);
     if (useBalloons) {
         showTrayBalloon(text, milliseconds);
         return;
@@ -217,8 +235,18 @@ void showStatus(const char* utf8Text, int milliseconds)
     CreateDialogParamA(moduleInstance, popupTemplate, TrayWindow, popupProc, 0);
 }
 
+void showWaitingStatus(const char* utf8Text)
+{
+    // A balloon or popup each second would be a notification (with its sound) each second.
+    char text[popupTextCapacity];
+    toSystemCodePage(utf8Text, text);
+    tipShowsWaiting = true;
+    updateTrayTip(text);
+}
+
 void hideStatus()
 {
+    restoreTip();
     if (useBalloons) {
         showTrayBalloon("", hideDurationMs);
         return;

@@ -65,8 +65,8 @@ int scaleToDpi(int pixels, int dpi);
 // to it; null on failure. The caller deletes it.
 HBITMAP loadBitmapForDpi(int bitmapId, int dpi);
 
-// The autostart value "Lexitray" (the program's path, quoted) under the user's Run key. True when written.
-bool writeAutostartValue(const char* path);
+// The autostart value "Lexitray" (this program's path, quoted) under the user's Run key. True when written.
+bool writeAutostartValue();
 
 // What is left after removeAutostartValue.
 enum AutostartRemoval {

@@ -210,9 +210,11 @@ int DictSession::connectAhead(const char* host, const char* word)
         readable = waitAhead(&ahead, &socket, left);
     if (!readable)
         return 0;
+    // It has begun to arrive: the rest has its own time, since a dialog run during the wait may have
+    // held it past greetingDeadline.
     char greeting[dictPieceSize + 1];
-    size_t greetingLength =
-        receiveGreeting(socket, greeting, sizeof greeting, greetingDeadline, carried, &carriedLength);
+    size_t greetingLength = receiveGreeting(socket, greeting, sizeof greeting,
+                                            deadlineIn(dictLimits.receiveTimeoutMs), carried, &carriedLength);
     return isGreeting(greeting, greetingLength) ? 1 : 0;
 }
 

@@ -38,6 +38,9 @@ struct ReplyText {
     bool full;
 };
 void releaseReply(ReplyText* reply);
+// Gives back the room a large reply left for the next one (up to the reply cap): a resident program
+// must not hold it between look-ups.
+void releaseSpareReplyRoom();
 // Appends a received piece up to its first zero byte and no further than the reply cap.
 void appendReplyText(ReplyText* reply, const char* piece, size_t pieceLength);
 
@@ -189,6 +192,8 @@ struct DictSession {
     // The same, starting at the given server entry (a word followed in the viewer is looked up
     // where the definitions it stands in came from).
     int lookUpWordFrom(const char* word, int serverIndex);
+    // lookUpWordFrom's attempts, server after server.
+    int lookUpOnServers(const char* word, int serverIndex);
 
     // Releases the lists (the program never needs to; tests and leak checks do).
     void releaseLists();

@@ -42,6 +42,13 @@ static int offerSuggestions(DictSession* session, char* word)
 
 int DictSession::lookUpWordFrom(const char* word, int serverIndex)
 {
+    int found = lookUpOnServers(word, serverIndex);
+    releaseSpareReplyRoom();
+    return found;
+}
+
+int DictSession::lookUpOnServers(const char* word, int serverIndex)
+{
     if (!netStartup())
         return 0;
     // The word as the user gave it, without the marks around it in the text it came from; then the

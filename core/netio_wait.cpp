@@ -30,8 +30,6 @@ const int statusEveryMs = 1000;
 const int continuedWithinMs = 50;
 // With a test hook set, the hook runs at least this often.
 const int hookSliceMs = 5;
-// The waiting status stays up this long unless something takes it away first.
-const int waitingStatusMs = 60000;
 const int waitingTextSize = 128;
 
 long long msBetween(Clock::time_point from, Clock::time_point to)
@@ -52,7 +50,7 @@ void updateWaitingStatus(Clock::time_point now)
     char text[waitingTextSize];
     // The ellipsis is one character, in UTF-8 like every text the core hands on.
     snprintf(text, sizeof text, "Waiting for %s\xE2\x80\xA6 %d s", waitHost, seconds);
-    showStatus(text, waitingStatusMs);
+    showWaitingStatus(text);
 }
 
 // How long the next slice of a wait may last: to the end, the next status second, or the hook.
@@ -114,8 +112,14 @@ int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs)
             break;
         }
         now = Clock::now();
-        if (now >= end)
+        if (now >= end) {
+            // A menu or dialog run by the messages above may have held the wait past its end: what
+            // arrived meanwhile counts, the clock alone does not make the server silent.
+            ready = netWaitAny(entries, count, 0);
+            if (ready > 0)
+                result = ready;
             break;
+        }
         updateWaitingStatus(now);
     }
     waitDepth--;

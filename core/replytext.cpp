@@ -27,6 +27,13 @@ static const size_t terminatorLength = 5;
 static char* spareRoom = nullptr;
 static size_t spareCapacity = 0;
 
+void releaseSpareReplyRoom()
+{
+    free(spareRoom);
+    spareRoom = nullptr;
+    spareCapacity = 0;
+}
+
 void releaseReply(ReplyText* reply)
 {
     if (reply->capacity > largeReplyBytes && reply->capacity > spareCapacity) {

@@ -12,6 +12,10 @@ int askYesNo(const char* text);
 // Shows a status text beside the tray icon for the given milliseconds, or takes it away.
 void showStatus(const char* text, int milliseconds);
 void hideStatus();
+// Shows how long a look-up has waited where the user can look at it without being interrupted (the
+// tray icon's tip): it changes every second, so it must never become a notification of its own.
+// hideStatus puts the usual tip back.
+void showWaitingStatus(const char* text);
 
 // Runs the modal database choice dialog; returns the index of the chosen match.
 int runDatabaseChoiceDialog();

@@ -387,10 +387,11 @@ bool readCapturedText(SelectionCapture* capture, CapturedClipboard state, wchar_
     const bool read = copyClipboardText(text, capacity);
     if (restoring) {
         // Decided with the clipboard open, so no other program's copy can come in between.
-        if (shouldRestoreClipboard(capture->keptWhole, capture->sequenceBefore, GetClipboardSequenceNumber(),
+        // An earlier read that found the clipboard still held said nothing final: this one decides.
+        capture->restoreFailed =
+            shouldRestoreClipboard(capture->keptWhole, capture->sequenceBefore, GetClipboardSequenceNumber(),
                                    ownedBy(capture->program)) &&
-            !putClipboardBack(capture))
-            capture->restoreFailed = true;
+            !putClipboardBack(capture);
         freeKept(capture);
     }
     CloseClipboard();

@@ -29,7 +29,6 @@ const int hintDurationMs = 3000;
 const int noSelection = -1;
 // A signed 32-bit number in decimal, with its sign and the terminator.
 const int decimalCapacity = 12;
-const int modulePathCapacity = MAX_PATH;  // 260
 // The font chooser's size unit is a tenth of a point.
 const int tenthPointsPerInch = 720;
 
@@ -77,9 +76,7 @@ void saveAutostart(HWND dialog, bool on)
 {
     if (on) {
         writeConfigString("startup", "1");
-        char path[modulePathCapacity] = {};
-        GetModuleFileNameA(nullptr, path, modulePathCapacity - 1);  // a cut path stays terminated
-        if (!writeAutostartValue(path))
+        if (!writeAutostartValue())
             showMessage(dialog, autostartNotSetMessage);
         return;
     }

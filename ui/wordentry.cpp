@@ -35,6 +35,7 @@ struct WordBox {
     SelectionCapture capture;
     CapturedClipboard captured;  // what the capture had when the box opened
     bool capturing;              // the copy keys' copy is still awaited
+    bool lookUpWhenCopied;       // Enter came while the copy was awaited: the look-up waits for it
     int foregroundChecksLeft;    // how many more times the box looks that it is in front
     bool open;                   // shown, and its loop runs until it is closed
     INT_PTR result;              // one of the word box's results, once closed
@@ -105,6 +106,7 @@ void prepareBox(HWND dialog, WordBox* box)
     SendMessageW(edit, EM_EMPTYUNDOBUFFER, 0, 0);
     SendMessageW(dialog, DM_SETDEFID, IDOK, 0);
     box->capturing = box->captured == CapturedClipboard::waiting;
+    box->lookUpWhenCopied = false;
     takeClipboard(dialog, box, box->captured);
     if (box->capture.untouched)
         showStatus("Your clipboard was left untouched", captureStatusMs);
@@ -146,6 +148,8 @@ void onForegroundTimer(HWND dialog, WordBox* box)
     }
 }
 
+void onLookUp(HWND dialog);
+
 void onCaptureTimer(HWND dialog, WordBox* box)
 {
     const CapturedClipboard state = pollSelectionCapture(&box->capture);
@@ -156,12 +160,23 @@ void onCaptureTimer(HWND dialog, WordBox* box)
     if (state == CapturedClipboard::copied)
         takeClipboard(dialog, box, state);
     endCapture(dialog, box);
+    if (box->lookUpWhenCopied)
+        onLookUp(dialog);
 }
 
 // "Look up": the box closes before the look-up runs (its loop ends once this returns) and does not
 // come back afterwards; the result says whether the look-up found the word.
 void onLookUp(HWND dialog)
 {
+    // While the selection's copy is awaited the box shows the previous clipboard's word (which may be
+    // anything copied long ago): unless the user has typed, the look-up waits for the copy, which
+    // comes, or is given up, within the capture's bound.
+    WordBox* box = boxOf(dialog);
+    if (box->capturing && !SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0)) {
+        box->lookUpWhenCopied = true;
+        return;
+    }
+    box->lookUpWhenCopied = false;
     wchar_t wideWord[wordBufferSize];
     int length = GetDlgItemTextW(dialog, IDC_WORD_EDIT, wideWord, wordBufferSize);
     if (length <= 0) {
@@ -170,7 +185,6 @@ void onLookUp(HWND dialog)
     }
     char word[wordBufferSize];
     wideToUtf8(wideWord, length, word, wordBufferSize);
-    WordBox* box = boxOf(dialog);
     closeBox(dialog, box, wordLookupFailed);
     if (dictSession.lookUpWord(word) == 1)
         box->result = wordLookupSucceeded;

@@ -404,9 +404,12 @@ def test_a_wait_keeps_answering_and_cancel_ends_it(look, kind):
         else:
             # Most of the silent greeting's 20 s, or part of the dripping reply's minute.
             measure_answers(look, window, kind, 9 if kind == "silent" else DRIP_SECONDS)
-        # The waiting status counts the seconds while nothing arrives.
-        info = (look.prefix.icon_of(window["hwnd"]) or {}).get("info", "")
-        assert kind == "dripping" or info.startswith(f"Waiting for {server.host}"), f"the status shows {info!r}"
+        # The waiting status counts the seconds in the icon's tip while nothing arrives, never in a
+        # notification of its own each second.
+        icon_record = look.prefix.icon_of(window["hwnd"]) or {}
+        tip, info = icon_record.get("tip", ""), icon_record.get("info", "")
+        assert kind == "dripping" or tip.startswith(f"Waiting for {server.host}"), f"the tip shows {tip!r}"
+        assert not info.startswith("Waiting for"), f"the balloon shows {info!r}"
 
         accepted = server.accepted
         chosen = choose_while_waiting(look, icon, "Cancel Look-Up")

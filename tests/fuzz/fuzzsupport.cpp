@@ -61,6 +61,7 @@ void showMessage(void*, const char*, ...) { messageCount++; }
 // The waiting status a slow reply brings up shows nothing here.
 void showStatus(const char*, int) {}
 void hideStatus() {}
+void showWaitingStatus(const char*) {}
 
 // The scripted connection behind a handle; every use of a handle must be of one that is open.
 static FuzzConnection* connectionOf(NetSocket s)

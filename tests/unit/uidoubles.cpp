@@ -95,6 +95,8 @@ void showStatus(const char* text, int milliseconds) { record("showStatus", text,
 
 void hideStatus() { record("hideStatus", "", nullptr, 0); }
 
+void showWaitingStatus(const char* text) { record("showWaitingStatus", text, nullptr, 0); }
+
 int runDatabaseChoiceDialog()
 {
     record("runDatabaseChoiceDialog", "", nullptr, 0);

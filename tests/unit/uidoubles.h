@@ -6,7 +6,7 @@
 #include <vector>
 
 struct UiCall {
-    std::string function;  // "showMessage", "askYesNo", "showStatus", "hideStatus",
+    std::string function;  // "showMessage", "askYesNo", "showStatus", "hideStatus", "showWaitingStatus",
                            // "runDatabaseChoiceDialog", "runSuggestionDialog"
     std::string text;      // the formatted message, question or status text; the suggestions
                            // joined by commas
