@@ -1,8 +1,9 @@
 // The guarded start of a look-up, shared by the hotkey and the tray menu's "Look Up A Word".
 #include "app/lookuptrigger.h"
 
+#include "app/lookupthread.h"
 #include "app/trayapp.h"
-#include "core/netio_wait.h"
+#include "core/dictsession.h"
 #include "ui/lookupdialogs.h"
 
 bool lookupActive;
@@ -13,13 +14,16 @@ static bool lookupStartsAgain;
 
 void startLookup()
 {
-    // The word box, the questions, the viewer and the network waits handle messages, so the
-    // hotkey and the menu still arrive while a look-up is on; this is the only guard against a
-    // second one.
+    // The word box, the questions, the viewer and the wait for a look-up's thread handle messages,
+    // so the hotkey and the menu still arrive while a look-up is on; this is the only guard against
+    // a second one.
     if (lookupActive) {
-        if (waitingOnNetwork()) {
+        if (lookUpWaiting()) {
+            // The look-up waiting on the network ends, a followed word's viewer with it, and a fresh
+            // word box opens at once.
             lookupStartsAgain = true;
-            cancelLookUp();
+            cancelRunningLookUp();
+            closeDefinitionViewer();
         } else {
             // The hotkey over the viewer with text selected in it looks that text up there.
             followViewerSelection();
@@ -29,8 +33,10 @@ void startLookup()
     do {
         lookupStartsAgain = false;
         lookupActive = true;
-        if (runWordEntryDialog(TrayWindow) == wordLookupSucceeded)
-            runDefinitionViewer(TrayWindow);
+        DictSession* found = nullptr;
+        if (runWordEntryDialog(TrayWindow, &found) == wordLookupSucceeded)
+            runDefinitionViewer(TrayWindow, found);
+        releaseLookUp(found);
         lookupActive = false;
     } while (lookupStartsAgain);
 }

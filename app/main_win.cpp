@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/lookuptrigger.h"
+#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "app/traymenu.h"
 #include "config/config.h"
@@ -122,6 +123,11 @@ LRESULT CALLBACK trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case trayCallbackMessage:
         onTrayCallback(wParam, lParam);
+        return 0;
+    case lookUpAskMessage:
+        return onLookUpAsk(lParam);
+    case lookUpDoneMessage:
+        // Only wakes the loop that waits for the look-up.
         return 0;
     default:
         if (taskbarCreatedMessage != 0 && message == taskbarCreatedMessage)

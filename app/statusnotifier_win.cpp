@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "core/userinterface.h"
 #include "resource.h"
@@ -221,37 +222,57 @@ void restoreTip()
     updateTrayTip(hint);
 }
 
+// Each is shown on the window thread, which owns the popup and the icon, whoever asks.
+struct Status {
+    const char* text;
+    int milliseconds;
+};
+
 void showStatus(const char* utf8Text, int milliseconds)
 {
-    char text[popupTextCapacity];
-    toSystemCodePage(utf8Text, text);
-    if (useBalloons) {
-        showTrayBalloon(text, milliseconds);
-        return;
-    }
-    lstrcpynA(popupText, text, popupTextCapacity);
-    popupDuration = milliseconds;
-    closePopup();
-    CreateDialogParamA(moduleInstance, popupTemplate, TrayWindow, popupProc, 0);
+    Status status = {utf8Text, milliseconds};
+    runOnWindowThread(
+        [](void* data) {
+            const Status* shown = static_cast<const Status*>(data);
+            char text[popupTextCapacity];
+            toSystemCodePage(shown->text, text);
+            if (useBalloons) {
+                showTrayBalloon(text, shown->milliseconds);
+                return;
+            }
+            lstrcpynA(popupText, text, popupTextCapacity);
+            popupDuration = shown->milliseconds;
+            closePopup();
+            CreateDialogParamA(moduleInstance, popupTemplate, TrayWindow, popupProc, 0);
+        },
+        &status);
 }
 
 void showWaitingStatus(const char* utf8Text)
 {
     // A balloon or popup each second would be a notification (with its sound) each second.
-    char text[popupTextCapacity];
-    toSystemCodePage(utf8Text, text);
-    tipShowsWaiting = true;
-    updateTrayTip(text);
+    runOnWindowThread(
+        [](void* data) {
+            char text[popupTextCapacity];
+            toSystemCodePage(static_cast<const char*>(data), text);
+            tipShowsWaiting = true;
+            updateTrayTip(text);
+        },
+        const_cast<char*>(utf8Text));
 }
 
 void hideStatus()
 {
-    restoreTip();
-    if (useBalloons) {
-        showTrayBalloon("", hideDurationMs);
-        return;
-    }
-    popupDuration = hideDurationMs;
-    popupText[0] = '\0';
-    closePopup();
+    runOnWindowThread(
+        [](void*) {
+            restoreTip();
+            if (useBalloons) {
+                showTrayBalloon("", hideDurationMs);
+                return;
+            }
+            popupDuration = hideDurationMs;
+            popupText[0] = '\0';
+            closePopup();
+        },
+        nullptr);
 }

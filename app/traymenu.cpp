@@ -4,7 +4,7 @@
 #include "app/traymenu.h"
 #include "app/lookuptrigger.h"
 #include "app/trayapp.h"
-#include "core/netio_wait.h"
+#include "app/lookupthread.h"
 #include "resource.h"
 #include "ui/settingsdialogs.h"
 
@@ -21,7 +21,7 @@ void showTrayMenu()
         return;
     // While a look-up waits on the network, the menu's first item ends it.
     HMENU popup = GetSubMenu(menu, 0);
-    if (waitingOnNetwork()) {
+    if (lookUpWaiting()) {
         InsertMenuA(popup, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
         InsertMenuA(popup, 0, MF_BYPOSITION | MF_STRING, IDM_CANCELLOOKUP, cancelLookUpText);
     }
@@ -47,9 +47,8 @@ void onTrayMenuCommand(WORD command)
 {
     switch (command) {
     case IDM_EXIT:
-        // A look-up waiting on the network ends first (the quit message would end it too).
-        if (waitingOnNetwork())
-            cancelLookUp();
+        // A look-up under way ends first (the quit message would end it too).
+        cancelRunningLookUp();
         // The window stays; the message loop ends and the program returns 0.
         removeTrayIcon();
         PostQuitMessage(0);
@@ -65,8 +64,8 @@ void onTrayMenuCommand(WORD command)
         break;
     case IDM_CANCELLOOKUP:
         // Chosen while the look-up waited; it may have ended on its own meanwhile.
-        if (waitingOnNetwork())
-            cancelLookUp();
+        if (lookUpWaiting())
+            cancelRunningLookUp();
         break;
     default:
         break;

@@ -15,10 +15,9 @@ const DictLimits dictDefaultLimits = {
     64u * 1024 * 1024,  // reply size
     4096,               // list entries
     serverIdleLimitMs,  // age of a connection opened ahead
+    90000,              // a whole attempt on one server
 };
 DictLimits dictLimits = dictDefaultLimits;
-
-DictSession dictSession;
 
 static const int greetingStatus = 220;
 
@@ -86,7 +85,9 @@ void DictSession::rememberWinner(const char* host, const NetAddress& address)
 
 ReplyDeadline deadlineIn(int milliseconds)
 {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    ReplyDeadline wanted = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    ReplyDeadline attemptEnd = attemptDeadline();
+    return wanted < attemptEnd ? wanted : attemptEnd;
 }
 
 int millisecondsUntil(ReplyDeadline deadline)

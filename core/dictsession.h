@@ -53,6 +53,7 @@ struct DictLimits {
     size_t replyCapBytes;  // a reply that reaches this size ends as "ended"
     int maxListEntries;    // the most matches, databases or definitions one reply may give
     int aheadIdleLimitMs;  // a connection opened ahead and older than this is replaced before use
+    int attemptTimeoutMs;  // the whole attempt on one server, every step of it, ends by then
 };
 extern DictLimits dictLimits;
 extern const DictLimits dictDefaultLimits;
@@ -197,10 +198,15 @@ struct DictSession {
 
     // Releases the lists (the program never needs to; tests and leak checks do).
     void releaseLists();
-};
 
-// The one session of the process.
-extern DictSession dictSession;
+    // The look-up's cancel signal, made by its owner before the look-up starts (null: the look-up
+    // cannot be cancelled but from its own thread, as the tests do).
+    NetSignal* cancelSignal;
+    // Ends the look-up from any thread: its waits end at once and it asks and shows nothing more.
+    void cancel();
+    // Closes every connection and releases the lists and the signal.
+    void release();
+};
 
 // Text conventions for cutting replies. All work on offsets into a text of the given length
 // and never read past it.

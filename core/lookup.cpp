@@ -42,9 +42,25 @@ static int offerSuggestions(DictSession* session, char* word)
 
 int DictSession::lookUpWordFrom(const char* word, int serverIndex)
 {
+    bindLookUpSignal(cancelSignal);
     int found = lookUpOnServers(word, serverIndex);
+    // A cancelled look-up has nothing to show, whatever it had found by then.
+    if (lookUpCancelled())
+        found = 0;
+    bindLookUpSignal(nullptr);
     releaseSpareReplyRoom();
     return found;
+}
+
+void DictSession::cancel() { netRaiseSignal(cancelSignal); }
+
+void DictSession::release()
+{
+    closeSocket();
+    closeAhead();
+    releaseLists();
+    netDestroySignal(cancelSignal);
+    cancelSignal = nullptr;
 }
 
 int DictSession::lookUpOnServers(const char* word, int serverIndex)
@@ -128,7 +144,7 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
 
         int databaseIndex = 0;
         if (matchCount > 1 && !hideDbDialog)
-            databaseIndex = runDatabaseChoiceDialog();
+            databaseIndex = runDatabaseChoiceDialog(this);
         // The dialog never ends outside the matches, but the list is indexed with its result.
         if (databaseIndex < 0 || databaseIndex >= matchCount)
             databaseIndex = 0;

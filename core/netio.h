@@ -53,19 +53,25 @@ struct NetWaitEntry {
 // The most entries one wait takes.
 const int netMaxWaitEntries = 8;
 
-// netWaitAny's result when window messages arrived before any entry was ready.
-const int netWaitMessages = -2;
-// Waits at most timeoutMs (0: just looks) until one of the entries is ready; returns how many
-// are. On Windows the wait also ends, with netWaitMessages, when window messages arrive.
-// The look-up waits only through waitOnNetwork (netio_wait.h), which builds on this.
-int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs);
+// A look-up's cancel signal: raised from any thread (the window thread cancels the look-up that runs
+// on a worker), and waited for together with the look-up's sockets. Never lowered again.
+struct NetSignal;
+// A new signal, not raised; null when the system has no room for one.
+NetSignal* netCreateSignal();
+void netRaiseSignal(NetSignal* signal);
+bool netSignalRaised(const NetSignal* signal);
+void netDestroySignal(NetSignal* signal);
 
-// Handles the window messages that have arrived, as a modal loop does; false when the program is
-// to end (the quit message came; it is posted again for the main loop). Natively there are no
-// messages. Either way it first runs netWaitHook when one is set.
-bool netPumpMessages();
-// Run by netPumpMessages, at least every few milliseconds of a wait (tests use it to act while
-// the client waits).
+// netWaitAny's result when the cancel signal was raised before any entry was ready.
+const int netWaitSignalled = -2;
+// Waits at most timeoutMs (0: just looks) until one of the entries is ready, or cancel (when not
+// null) is raised; returns how many entries are ready, or netWaitSignalled. No window message is
+// handled: the look-up waits on a thread of its own. It waits only through waitOnNetwork
+// (netio_wait.h), which builds on this.
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs, const NetSignal* cancel = nullptr);
+
+// When set, run by waitOnNetwork at least every few milliseconds of a wait (tests use it to act
+// while the client waits).
 typedef void (*NetWaitHook)();
 extern NetWaitHook netWaitHook;
 

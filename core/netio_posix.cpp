@@ -12,6 +12,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <new>
+
 const NetSocket netInvalidSocket = (NetSocket)-1;
 
 static int toFd(NetSocket s) { return (int)s; }
@@ -70,11 +73,52 @@ int netStartConnect(NetSocket s, const NetAddress& address, unsigned short port)
     return errno == EINPROGRESS || errno == EINTR ? 1 : 0;
 }
 
-int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
+// The signal is a pipe whose reading end becomes readable, once and for good, when it is raised.
+struct NetSignal {
+    std::atomic<bool> raised;
+    int pipeEnds[2];
+};
+
+NetSignal* netCreateSignal()
+{
+    NetSignal* signal = new (std::nothrow) NetSignal;
+    if (signal == nullptr)
+        return nullptr;
+    signal->raised = false;
+    if (pipe(signal->pipeEnds) != 0) {
+        delete signal;
+        return nullptr;
+    }
+    return signal;
+}
+
+void netRaiseSignal(NetSignal* signal)
+{
+    if (signal == nullptr || signal->raised.exchange(true))
+        return;
+    const char byte = 1;
+    ssize_t written;
+    do {
+        written = write(signal->pipeEnds[1], &byte, 1);
+    } while (written < 0 && errno == EINTR);
+}
+
+bool netSignalRaised(const NetSignal* signal) { return signal != nullptr && signal->raised; }
+
+void netDestroySignal(NetSignal* signal)
+{
+    if (signal == nullptr)
+        return;
+    close(signal->pipeEnds[0]);
+    close(signal->pipeEnds[1]);
+    delete signal;
+}
+
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs, const NetSignal* cancel)
 {
     if (count < 0 || count > netMaxWaitEntries)
         return 0;
-    struct pollfd polled[netMaxWaitEntries];
+    struct pollfd polled[netMaxWaitEntries + 1];
     for (int i = 0; i < count; i++) {
         entries[i].ready = false;
         polled[i].fd = toFd(entries[i].socket);
@@ -84,9 +128,15 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
         if (!entries[i].connecting && timeoutMs > 0)
             armQuickAck(polled[i].fd);
     }
+    int polledCount = count;
+    if (cancel != nullptr) {
+        polled[polledCount].fd = cancel->pipeEnds[0];
+        polled[polledCount].events = POLLIN;
+        polled[polledCount++].revents = 0;
+    }
     int result;
     do {
-        result = poll(polled, (nfds_t)count, timeoutMs < 0 ? 0 : timeoutMs);
+        result = poll(polled, (nfds_t)polledCount, timeoutMs < 0 ? 0 : timeoutMs);
     } while (result < 0 && errno == EINTR);
     if (result <= 0)
         return 0;
@@ -96,7 +146,7 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
         entries[i].ready = polled[i].revents != 0;
         ready += entries[i].ready ? 1 : 0;
     }
-    return ready;
+    return ready == 0 && netSignalRaised(cancel) ? netWaitSignalled : ready;
 }
 
 int netFinishConnect(NetSocket s)
@@ -148,13 +198,6 @@ int netReceive(NetSocket s, char* buffer, int capacity, int timeoutMs)
     } while (result < 0 && errno == EINTR);
     armQuickAck(fd);
     return result < 0 ? -1 : (int)result;
-}
-
-bool netPumpMessages()
-{
-    if (netWaitHook != nullptr)
-        netWaitHook();
-    return true;
 }
 
 void netClose(NetSocket s)

@@ -5,24 +5,30 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "core/dictsession.h"
 #include "core/userinterface.h"
 
 namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-// How the waits stand. waitDepth: how many waitOnNetwork calls are under way (message handlers
-// run inside them). cancelRequested: set by cancelLookUp, cleared by beginNetworkWaits.
-int waitDepth;
-bool cancelRequested;
-// The server the waiting status names, and when the present stretch of waiting began: a wait
-// that follows one that ran out (the race waits in slices) goes on counting.
+// How the waits of the calling thread's look-up stand: each look-up runs on a thread of its own.
+// cancel: the look-up's signal (null: it cannot be cancelled). The server the waiting status names,
+// and when the present stretch of waiting began: a wait that follows one that ran out (the race waits
+// in slices) goes on counting. deadline: the end of the present attempt.
 const int waitHostSize = 64;
-char waitHost[waitHostSize];
-Clock::time_point quietSince;
-Clock::time_point lastWaitEnd;
-bool lastWaitRanOut;
-int shownSeconds;
+struct WaitState {
+    NetSignal* cancel;
+    bool cancelledHere;
+    char waitHost[waitHostSize];
+    Clock::time_point quietSince;
+    Clock::time_point lastWaitEnd;
+    bool lastWaitRanOut;
+    int shownSeconds;
+    bool hasDeadline;
+    Clock::time_point deadline;
+};
+thread_local WaitState waits;
 
 const int statusAfterMs = 1000;
 const int statusEveryMs = 1000;
@@ -40,16 +46,16 @@ long long msBetween(Clock::time_point from, Clock::time_point to)
 // Shows the waiting status when a new whole second has passed since the quiet began.
 void updateWaitingStatus(Clock::time_point now)
 {
-    long long quietMs = msBetween(quietSince, now);
+    long long quietMs = msBetween(waits.quietSince, now);
     if (quietMs < statusAfterMs)
         return;
     int seconds = (int)(quietMs / 1000);
-    if (seconds == shownSeconds)
+    if (seconds == waits.shownSeconds)
         return;
-    shownSeconds = seconds;
+    waits.shownSeconds = seconds;
     char text[waitingTextSize];
     // The ellipsis is one character, in UTF-8 like every text the core hands on.
-    snprintf(text, sizeof text, "Waiting for %s\xE2\x80\xA6 %d s", waitHost, seconds);
+    snprintf(text, sizeof text, "Waiting for %s\xE2\x80\xA6 %d s", waits.waitHost, seconds);
     showWaitingStatus(text);
 }
 
@@ -57,7 +63,7 @@ void updateWaitingStatus(Clock::time_point now)
 int sliceMs(Clock::time_point now, Clock::time_point end)
 {
     long long left = msBetween(now, end);
-    long long untilStatus = statusEveryMs - msBetween(quietSince, now) % statusEveryMs;
+    long long untilStatus = statusEveryMs - msBetween(waits.quietSince, now) % statusEveryMs;
     long long slice = left < untilStatus ? left : untilStatus;
     if (netWaitHook != nullptr && slice > hookSliceMs)
         slice = hookSliceMs;
@@ -66,54 +72,67 @@ int sliceMs(Clock::time_point now, Clock::time_point end)
 
 }  // namespace
 
-void beginNetworkWaits(const char* host)
+void bindLookUpSignal(NetSignal* cancel)
 {
-    snprintf(waitHost, sizeof waitHost, "%s", host);
-    cancelRequested = false;
-    lastWaitRanOut = false;
+    waits.cancel = cancel;
+    waits.cancelledHere = false;
+    waits.hasDeadline = false;
 }
 
-bool waitingOnNetwork() { return waitDepth > 0; }
+void beginNetworkWaits(const char* host)
+{
+    snprintf(waits.waitHost, sizeof waits.waitHost, "%s", host);
+    waits.lastWaitRanOut = false;
+    waits.hasDeadline = true;
+    waits.deadline = Clock::now() + std::chrono::milliseconds(dictLimits.attemptTimeoutMs);
+}
 
-void cancelLookUp() { cancelRequested = true; }
+Clock::time_point attemptDeadline()
+{
+    // Far enough for any wait, near enough that adding a wait's length cannot overflow the clock.
+    return waits.hasDeadline ? waits.deadline : Clock::now() + std::chrono::hours(24 * 365);
+}
 
-bool lookUpCancelled() { return cancelRequested; }
+void cancelLookUp() { waits.cancelledHere = true; }
+
+bool lookUpCancelled() { return waits.cancelledHere || netSignalRaised(waits.cancel); }
 
 int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs)
 {
-    if (cancelRequested)
+    if (lookUpCancelled())
         return netWaitCancelled;
     int ready = netWaitAny(entries, count, 0);
     if (ready > 0) {
-        lastWaitRanOut = false;
+        waits.lastWaitRanOut = false;
         return ready;
     }
+    Clock::time_point now = Clock::now();
+    long long attemptLeft = msBetween(now, attemptDeadline());
+    if (timeoutMs > attemptLeft)
+        timeoutMs = attemptLeft < 0 ? 0 : (int)attemptLeft;
     if (timeoutMs <= 0)
         return 0;
-    Clock::time_point now = Clock::now();
     Clock::time_point end = now + std::chrono::milliseconds(timeoutMs);
-    if (!(lastWaitRanOut && msBetween(lastWaitEnd, now) <= continuedWithinMs)) {
-        quietSince = now;
-        shownSeconds = 0;
+    if (!(waits.lastWaitRanOut && msBetween(waits.lastWaitEnd, now) <= continuedWithinMs)) {
+        waits.quietSince = now;
+        waits.shownSeconds = 0;
     }
-    waitDepth++;
     int result = 0;
     for (;;) {
-        ready = netWaitAny(entries, count, sliceMs(now, end));
+        ready = netWaitAny(entries, count, sliceMs(now, end), waits.cancel);
         if (ready > 0) {
             result = ready;
             break;
         }
-        // Messages handled here may cancel the look-up (the menu, the hotkey, Exit).
-        if (!netPumpMessages())
-            cancelRequested = true;
-        if (cancelRequested) {
+        if (netWaitHook != nullptr)
+            netWaitHook();
+        if (lookUpCancelled()) {
             result = netWaitCancelled;
             break;
         }
         now = Clock::now();
         if (now >= end) {
-            // A menu or dialog run by the messages above may have held the wait past its end: what
+            // The thread may have been held past the end (a loaded machine, a test's hook): what
             // arrived meanwhile counts, the clock alone does not make the server silent.
             ready = netWaitAny(entries, count, 0);
             if (ready > 0)
@@ -122,9 +141,8 @@ int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs)
         }
         updateWaitingStatus(now);
     }
-    waitDepth--;
-    lastWaitEnd = Clock::now();
-    lastWaitRanOut = result == 0;
+    waits.lastWaitEnd = Clock::now();
+    waits.lastWaitRanOut = result == 0;
     return result;
 }
 

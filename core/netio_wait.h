@@ -1,5 +1,6 @@
-// The one place a look-up waits for the network: sockets and window messages together, the user's
-// cancel, the waiting status, and connecting to whichever of a host's addresses answers first.
+// The one place a look-up waits for the network: its sockets and its cancel signal together, the
+// waiting status, one deadline per server attempt, and connecting to whichever of a host's addresses
+// answers first. Each thread waits for its own look-up.
 #pragma once
 #include <chrono>
 
@@ -8,22 +9,23 @@
 // waitOnNetwork's result once the look-up has been cancelled.
 const int netWaitCancelled = -1;
 
-// Waits at most timeoutMs (0: just looks) until one of the entries is ready, handling window
-// messages meanwhile as a modal loop does. Returns how many entries are ready, 0 when the time
-// ran out, or netWaitCancelled when the look-up was cancelled (before the wait or during it, by
-// cancelLookUp or by the program's end). While nothing has arrived for more than a second it
-// shows "Waiting for <server>… N s", once a second.
+// Waits at most timeoutMs (0: just looks), and never past the attempt's deadline, until one of the
+// entries is ready. Returns how many entries are ready, 0 when the time ran out, or netWaitCancelled
+// when the calling thread's look-up was cancelled (before the wait or during it). While nothing has
+// arrived for more than a second it shows "Waiting for <server>… N s", once a second.
 int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs);
 
-// A look-up attempt on host begins: the waiting status names it, and an earlier cancel is
-// forgotten.
+// The calling thread's look-up begins: its waits end when cancel (may be null) is raised.
+void bindLookUpSignal(NetSignal* cancel);
+// An attempt on host begins: the waiting status names it, and the attempt's deadline is set
+// dictLimits' attemptTimeoutMs from now: no step of the attempt waits past it.
 void beginNetworkWaits(const char* host);
-// Whether a look-up is inside waitOnNetwork now (what a window message handler asks).
-bool waitingOnNetwork();
-// Ends the look-up that waits: its waits return netWaitCancelled from now until the next
-// beginNetworkWaits.
+// The attempt's deadline, or a time further off than any wait when none is set.
+std::chrono::steady_clock::time_point attemptDeadline();
+// Cancels the calling thread's look-up until the next bindLookUpSignal (tests call it while a wait
+// runs its hook); the look-up's owner raises the look-up's signal instead.
 void cancelLookUp();
-// Whether the look-up under way has been cancelled.
+// Whether the calling thread's look-up has been cancelled.
 bool lookUpCancelled();
 
 // How long an address has to connect before the next one is tried as well.

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <string.h>
 
+#include <atomic>
+#include <new>
+
 #ifndef SIO_TCP_SET_ACK_FREQUENCY
 #define SIO_TCP_SET_ACK_FREQUENCY _WSAIOW(IOC_VENDOR, 23)
 #endif
@@ -101,30 +104,73 @@ static int readyNow(NetWaitEntry* entries, int count)
     return ready;
 }
 
-// One event per wait entry, made once and reused by every wait.
-static WSAEVENT waitEvents[netMaxWaitEntries];
+// The signal is a manual-reset event, set once for good when it is raised.
+struct NetSignal {
+    std::atomic<bool> raised;
+    HANDLE event;
+};
 
-int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
+NetSignal* netCreateSignal()
+{
+    NetSignal* signal = new (std::nothrow) NetSignal;
+    if (signal == nullptr)
+        return nullptr;
+    signal->raised = false;
+    signal->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (signal->event == nullptr) {
+        delete signal;
+        return nullptr;
+    }
+    return signal;
+}
+
+void netRaiseSignal(NetSignal* signal)
+{
+    if (signal == nullptr || signal->raised.exchange(true))
+        return;
+    SetEvent(signal->event);
+}
+
+bool netSignalRaised(const NetSignal* signal) { return signal != nullptr && signal->raised; }
+
+void netDestroySignal(NetSignal* signal)
+{
+    if (signal == nullptr)
+        return;
+    CloseHandle(signal->event);
+    delete signal;
+}
+
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs, const NetSignal* cancel)
 {
     if (count < 0 || count > netMaxWaitEntries)
         return 0;
     if (timeoutMs <= 0)
         return readyNow(entries, count);
-    // The sockets signal their events while the thread also waits for window messages. An event
+    // The sockets signal their events, and the wait ends at the first of them or the cancel. An event
     // that has happened already is signalled at once (data waiting, a socket connected and so
-    // writable), so nothing is missed between a look and the wait.
-    for (int i = 0; i < count; i++) {
-        if (waitEvents[i] == nullptr)
-            waitEvents[i] = WSACreateEvent();
-        WSAResetEvent(waitEvents[i]);
-        long events = entries[i].connecting ? FD_CONNECT | FD_WRITE | FD_CLOSE : FD_READ | FD_CLOSE;
-        WSAEventSelect(toSocket(entries[i].socket), waitEvents[i], events);
+    // writable), so nothing is missed between a look and the wait. The events belong to this wait
+    // alone: look-ups on other threads wait on their own.
+    WSAEVENT waitEvents[netMaxWaitEntries + 1];
+    int made = 0;
+    for (; made < count; made++) {
+        waitEvents[made] = WSACreateEvent();
+        if (waitEvents[made] == WSA_INVALID_EVENT)
+            break;
+        long events = entries[made].connecting ? FD_CONNECT | FD_WRITE | FD_CLOSE : FD_READ | FD_CLOSE;
+        WSAEventSelect(toSocket(entries[made].socket), waitEvents[made], events);
     }
-    DWORD woke = MsgWaitForMultipleObjectsEx((DWORD)count, waitEvents, (DWORD)timeoutMs, QS_ALLINPUT,
-                                             MWMO_INPUTAVAILABLE);
-    for (int i = 0; i < count; i++) {
+    DWORD handles = (DWORD)made;
+    if (cancel != nullptr)
+        waitEvents[handles++] = cancel->event;
+    if (handles == 0)
+        Sleep((DWORD)timeoutMs);
+    else if (made == count)
+        WaitForMultipleObjects(handles, waitEvents, FALSE, (DWORD)timeoutMs);
+    for (int i = 0; i < made; i++) {
         SOCKET handle = toSocket(entries[i].socket);
         WSAEventSelect(handle, nullptr, 0);
+        WSACloseEvent(waitEvents[i]);
         // The event selection made the socket non-blocking; a connected one is blocking again
         // (a connecting one becomes so in netFinishConnect).
         if (!entries[i].connecting) {
@@ -133,25 +179,7 @@ int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
         }
     }
     int ready = readyNow(entries, count);
-    if (ready == 0 && woke == WAIT_OBJECT_0 + (DWORD)count)
-        return netWaitMessages;
-    return ready;
-}
-
-bool netPumpMessages()
-{
-    if (netWaitHook != nullptr)
-        netWaitHook();
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage((int)message.wParam);
-            return false;
-        }
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    return true;
+    return ready == 0 && netSignalRaised(cancel) ? netWaitSignalled : ready;
 }
 
 int netFinishConnect(NetSocket s)

@@ -1,5 +1,7 @@
 // What the DICT client asks of the user interface. The tray program defines these; the unit
-// tests link doubles that record the calls and answer from a script.
+// tests link doubles that record the calls and answer from a script. A look-up calls them from its
+// own thread: the program answers them on its window thread, and once the look-up has been
+// cancelled, shows nothing and answers No, Cancel or the first match at once.
 #pragma once
 
 // Formats the text (wvsprintfA-style: %s %d %u %c) and shows it in a message box titled
@@ -17,8 +19,11 @@ void hideStatus();
 // hideStatus puts the usual tip back.
 void showWaitingStatus(const char* text);
 
-// Runs the modal database choice dialog; returns the index of the chosen match.
-int runDatabaseChoiceDialog();
+struct DictSession;
+
+// Runs the modal database choice dialog over the look-up's matches; returns the index of the chosen
+// match.
+int runDatabaseChoiceDialog(const DictSession* session);
 
 // How the "Did you mean?" dialog ended: closed or cancelled, a word chosen, or "Try Next Server".
 const int suggestionCancelled = 0;

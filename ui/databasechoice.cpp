@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <stdlib.h>
 
+#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "config/config.h"
 #include "core/dictsession.h"
@@ -75,24 +76,38 @@ INT_PTR CALLBACK databaseChoiceProc(HWND dialog, UINT message, WPARAM wParam, LP
     return FALSE;
 }
 
-}  // namespace
+// The choice over a look-up's matches, made on the window thread.
+struct ChoiceAsk {
+    const DictSession* session;
+    int chosen;
+};
 
-int runDatabaseChoiceDialog()
+void chooseDatabase(void* data)
 {
-    int matchCount = dictSession.getMatchCount();
+    ChoiceAsk* ask = static_cast<ChoiceAsk*>(data);
+    int matchCount = ask->session->matchCount;
     if (matchCount < 1)
-        return 0;
+        return;
     DatabaseChoiceState state;
     state.choices =
         static_cast<DatabaseChoice*>(calloc(static_cast<size_t>(matchCount), sizeof(DatabaseChoice)));
     if (!state.choices)
-        return 0;
-    state.count = buildDatabaseChoices(dictSession, state.choices, matchCount);
+        return;
+    state.count = buildDatabaseChoices(*ask->session, state.choices, matchCount);
     INT_PTR chosen =
         DialogBoxParamW(moduleInstance, L"DB", nullptr, databaseChoiceProc, reinterpret_cast<LPARAM>(&state));
     free(state.choices);
     // A dialog that could not open leaves the first match.
-    if (chosen < 0 || chosen >= matchCount)
-        return 0;
-    return static_cast<int>(chosen);
+    if (chosen >= 0 && chosen < matchCount)
+        ask->chosen = static_cast<int>(chosen);
+}
+
+}  // namespace
+
+int runDatabaseChoiceDialog(const DictSession* session)
+{
+    // A cancelled look-up shows no choice, and goes on (to its end) with the first match.
+    ChoiceAsk ask = {session, 0};
+    runOnWindowThread(chooseDatabase, &ask);
+    return ask.chosen;
 }

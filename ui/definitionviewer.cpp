@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "config/config.h"
 #include "core/dictsession.h"
@@ -41,6 +42,7 @@ struct ViewerState {
     ViewerPage page;        // what is shown: the definitions and what the caption names
     ViewerHistory history;  // what Back returns to
     bool following;         // a look-up of a followed word is under way
+    DictSession* first;     // the look-up the viewer opened with, until its page is taken
 };
 
 // The open viewer, or null: the hotkey asks it to follow its selection. Only the viewer sets it.
@@ -176,13 +178,14 @@ void follow(HWND dialog, const wchar_t* word, int length)
     char utf8[wordBufferSize];
     wideToUtf8(word, length, utf8, wordBufferSize);
     state->following = true;
-    int found = dictSession.lookUpWordFrom(utf8, state->page.serverIndex);
+    DictSession* found = runLookUp(utf8, state->page.serverIndex, dialog);
     state->following = false;
-    if (found != 1)
+    if (found == nullptr)
         return;
     hideStatus();
     pushViewerPage(&state->history, &state->page);
-    takeViewerPage(dictSession, &state->page);
+    takeViewerPage(*found, &state->page);
+    releaseLookUp(found);
     showCurrentDefinition(dialog);
     // A question or the database choice may have had the foreground meanwhile.
     if (IsWindowVisible(dialog))
@@ -245,7 +248,8 @@ void onInitDialog(HWND dialog, ViewerState* state)
         SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
     state->brush = CreateSolidBrush(backgroundColour);
     hideStatus();
-    takeViewerPage(dictSession, &state->page);
+    takeViewerPage(*state->first, &state->page);
+    state->first = nullptr;
     showCurrentDefinition(dialog);
     EnumChildWindows(dialog, subclassControl, reinterpret_cast<LPARAM>(dialog));
     openViewer = dialog;
@@ -315,6 +319,9 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
             onStep(dialog, -1);
             return TRUE;
         case IDCANCEL:
+            // A word still being followed is given up with the viewer: none of its questions come later.
+            if (stateOf(dialog) && stateOf(dialog)->following)
+                cancelRunningLookUp();
             EndDialog(dialog, IDCANCEL);
             return TRUE;
         }
@@ -350,11 +357,18 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
 
 }  // namespace
 
-void runDefinitionViewer(HWND owner)
+void runDefinitionViewer(HWND owner, DictSession* found)
 {
     ViewerState state = {};
+    state.first = found;
     DialogBoxParamW(moduleInstance, L"DISPLAY", owner, definitionViewerProc,
                     reinterpret_cast<LPARAM>(&state));
+}
+
+void closeDefinitionViewer()
+{
+    if (openViewer)
+        SendMessageW(openViewer, WM_COMMAND, IDCANCEL, 0);
 }
 
 bool followViewerSelection()

@@ -11,13 +11,19 @@ const INT_PTR wordLookupCancelled = IDCANCEL;
 // Makes the word entry box, hidden, ahead of its first use; false when it cannot be made.
 bool prepareWordEntryDialog(HWND owner);
 
-// Captures the selection of the foreground application, lets the user confirm or type the
-// word and runs the look-up; one of the three results above.
-INT_PTR runWordEntryDialog(HWND owner);
+struct DictSession;
 
-// Shows the definitions of the last look-up, one at a time, until the user closes it; words
+// Captures the selection of the foreground application, lets the user confirm or type the
+// word and runs the look-up; one of the three results above. When it succeeded, found is the
+// look-up with the definitions (the caller releases it with releaseLookUp), else null.
+INT_PTR runWordEntryDialog(HWND owner, DictSession** found);
+
+// Shows the definitions of the look-up, one at a time, until the user closes it; words
 // double-clicked in them are looked up in turn.
-void runDefinitionViewer(HWND owner);
+void runDefinitionViewer(HWND owner, DictSession* found);
+
+// Closes the viewer, when one is open, as its Close button does (a word it follows is cancelled).
+void closeDefinitionViewer();
 
 // When the viewer is the foreground window and text is selected in it, has it look that text up
 // (once the current message is handled) and returns true; else does nothing and returns false.

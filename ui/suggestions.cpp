@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <string.h>
 
+#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
@@ -91,9 +92,19 @@ int runSuggestionDialog(const char* const* words, int count, char* chosen, int c
 {
     if (capacity >= 1)
         chosen[0] = '\0';
-    SuggestionState state = {words, count};
-    INT_PTR result = DialogBoxParamW(moduleInstance, L"SUGGEST", nullptr, suggestionProc,
-                                     reinterpret_cast<LPARAM>(&state));
+    struct Ask {
+        SuggestionState state;
+        INT_PTR result;
+    } ask = {{words, count}, IDCANCEL};
+    // Shown on the window thread; a cancelled look-up's dialog never shows, and counts as cancelled.
+    runOnWindowThread(
+        [](void* data) {
+            Ask* shown = static_cast<Ask*>(data);
+            shown->result = DialogBoxParamW(moduleInstance, L"SUGGEST", nullptr, suggestionProc,
+                                            reinterpret_cast<LPARAM>(&shown->state));
+        },
+        &ask);
+    INT_PTR result = ask.result;
     if (result == nextServerResult)
         return suggestionNextServer;
     if (result < chosenBase || result >= chosenBase + count || capacity < 1)

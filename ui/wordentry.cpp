@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <string.h>
 
+#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "config/config.h"
 #include "core/dictsession.h"
@@ -39,6 +40,7 @@ struct WordBox {
     int foregroundChecksLeft;    // how many more times the box looks that it is in front
     bool open;                   // shown, and its loop runs until it is closed
     INT_PTR result;              // one of the word box's results, once closed
+    DictSession* found;          // the look-up that found definitions, for the viewer
 };
 
 HWND wordBoxWindow;
@@ -186,7 +188,8 @@ void onLookUp(HWND dialog)
     char word[wordBufferSize];
     wideToUtf8(wideWord, length, word, wordBufferSize);
     closeBox(dialog, box, wordLookupFailed);
-    if (dictSession.lookUpWord(word) == 1)
+    box->found = runLookUp(word, -1, nullptr);
+    if (box->found != nullptr)
         box->result = wordLookupSucceeded;
 }
 
@@ -236,7 +239,7 @@ bool prepareWordEntryDialog(HWND owner)
     return wordBoxWindow != nullptr;
 }
 
-INT_PTR runWordEntryDialog(HWND owner)
+INT_PTR runWordEntryDialog(HWND owner, DictSession** found)
 {
     WordBox box = {};
     // Asked before the box shows, so the program is asked as soon as the hotkey comes; the box shows
@@ -267,5 +270,6 @@ INT_PTR runWordEntryDialog(HWND owner)
     }
     // Not shown, or closed some other way while still capturing: the capture ends all the same.
     endSelectionCapture(&box.capture);
+    *found = box.found;
     return box.result;
 }

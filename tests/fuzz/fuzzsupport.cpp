@@ -63,6 +63,8 @@ void showStatus(const char*, int) {}
 void hideStatus() {}
 void showWaitingStatus(const char*) {}
 
+DictSession dictSession;
+
 // The scripted connection behind a handle; every use of a handle must be of one that is open.
 static FuzzConnection* connectionOf(NetSocket s)
 {
@@ -110,7 +112,14 @@ int netParseAddress(const char* text, NetAddress* address)
     return strcmp(text, "127.0.0.1") == 0 ? 1 : 0;
 }
 
-bool netPumpMessages() { return true; }
+// No look-up is cancelled here: the signals are never raised.
+struct NetSignal {
+    bool raised;
+};
+NetSignal* netCreateSignal() { return new NetSignal{false}; }
+void netRaiseSignal(NetSignal* signal) { signal->raised = true; }
+bool netSignalRaised(const NetSignal* signal) { return signal != nullptr && signal->raised; }
+void netDestroySignal(NetSignal* signal) { delete signal; }
 
 NetSocket netOpenStream(int)
 {
@@ -143,7 +152,7 @@ static bool hasSomethingToRead(const FuzzConnection* c)
     return c->greetingTaken < c->greeting.size() || !c->sent.empty();
 }
 
-int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs)
+int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs, const NetSignal*)
 {
     FUZZ_CHECK(count >= 0 && count <= netMaxWaitEntries);
     int ready = 0;

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+// The look-up record the targets drive.
+struct DictSession;
+extern DictSession dictSession;
+
 // Ends the run with a message when a check fails, so that libFuzzer keeps the input.
 #define FUZZ_CHECK(condition) ((condition) ? (void)0 : fuzzFailure(#condition, __FILE__, __LINE__))
 [[noreturn]] void fuzzFailure(const char* what, const char* file, int line);

@@ -351,6 +351,8 @@ void FakeServer::serve(Handle connection, int index)
     drain(connection, index);
 }
 
+DictSession dictSession;
+
 void useTestLimits()
 {
     dictLimits = dictDefaultLimits;

@@ -92,6 +92,10 @@ private:
     std::vector<bool> closedByClient;
 };
 
+// The look-up record the tests and the benchmarks work with (the program makes one per look-up).
+struct DictSession;
+extern DictSession dictSession;
+
 // Test settings of the DICT client: short time-outs so that waiting tests stay fast, the
 // given reply cap, and a session with no connection and no lists.
 const int testConnectTimeoutMs = 500;

@@ -97,7 +97,7 @@ void hideStatus() { record("hideStatus", "", nullptr, 0); }
 
 void showWaitingStatus(const char* text) { record("showWaitingStatus", text, nullptr, 0); }
 
-int runDatabaseChoiceDialog()
+int runDatabaseChoiceDialog(const DictSession*)
 {
     record("runDatabaseChoiceDialog", "", nullptr, 0);
     if (choiceHook)
