@@ -1,7 +1,7 @@
 // lexibench: times reading replies from loopback, cutting definitions replies, and a look-up's
 // exchanges against the local dictd, directly and through delaying proxies (scripts/bench starts
-// them), and counts the words of an English text that end in "not found"; prints one line per
-// figure as "name value unit".
+// them), counts the words of an English text that end in "not found", and times offline look-ups in
+// WordNet's dictd files; prints one line per figure as "name value unit".
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -18,6 +18,7 @@
 #include "config/config.h"
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
+#include "core/offlinedict.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 
@@ -495,6 +496,44 @@ static void benchLookUps()
     }
 }
 
+// Offline look-ups in WordNet from /usr/share/dictd: an exact match with its definition, and a lev match
+// (every candidate one edit away binary-searched in the mapped index). Goals: 1 ms and 30 ms.
+static void benchOffline()
+{
+    const char* folders[] = {"/usr/share/dictd"};
+    Clock::time_point loadStart = Clock::now();
+    if (loadOfflineDictionaries(folders, 1) == 0) {
+        printf("offline: no databases in /usr/share/dictd\n");
+        return;
+    }
+    figure("offline_load_all_databases", secondsSince(loadStart) * 1000, "ms");
+    struct Timed {
+        const char* name;
+        std::vector<const char*> requests;
+    };
+    const Timed runs[] = {
+        {"offline_exact_and_define_serendipity",
+         {"match wn exact serendipity\r\n", "define wn serendipity\r\n"}},
+        {"offline_lev_wn_serendipty", {"match wn lev serendipty\r\n"}},
+        {"offline_lev_wn_hous", {"match wn lev hous\r\n"}},
+    };
+    for (const Timed& run : runs) {
+        std::vector<double> times;
+        for (int i = 0; i < lookUpRuns; i++) {
+            Clock::time_point start = Clock::now();
+            for (const char* request : run.requests) {
+                ReplyText reply = {nullptr, 0, 0, false};
+                answerOfflineRequest(request, strlen(request), &reply);
+                releaseReply(&reply);
+            }
+            times.push_back(secondsSince(start) * 1000);
+        }
+        figure(std::string(run.name) + "_median", median(times), "ms");
+        figure(std::string(run.name) + "_fastest", fastest(times), "ms");
+    }
+    unloadOfflineDictionaries();
+}
+
 int main(int argc, char** argv)
 {
     bool replies = true, lookUps = true;
@@ -502,6 +541,10 @@ int main(int argc, char** argv)
         lookUps = false;
     if (argc > 1 && strcmp(argv[1], "lookup") == 0)
         replies = false;
+    if (argc > 1 && strcmp(argv[1], "offline") == 0) {
+        benchOffline();
+        return 0;
+    }
     netStartup();
     const char* realDictd = getenv("LEXITRAY_REAL_DICTD");
     if (realDictd != nullptr && realDictd[0] != '\0')
@@ -516,6 +559,7 @@ int main(int argc, char** argv)
         benchLookUps();
         benchThroughProxies();
         benchNotFound();
+        benchOffline();
     }
     return 0;
 }

@@ -1,0 +1,111 @@
+// The offline dictionaries' file calls on POSIX: opendir, mmap and pread.
+#include "core/offlinefiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+static const char indexSuffix[] = ".index";
+static const size_t indexSuffixLength = sizeof indexSuffix - 1;
+
+bool listIndexFiles(const char* folder, IndexFileFound found, void* context)
+{
+    DIR* dir = opendir(folder);
+    if (dir == nullptr)
+        return false;
+    while (struct dirent* entry = readdir(dir)) {
+        size_t length = strlen(entry->d_name);
+        if (length <= indexSuffixLength ||
+            strcmp(entry->d_name + length - indexSuffixLength, indexSuffix) != 0)
+            continue;
+        std::string path = std::string(folder) + "/" + entry->d_name;
+        if (!offlineFileExists(path.c_str()))
+            continue;
+        std::string name(entry->d_name, length - indexSuffixLength);
+        found(path.c_str(), name.c_str(), context);
+    }
+    closedir(dir);
+    return true;
+}
+
+bool offlineFileExists(const char* path)
+{
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+MapOutcome mapFileReadOnly(const char* path, uint64_t sizeLimit, MappedFile* file)
+{
+    *file = MappedFile{nullptr, 0, 0, 0};
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return mapFailed;
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        close(fd);
+        return mapFailed;
+    }
+    uint64_t size = (uint64_t)status.st_size;
+    if (size == 0 || size > sizeLimit || size > (uint64_t)SIZE_MAX) {
+        close(fd);
+        return size == 0 ? mapEmpty : mapTooLarge;
+    }
+    void* data = mmap(nullptr, (size_t)size, PROT_READ, MAP_SHARED, fd, 0);
+    // The mapping stays valid after the descriptor is closed.
+    close(fd);
+    if (data == MAP_FAILED)
+        return mapFailed;
+    file->data = (const char*)data;
+    file->size = size;
+    return mapDone;
+}
+
+void unmapFile(MappedFile* file)
+{
+    if (file->data != nullptr)
+        munmap((void*)file->data, (size_t)file->size);
+    *file = MappedFile{nullptr, 0, 0, 0};
+}
+
+bool openFileForReading(const char* path, OpenedFile* file)
+{
+    *file = OpenedFile{0, 0, false};
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        close(fd);
+        return false;
+    }
+    *file = OpenedFile{(uintptr_t)fd, (uint64_t)status.st_size, true};
+    return true;
+}
+
+bool readFileRange(OpenedFile* file, uint64_t offset, void* buffer, size_t length)
+{
+    if (!file->open || offset > file->size || length > file->size - offset)
+        return false;
+    char* to = (char*)buffer;
+    while (length > 0) {
+        ssize_t got = pread((int)file->handle, to, length, (off_t)offset);
+        if (got <= 0)
+            return false;
+        to += got;
+        offset += (uint64_t)got;
+        length -= (size_t)got;
+    }
+    return true;
+}
+
+void closeOpenedFile(OpenedFile* file)
+{
+    if (file->open)
+        close((int)file->handle);
+    *file = OpenedFile{0, 0, false};
+}

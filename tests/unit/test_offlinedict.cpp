@@ -1,0 +1,538 @@
+// Tests of the offline dictionaries: replies compared with a real dictd's, damaged files refused, dictzip
+// reads.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <string>
+#include <vector>
+
+#include "core/dictzip.h"
+#include "core/netio.h"
+#include "core/offlinedict.h"
+
+namespace {
+
+const int rawTimeoutMs = 5000;
+
+std::string answer(const std::string& request)
+{
+    ReplyText reply = {nullptr, 0, 0, false};
+    answerOfflineRequest(request.data(), request.size(), &reply);
+    std::string text = reply.data != nullptr ? std::string(reply.data, reply.length) : std::string();
+    releaseReply(&reply);
+    return text;
+}
+
+// ---- Files written by the tests
+
+std::string temporaryFolder(const std::string& name)
+{
+    const char* base = getenv("TMPDIR");
+#ifdef _WIN32
+    if (base == nullptr)
+        base = getenv("TEMP");
+#endif
+    std::string folder = std::string(base != nullptr ? base : "/tmp") + "/lexitray-offline-" + name;
+#ifdef _WIN32
+    _mkdir(folder.c_str());
+#else
+    mkdir(folder.c_str(), 0755);
+#endif
+    return folder;
+}
+
+#ifdef _WIN32
+// File names are UTF-8 here as in the program; the C library would read them in the ANSI code page.
+std::wstring wide(const std::string& text)
+{
+    std::wstring converted(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &converted[0], (int)converted.size());
+    converted.resize(length > 0 ? (size_t)length - 1 : 0);
+    return converted;
+}
+FILE* openFile(const std::string& path) { return _wfopen(wide(path).c_str(), L"wb"); }
+void removeFile(const std::string& path) { _wremove(wide(path).c_str()); }
+#else
+FILE* openFile(const std::string& path) { return fopen(path.c_str(), "wb"); }
+void removeFile(const std::string& path) { remove(path.c_str()); }
+#endif
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    FILE* file = openFile(path);
+    ASSERT_NE(nullptr, file) << path;
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+void removeFiles(const std::string& folder, const std::vector<std::string>& names)
+{
+    for (const std::string& name : names)
+        removeFile(folder + "/" + name);
+}
+
+std::string base64(uint64_t value)
+{
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    do {
+        text.insert(text.begin(), digits[value % 64]);
+        value /= 64;
+    } while (value > 0);
+    return text;
+}
+
+// A dictionary as dictfmt writes one: entries sorted, each body starting with its headword.
+struct Dictionary {
+    std::string index;
+    std::string data;
+};
+
+Dictionary dictionaryOf(const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    Dictionary made;
+    for (const auto& entry : entries) {
+        std::string body = entry.first + "\n" + entry.second + "\n";
+        made.index += entry.first + "\t" + base64(made.data.size()) + "\t" + base64(body.size()) + "\n";
+        made.data += body;
+    }
+    return made;
+}
+
+void putLittle16(std::string* bytes, size_t at, unsigned value)
+{
+    (*bytes)[at] = (char)(value & 0xff);
+    (*bytes)[at + 1] = (char)(value >> 8);
+}
+
+// The text as dictzip stores it: raw deflate chunks of chunkLength bytes, each ending in a full flush.
+std::string dictzipOf(const std::string& text, unsigned chunkLength)
+{
+    std::vector<std::string> chunks;
+    for (size_t at = 0; at < text.size(); at += chunkLength) {
+        std::string piece = text.substr(at, chunkLength);
+        z_stream stream = {};
+        deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        std::string out(deflateBound(&stream, piece.size()) + 64, '\0');
+        stream.next_in = (Bytef*)piece.data();
+        stream.avail_in = (uInt)piece.size();
+        stream.next_out = (Bytef*)&out[0];
+        stream.avail_out = (uInt)out.size();
+        deflate(&stream, Z_FULL_FLUSH);
+        out.resize(stream.total_out);
+        deflateEnd(&stream);
+        chunks.push_back(out);
+    }
+    size_t extraLength = 10 + 2 * chunks.size();
+    std::string file = std::string("\x1f\x8b\x08\x04\0\0\0\0\x02\x03", 10) + std::string(2, '\0');
+    putLittle16(&file, 10, (unsigned)extraLength);
+    std::string extra = "RA" + std::string(8 + 2 * chunks.size(), '\0');
+    putLittle16(&extra, 2, (unsigned)(6 + 2 * chunks.size()));
+    putLittle16(&extra, 4, 1);
+    putLittle16(&extra, 6, chunkLength);
+    putLittle16(&extra, 8, (unsigned)chunks.size());
+    for (size_t i = 0; i < chunks.size(); i++)
+        putLittle16(&extra, 10 + 2 * i, (unsigned)chunks[i].size());
+    file += extra;
+    for (const std::string& chunk : chunks)
+        file += chunk;
+    uLong crc = crc32(0, (const Bytef*)text.data(), (uInt)text.size());
+    for (int i = 0; i < 4; i++)
+        file += (char)(crc >> (8 * i) & 0xff);
+    for (int i = 0; i < 4; i++)
+        file += (char)(text.size() >> (8 * i) & 0xff);
+    return file;
+}
+
+const Dictionary sample = dictionaryOf({
+    {"00-database-short", "     Sample Dictionary"},
+    {"apple", "a fruit"},
+    {"data processor", "a computer"},
+    {"pear", "another fruit"},
+    {"quince", "a hard fruit"},
+});
+
+class OfflineDictionaries : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        unloadOfflineDictionaries();
+        offlineLimits = offlineDefaultLimits;
+    }
+    void TearDown() override
+    {
+        unloadOfflineDictionaries();
+        offlineLimits = offlineDefaultLimits;
+    }
+};
+
+// ---- Damaged files: each row writes a good database and a bad one into a folder of its own.
+
+struct BadFiles {
+    const char* what;
+    const char* name;  // the database's name (its files' names without the endings)
+    std::string (*index)();
+    std::string (*dictzip)();  // empty: no .dict.dz
+    std::string (*dict)();     // empty: no .dict
+    bool loads;
+    const char* named;  // the file the refusal names
+};
+
+std::string sampleIndex() { return sample.index; }
+std::string sampleDictzip() { return dictzipOf(sample.data, 16); }
+std::string sampleDict() { return sample.data; }
+std::string noFile() { return std::string(); }
+
+std::string truncatedDictzip()
+{
+    std::string file = sampleDictzip();
+    return file.substr(0, file.size() - 20);
+}
+// Chunk table offsets: the extra field starts at 12; RA's data at 16: version, length, count, sizes.
+std::string chunkSizesPastEnd()
+{
+    std::string file = sampleDictzip();
+    putLittle16(&file, 22, 60000);
+    return file;
+}
+std::string chunkLengthZero()
+{
+    std::string file = sampleDictzip();
+    putLittle16(&file, 18, 0);
+    return file;
+}
+std::string absurdChunkCount()
+{
+    std::string file = sampleDictzip();
+    putLittle16(&file, 20, 65535);
+    return file;
+}
+std::string offsetPastData()
+{
+    return sample.index + "zebra\t" + base64(sample.data.size() - 2) + "\t" + base64(10) + "\n";
+}
+std::string unsortedIndex()
+{
+    std::string index = sample.index;
+    size_t apple = index.find("apple");
+    size_t pear = index.find("pear");
+    std::string appleLine = index.substr(apple, index.find('\n', apple) + 1 - apple);
+    std::string pearLine = index.substr(pear, index.find('\n', pear) + 1 - pear);
+    index.replace(pear, pearLine.size(), appleLine);
+    index.replace(apple, appleLine.size(), pearLine);
+    return index;
+}
+std::string tooFewColumns() { return sample.index + "zebra\tA\n"; }
+
+TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
+{
+    const BadFiles rows[] = {
+        {"a .dict.dz cut short", "cut", sampleIndex, truncatedDictzip, noFile, false, "cut.dict.dz"},
+        {"chunk sizes past the file end", "sizes", sampleIndex, chunkSizesPastEnd, noFile, false,
+         "sizes.dict.dz"},
+        {"chunk length 0", "zero", sampleIndex, chunkLengthZero, noFile, false, "zero.dict.dz"},
+        {"an absurd chunk count", "count", sampleIndex, absurdChunkCount, noFile, false, "count.dict.dz"},
+        {"an offset past the data", "offset", offsetPastData, noFile, sampleDict, false, "offset.index"},
+        {"an unsorted index", "unsorted", unsortedIndex, noFile, sampleDict, false, "unsorted.index"},
+        {"a line of two columns", "columns", tooFewColumns, noFile, sampleDict, false, "columns.index"},
+        {"an index without data", "lonely", sampleIndex, noFile, noFile, false, "lonely.index"},
+        {"a name in Greek and German", "λεξικό-Mädchen", sampleIndex, sampleDictzip, noFile, true, ""},
+    };
+    for (const BadFiles& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string folder = temporaryFolder("damaged");
+        std::vector<std::string> files = {"good.index", "good.dict.dz"};
+        writeFile(folder + "/good.index", sample.index);
+        writeFile(folder + "/good.dict.dz", sampleDictzip());
+        std::string name = row.name;
+        files.push_back(name + ".index");
+        writeFile(folder + "/" + name + ".index", row.index());
+        for (const char* ending : {".dict.dz", ".dict"}) {
+            std::string bytes = strcmp(ending, ".dict") == 0 ? row.dict() : row.dictzip();
+            if (!bytes.empty()) {
+                files.push_back(name + ending);
+                writeFile(folder + "/" + name + ending, bytes);
+            }
+        }
+        const char* folders[] = {folder.c_str()};
+        int loaded = loadOfflineDictionaries(folders, 1);
+        EXPECT_EQ(row.loads ? 2 : 1, loaded);
+        ASSERT_EQ(row.loads ? 0 : 1, offlineRefusalCount());
+        if (!row.loads) {
+            EXPECT_NE(nullptr, strstr(offlineRefusal(0), row.named)) << offlineRefusal(0);
+        }
+        // The good one answers whatever happened beside it.
+        EXPECT_EQ("152 1 matches found\r\ngood \"pear\"\r\n.\r\n250 ok\r\n",
+                  answer("match good exact pear\r\n"));
+        if (row.loads) {
+            EXPECT_EQ(0u, answer("define " + name + " quince").find("150 1 definitions retrieved\r\n"));
+        }
+        // Windows keeps a mapped file from being removed: unload first.
+        unloadOfflineDictionaries();
+        removeFiles(folder, files);
+    }
+}
+
+TEST_F(OfflineDictionaries, AnIndexOverTheSizeLimitIsRefusedUnmapped)
+{
+    std::string folder = temporaryFolder("large");
+    writeFile(folder + "/large.index", sample.index);
+    writeFile(folder + "/large.dict", sample.data);
+    offlineLimits.maxIndexBytes = sample.index.size() - 1;
+    const char* folders[] = {folder.c_str()};
+    EXPECT_EQ(0, loadOfflineDictionaries(folders, 1));
+    removeFiles(folder, {"large.index", "large.dict"});
+    ASSERT_EQ(1, offlineRefusalCount());
+    EXPECT_NE(nullptr, strstr(offlineRefusal(0), "large.index was left out: the file is larger than 1 GiB"));
+    EXPECT_EQ(1024ull * 1024 * 1024, offlineDefaultLimits.maxIndexBytes);
+}
+
+// ---- Reading dictzip data
+
+TEST_F(OfflineDictionaries, DictzipRangesAcrossChunksReadAsTheText)
+{
+    std::string text;
+    for (int i = 0; text.size() < 5000; i++)
+        text += "line " + std::to_string(i) + " of the text\n";
+    std::string file = dictzipOf(text, 1000);
+    DataSource source = {(const unsigned char*)file.data(), file.size(), {0, 0, false}};
+    DictzipReader reader;
+    const char* problem = nullptr;
+    ASSERT_TRUE(openDictzip(&source, &reader, &problem)) << problem;
+    EXPECT_EQ(text.size(), reader.length);
+    const size_t ranges[][2] = {{0, 10}, {990, 20}, {1500, 2600}, {text.size() - 7, 7}, {0, text.size()}};
+    for (const auto& range : ranges) {
+        std::string read(range[1], '\0');
+        ASSERT_TRUE(readDictzipRange(&source, &reader, range[0], &read[0], range[1]));
+        EXPECT_EQ(text.substr(range[0], range[1]), read);
+    }
+    char byte;
+    EXPECT_FALSE(readDictzipRange(&source, &reader, text.size(), &byte, 1));
+    closeDictzip(&reader);
+}
+
+TEST_F(OfflineDictionaries, ADamagedChunkFailsTheReadInsteadOfGivingWrongText)
+{
+    std::string text(3000, 'x');
+    std::string file = dictzipOf(text, 1000);
+    // The second chunk's stored bytes begin after the 12 + 16 header bytes and the first chunk.
+    size_t firstSize = (unsigned char)file[22] | (unsigned char)file[23] << 8;
+    file[28 + firstSize] ^= 0x55;
+    DataSource source = {(const unsigned char*)file.data(), file.size(), {0, 0, false}};
+    DictzipReader reader;
+    const char* problem = nullptr;
+    ASSERT_TRUE(openDictzip(&source, &reader, &problem));
+    char read[10];
+    EXPECT_TRUE(readDictzipRange(&source, &reader, 10, read, sizeof read));
+    EXPECT_FALSE(readDictzipRange(&source, &reader, 1500, read, sizeof read));
+    closeDictzip(&reader);
+}
+
+// ---- Requests against a database in memory
+
+struct Exchange {
+    const char* request;
+    const char* reply;
+};
+
+TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
+{
+    ASSERT_TRUE(addOfflineDictionaryFromMemory("sample", sample.index.data(), sample.index.size(),
+                                               sample.data.data(), sample.data.size(), false));
+    const char* processor = "152 1 matches found\r\nsample \"data processor\"\r\n.\r\n250 ok\r\n";
+    const Exchange rows[] = {
+        {"match sample exact \"data processor\"\r\n", processor},
+        {"MATCH sample EXACT 'data processor'", processor},
+        {"m sample exact data\\ processor", processor},
+        {"match sample exact \"data\" processor", "501 syntax error, illegal parameters\r\n"},
+        {"match sample exact data-processor", "552 no match\r\n"},
+        {"match Sample exact pear", "550 invalid database, use SHOW DB for list\r\n"},
+        {"match sample soundex pear", "551 invalid strategy, use SHOW STRAT for a list\r\n"},
+        {"match sample prefix p", "152 1 matches found\r\nsample \"pear\"\r\n.\r\n250 ok\r\n"},
+        {"match sample . peer", "152 1 matches found\r\nsample \"pear\"\r\n.\r\n250 ok\r\n"},
+        {"define sample", "501 syntax error, illegal parameters\r\n"},
+        {"define ! APPLE", "150 1 definitions retrieved\r\n151 \"apple\" sample \"Sample "
+                           "Dictionary\"\r\napple\r\na fruit\r\n.\r\n"
+                           "250 ok\r\n"},
+        {"show db", "110 1 databases present\r\nsample \"Sample Dictionary\"\r\n.\r\n250 ok\r\n"},
+        {"show strat", "501 syntax error, illegal parameters\r\n"},
+        {"client lexitray", "500 unknown command\r\n"},
+        {"", "500 unknown command\r\n"},
+    };
+    for (const Exchange& row : rows)
+        EXPECT_EQ(row.reply, answer(row.request)) << row.request;
+}
+
+TEST_F(OfflineDictionaries, BodiesAreDotStuffedWithCrLfLines)
+{
+    Dictionary dotted = dictionaryOf({{"ellipsis", "...\n.\nend"}});
+    ASSERT_TRUE(addOfflineDictionaryFromMemory("dots", dotted.index.data(), dotted.index.size(),
+                                               dotted.data.data(), dotted.data.size(), false));
+    EXPECT_EQ(
+        "150 1 definitions retrieved\r\n151 \"ellipsis\" dots \"dots\"\r\nellipsis\r\n....\r\n..\r\nend\r\n."
+        "\r\n250 ok\r\n",
+        answer("define dots ellipsis"));
+}
+
+// ---- Against the real dictd
+
+// The address of the dictd that the test script started, or null.
+const char* realDictd()
+{
+    const char* address = getenv("LEXITRAY_REAL_DICTD");
+    return address != nullptr && address[0] != '\0' ? address : nullptr;
+}
+
+#ifndef _WIN32
+std::string rawReply(const std::string& request)
+{
+    NetSocket s = netOpenStream();
+    std::string text;
+    NetAddress address;
+    if (s == netInvalidSocket || !netParseAddress(realDictd(), &address)) {
+        netClose(s);
+        return text;
+    }
+    if (netConnect(s, address, dictPort, rawTimeoutMs)) {
+        std::string both = request + "\r\nquit\r\n";
+        if (netSend(s, both.data(), (int)both.size())) {
+            char piece[65536];
+            int got;
+            while ((got = netReceive(s, piece, sizeof piece, rawTimeoutMs)) > 0)
+                text.append(piece, (size_t)got);
+        }
+    }
+    netClose(s);
+    // Without the greeting, the closing line and the statistics after "250 ok".
+    size_t start = text.find("\r\n");
+    text = start == std::string::npos ? std::string() : text.substr(start + 2);
+    size_t bye = text.rfind("221 ");
+    if (bye != std::string::npos)
+        text.resize(bye);
+    // The final status line's statistics ("250 ok [d/m/c = ...]", "552 no match [...]").
+    size_t statistics = text.rfind(" [d/m/c = ");
+    if (statistics != std::string::npos && text.find("\r\n", statistics) == text.size() - 2)
+        text = text.substr(0, statistics) + "\r\n";
+    return text;
+}
+
+std::vector<std::string> servedDatabases()
+{
+    std::vector<std::string> names;
+    std::string list = rawReply("show db");
+    size_t at = list.find("\r\n");
+    while (at != std::string::npos && at + 2 < list.size()) {
+        size_t end = list.find("\r\n", at + 2);
+        std::string line = list.substr(at + 2, end - at - 2);
+        if (line == "." || end == std::string::npos)
+            break;
+        names.push_back(line.substr(0, line.find(' ')));
+        at = end;
+    }
+    return names;
+}
+#endif
+
+TEST_F(OfflineDictionaries, RepliesAreTheRealDictdsByteForByte)
+{
+    if (realDictd() == nullptr)
+        GTEST_SKIP()
+            << "LEXITRAY_REAL_DICTD is not set: no local dictd was started (scripts/test starts one)";
+    ASSERT_EQ(netStartup(), 1);
+#ifdef _WIN32
+    GTEST_SKIP() << "the databases are linked from the Debian folders, which only the native build reaches";
+#else
+    // Each database the dictd serves, linked into a folder of its own so that they load in its order.
+    const char* stateDir = getenv("LEXITRAY_DICTD_DIR");
+    std::string places[] = {stateDir != nullptr ? stateDir : "/tmp/lexitray-dictd", "/usr/share/dictd"};
+    std::vector<std::string> served = servedDatabases();
+    std::vector<std::string> folders;
+    std::vector<std::string> links;
+    for (size_t i = 0; i < served.size(); i++) {
+        std::string folder = temporaryFolder("served-" + std::to_string(i));
+        for (const std::string& place : places) {
+            std::string index = place + "/" + served[i] + ".index";
+            if (access(index.c_str(), R_OK) != 0)
+                continue;
+            for (const char* ending : {".index", ".dict.dz", ".dict"}) {
+                std::string link = folder + "/" + served[i] + ending;
+                remove(link.c_str());
+                if (symlink((place + "/" + served[i] + ending).c_str(), link.c_str()) == 0)
+                    links.push_back(link);
+            }
+            break;
+        }
+        folders.push_back(folder);
+    }
+    std::vector<const char*> folderNames;
+    for (const std::string& folder : folders)
+        folderNames.push_back(folder.c_str());
+    int loaded = loadOfflineDictionaries(folderNames.data(), (int)folderNames.size());
+    for (const std::string& link : links)
+        remove(link.c_str());
+    ASSERT_EQ((int)served.size(), loaded) << (offlineRefusalCount() > 0 ? offlineRefusal(0) : "");
+
+    struct Row {
+        const char* request;
+        const char* needs;  // a database the row needs, or null
+    };
+    const Row rows[] = {
+        {"show db", nullptr},
+        {"SHOW DATABASES", nullptr},
+        {"match * exact hack", nullptr},
+        {"match ! exact hack", nullptr},
+        {"match wn exact Hack", "wn"},
+        {"match * prefix serendip", nullptr},
+        {"match gcide prefix \"data proc\"", "gcide"},
+        {"match * lev serendipty", nullptr},
+        {"match wn lev hous", "wn"},
+        {"match * . hous", nullptr},
+        {"match * lev book", nullptr},
+        {"match gcide exact \"h-a-c-k\"", "gcide"},
+        {"match wn exact \"ROCK'N'ROLL\"", "wn"},
+        {"match wn exact \"rock n roll\"", "wn"},
+        {"match * exact \"data  processor\"", nullptr},
+        {"match * exact data\\ processor", nullptr},
+        {"match * exact 00-database-short", nullptr},
+        {"match nowhere exact hack", nullptr},
+        {"match wn exact", "wn"},
+        {"define wn serendipity", "wn"},
+        {"define * hack", nullptr},
+        {"define ! hack", nullptr},
+        {"define gcide \"rock'n'roll\"", "gcide"},
+        {"define wn \"rock'n'roll\"", "wn"},
+        {"define * zzzqqq", nullptr},
+        {"define freedict-deu-eng Mädchen", "freedict-deu-eng"},
+        {"match freedict-deu-eng lev mädchen", "freedict-deu-eng"},
+        {"match freedict-deu-eng exact \"Mäd-chen\"", "freedict-deu-eng"},
+        {"match freedict-deu-eng prefix haus", "freedict-deu-eng"},
+        {"frobnicate", nullptr},
+    };
+    int compared = 0;
+    for (const Row& row : rows) {
+        bool present = row.needs == nullptr;
+        for (const std::string& name : served)
+            present = present || name == row.needs;
+        if (!present) {
+            printf("  (not compared: the dictd does not serve %s) %s\n", row.needs, row.request);
+            continue;
+        }
+        EXPECT_EQ(rawReply(row.request), answer(row.request)) << row.request;
+        compared++;
+    }
+    printf("  %d requests compared with the dictd on %s\n", compared, realDictd());
+#endif
+}
+
+}  // namespace
