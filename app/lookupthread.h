@@ -10,7 +10,10 @@ struct DictSession;
 const UINT lookUpAskMessage = WM_APP + 40;
 const UINT lookUpDoneMessage = WM_APP + 41;
 
-// Looks word up on a thread of its own, from the given server entry (-1: the configured one), while this
+// runLookUp's server index for the entry the settings name.
+const int configuredServer = -1;
+
+// Looks word up on a thread of its own, from the given server entry (or configuredServer), while this
 // thread handles its messages (keys for dialog, when not null, go through IsDialogMessage). Returns the
 // look-up with its definitions when it found them, for the caller to show and then release with
 // releaseLookUp; null when it failed or was cancelled. A cancelled look-up is left to end by itself: its

@@ -3,9 +3,9 @@
 #include "app/lookupthread.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <atomic>
-#include <new>
 
 #include "app/trayapp.h"
 #include "core/dictsession.h"
@@ -20,7 +20,7 @@ enum RunState { runRunning, runFinished, runAbandoned };
 struct LookUpRun {
     DictSession* session;
     char word[dictWordSize];
-    int serverIndex;  // -1: the configured entry
+    int serverIndex;  // configuredServer, or the entry (offlineServerIndex: this computer's dictionaries)
     int found;
     std::atomic<int> state;
 };
@@ -35,22 +35,29 @@ struct LookUpAsk {
 // The look-up the window thread waits for (null: none), and how many of its questions are open now.
 LookUpRun* runningLookUp;
 int openAsks;
-// On a look-up's thread: its run; null on every other thread.
-thread_local LookUpRun* threadRun;
+// The slot of the system's thread-local storage that holds, on a look-up's thread, its run (null on
+// every other thread). Taken on the window thread before the first look-up's thread starts.
+DWORD runSlot = TLS_OUT_OF_INDEXES;
+
+LookUpRun* runOfThisThread()
+{
+    return runSlot == TLS_OUT_OF_INDEXES ? nullptr : static_cast<LookUpRun*>(TlsGetValue(runSlot));
+}
 
 void freeRun(LookUpRun* run)
 {
     releaseLookUp(run->session);
-    delete run;
+    free(run);
 }
 
 DWORD WINAPI lookUpThread(void* parameter)
 {
     LookUpRun* run = static_cast<LookUpRun*>(parameter);
-    threadRun = run;
-    run->found = run->serverIndex < 0 ? run->session->lookUpWord(run->word)
-                                      : run->session->lookUpWordFrom(run->word, run->serverIndex);
-    threadRun = nullptr;
+    TlsSetValue(runSlot, run);
+    run->found = run->serverIndex == configuredServer
+                     ? run->session->lookUpWord(run->word)
+                     : run->session->lookUpWordFrom(run->word, run->serverIndex);
+    TlsSetValue(runSlot, nullptr);
     if (run->state.exchange(runFinished) == runAbandoned) {
         freeRun(run);
         return 0;
@@ -69,15 +76,20 @@ void releaseLookUp(DictSession* session)
     if (session == nullptr)
         return;
     session->release();
-    delete session;
+    free(session);
 }
 
 DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
 {
-    LookUpRun* run = new (std::nothrow) LookUpRun();
-    if (run == nullptr)
+    if (runSlot == TLS_OUT_OF_INDEXES)
+        runSlot = TlsAlloc();
+    // Zeroed, as a new look-up record and run start: no connection, no lists, nothing shown.
+    LookUpRun* run = static_cast<LookUpRun*>(calloc(1, sizeof(LookUpRun)));
+    if (run == nullptr || runSlot == TLS_OUT_OF_INDEXES) {
+        free(run);
         return nullptr;
-    run->session = new (std::nothrow) DictSession();
+    }
+    run->session = static_cast<DictSession*>(calloc(1, sizeof(DictSession)));
     if (run->session != nullptr)
         run->session->cancelSignal = netCreateSignal();
     if (run->session == nullptr || run->session->cancelSignal == nullptr) {
@@ -139,11 +151,12 @@ void cancelRunningLookUp()
 
 bool runOnWindowThread(void (*call)(void*), void* data)
 {
-    if (threadRun == nullptr) {
+    LookUpRun* run = runOfThisThread();
+    if (run == nullptr) {
         call(data);
         return true;
     }
-    LookUpAsk ask = {threadRun, call, data};
+    LookUpAsk ask = {run, call, data};
     return SendMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 0;
 }
 

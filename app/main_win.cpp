@@ -66,6 +66,7 @@ LRESULT onCreate(HWND window)
         writeAutostartValue();
 
     registerHotkey(hotkey);
+    loadUserDictionaries(nullptr);
     char hint[hotkeyHintCapacity];
     formatHotkeyHint(hotkey, hint);
     addTrayIcon(hint);

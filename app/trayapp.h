@@ -65,6 +65,10 @@ int scaleToDpi(int pixels, int dpi);
 // to it; null on failure. The caller deletes it.
 HBITMAP loadBitmapForDpi(int bitmapId, int dpi);
 
+// Loads the offline dictionaries from the user's folder and the one beside the program, replacing
+// those loaded before; tells the user, owned by owner, about every file left out.
+void loadUserDictionaries(HWND owner);
+
 // The autostart value "Lexitray" (this program's path, quoted) under the user's Run key. True when written.
 bool writeAutostartValue();
 

@@ -153,7 +153,8 @@ int DictSession::connectAhead(const char* host, const char* word)
     NetAddress addresses[netMaxAddresses];
     int addressCount = resolveHost(host, addresses);
     if (addressCount == 0) {
-        showMessage(nullptr, "Couldn't resolve %s", host);
+        if (!quietUnresolved)
+            showMessage(nullptr, "Couldn't resolve %s", host);
         return 0;
     }
     ahead.active = true;

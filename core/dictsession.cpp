@@ -171,7 +171,8 @@ int DictSession::connectToServer(const char* host)
     NetAddress addresses[netMaxAddresses];
     int count = addressesFor(host, addresses);
     if (count == 0) {
-        showMessage(nullptr, "Couldn't resolve %s", host);
+        if (!quietUnresolved)
+            showMessage(nullptr, "Couldn't resolve %s", host);
         return 0;
     }
     AddressRace race;

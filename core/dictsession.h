@@ -3,11 +3,24 @@
 #include <stddef.h>
 #include "core/aheadlinks.h"
 #include "core/netio.h"
+#include "core/netio_wait.h"
 
 // Room for a word as the program passes it on: 255 bytes of UTF-8 and the terminator.
 const int dictWordSize = 256;
 // Slots for a database name or a database line: 69 characters and the terminator.
 const int dictSlotSize = 70;
+// The server index of definitions that came from the offline dictionaries on this computer.
+const int offlineServerIndex = -2;
+// When the offline dictionaries answer (the setting "offline").
+const int offlineNever = 0;
+const int offlineWhenNoServer = 1;
+const int offlineFirst = 2;
+// How an offline attempt ended: definitions found; the user ended the look-up (or it was cancelled);
+// the user asked for the servers; nothing found and nothing asked.
+const int offlineFound = 1;
+const int offlineEnded = 0;
+const int offlineTryServers = 2;
+const int offlineNothing = 3;
 // The DICT port; every server of the list listens on it.
 const unsigned short dictPort = 2628;
 // The most bytes one receive of a greeting asks for.
@@ -196,12 +209,28 @@ struct DictSession {
     // lookUpWordFrom's attempts, server after server.
     int lookUpOnServers(const char* word, int serverIndex);
 
+    // Whether the offline dictionaries answered because no server did (the program says so once).
+    bool offlineFallback;
+    // Set while a failed name resolution is to be passed over quietly (the offline dictionaries answer).
+    bool quietUnresolved;
+    // The look-up's matches (with base forms and, when none, near spellings) from the offline
+    // dictionaries, and their database list; dictSuccess when something matched.
+    int findOfflineMatches(const char* word);
+    // The definitions of word in the offline database.
+    int retrieveOfflineDefinitions(const char* database, const char* word);
+    // Looks current up offline as an attempt on a server would: "Did you mean?", the choice, the
+    // definitions; with askNext the not-found question names "offline". A suggestion picked replaces
+    // current; asked is the word as the user gave it. One of the outcomes below.
+    int lookUpOffline(const char* asked, char* current, bool askNext);
+
     // Releases the lists (the program never needs to; tests and leak checks do).
     void releaseLists();
 
     // The look-up's cancel signal, made by its owner before the look-up starts (null: the look-up
     // cannot be cancelled but from its own thread, as the tests do).
     NetSignal* cancelSignal;
+    // How the look-up's waits stand while it runs.
+    LookUpWaits waits;
     // Ends the look-up from any thread: its waits end at once and it asks and shows nothing more.
     void cancel();
     // Closes every connection and releases the lists and the signal.

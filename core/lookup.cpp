@@ -5,6 +5,7 @@
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/netio_wait.h"
+#include "core/offlinedict.h"
 #include "core/userinterface.h"
 
 // Entries server0 .. server16; after the last one the list starts again at 0.
@@ -14,6 +15,8 @@ const int progressStatusMs = 60000;
 // Room for a status text or question: a word of up to 255 bytes, a host of 24 and the fixed
 // text all fit whole (snprintf would cut, never overrun, a longer one).
 const int messageSize = 512;
+// What the questions call the offline dictionaries where they name a server.
+const char offlineHostName[] = "offline";
 
 // Copies text into a slot of capacity bytes, cut to fit and terminated.
 static void copyBounded(char* slot, int capacity, const char* text)
@@ -42,12 +45,12 @@ static int offerSuggestions(DictSession* session, char* word)
 
 int DictSession::lookUpWordFrom(const char* word, int serverIndex)
 {
-    bindLookUpSignal(cancelSignal);
+    bindLookUpWaits(&waits, cancelSignal);
     int found = lookUpOnServers(word, serverIndex);
     // A cancelled look-up has nothing to show, whatever it had found by then.
     if (lookUpCancelled())
         found = 0;
-    bindLookUpSignal(nullptr);
+    bindLookUpWaits(nullptr, nullptr);
     releaseSpareReplyRoom();
     return found;
 }
@@ -63,6 +66,68 @@ void DictSession::release()
     cancelSignal = nullptr;
 }
 
+// The question after a server (or the offline dictionaries, named "offline") did not know the word.
+static int askNotFound(const char* word, const char* where)
+{
+    char text[messageSize];
+    snprintf(text, sizeof text,
+             "The word \"%s\" was not found in any dictionary on \"%s\"\n"
+             "Would you like to try the next server in the list?",
+             word, where);
+    return askYesNo(text);
+}
+
+// The database the definitions come from: the first match, or the one the user chooses.
+static int chooseDatabase(DictSession* session)
+{
+    int databaseIndex = 0;
+    if (session->matchCount > 1 && !hideDbDialog)
+        databaseIndex = runDatabaseChoiceDialog(session);
+    // The dialog never ends outside the matches, but the list is indexed with its result.
+    if (databaseIndex < 0 || databaseIndex >= session->matchCount)
+        databaseIndex = 0;
+    return databaseIndex;
+}
+
+// Records what the look-up shows once its definitions are in.
+static void keepShown(DictSession* session, const char* asked, int serverIndex, int databaseIndex,
+                      const char* description)
+{
+    copyBounded(session->askedWord, dictWordSize, asked);
+    copyBounded(session->shownWord, dictWordSize, session->matchedWord);
+    session->shownServerIndex = serverIndex;
+    copyBounded(session->shownDatabase, dictSlotSize, session->matchDatabases[databaseIndex]);
+    copyBounded(session->shownDescription, dictSlotSize, description);
+}
+
+int DictSession::lookUpOffline(const char* asked, char* current, bool askNext)
+{
+    for (;;) {
+        if (lookUpCancelled())
+            return offlineEnded;
+        if (findOfflineMatches(current) != dictSuccess) {
+            if (suggestionCount > 0) {
+                int answer = offerSuggestions(this, current);
+                if (answer == suggestionChosen)
+                    continue;
+                return answer == suggestionNextServer ? offlineTryServers : offlineEnded;
+            }
+            if (!askNext)
+                return offlineNothing;
+            if (lookUpCancelled() || askNotFound(current, offlineHostName) != 1)
+                return offlineEnded;
+            return offlineTryServers;
+        }
+        int databaseIndex = chooseDatabase(this);
+        char description[dictSlotSize];
+        matchDescription(*this, databaseIndex, description, dictSlotSize);
+        if (retrieveOfflineDefinitions(matchDatabases[databaseIndex], matchedWord) != dictSuccess)
+            return offlineEnded;
+        keepShown(this, asked, offlineServerIndex, databaseIndex, description);
+        return offlineFound;
+    }
+}
+
 int DictSession::lookUpOnServers(const char* word, int serverIndex)
 {
     if (!netStartup())
@@ -75,8 +140,24 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
     copyBounded(current, dictWordSize, asked);
     tryBaseForms = readConfigInt("baseforms", 1) != 0;
     trySuggestions = readConfigInt("suggest", 1) != 0;
+    offlineFallback = false;
+    int offline = readConfigInt("offline", offlineWhenNoServer);
+    bool offlineReady = offline != offlineNever && offlineDictionaryCount() > 0;
 
     int index = serverIndex;
+    // The offline dictionaries first: always, or for a word followed in their definitions.
+    if (serverIndex == offlineServerIndex || (offlineReady && offline == offlineFirst)) {
+        int outcome = lookUpOffline(asked, current, true);
+        if (outcome != offlineTryServers || lookUpCancelled())
+            return outcome == offlineFound ? 1 : 0;
+        index = serverIndex == offlineServerIndex ? readConfigInt("server", 0) : serverIndex;
+        // The servers try the word as the user gave it again.
+        copyBounded(current, dictWordSize, asked);
+        offlineReady = false;
+    }
+    // Once no server answers, the offline dictionaries answer in their place, without a question.
+    bool offlineInstead = offlineReady && offline == offlineWhenNoServer;
+
     char host[hostBufferSize];
     char text[messageSize];
     for (;;) {
@@ -91,6 +172,7 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
         // All three connections of the attempt are opened now, so that their set-ups and
         // requests overlap; the first one's greeting decides as a lone connection's would.
         ahead.firstMatchChosen = hideDbDialog;
+        quietUnresolved = offlineInstead;
         if (connectAhead(host, current) != dictSuccess) {
             hideStatus();
             // A connection whose greeting was refused may still be open.
@@ -99,6 +181,19 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
             // A cancelled look-up ends here, asking nothing.
             if (lookUpCancelled())
                 return 0;
+            if (offlineInstead) {
+                offlineInstead = false;
+                int outcome = lookUpOffline(asked, current, false);
+                offlineFallback = outcome == offlineFound;
+                if (outcome == offlineFound || outcome == offlineEnded || lookUpCancelled())
+                    return offlineFallback ? 1 : 0;
+                copyBounded(current, dictWordSize, asked);
+                // "Did you mean?" asked for the next server already.
+                if (outcome == offlineTryServers) {
+                    index++;
+                    continue;
+                }
+            }
             snprintf(text, sizeof text,
                      "The dictionary server \"%s\" is not responding.\n"
                      "Would you like to try the next server in the list?",
@@ -131,24 +226,14 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
                 index++;
                 continue;
             }
-            snprintf(text, sizeof text,
-                     "The word \"%s\" was not found in any dictionary on \"%s\"\n"
-                     "Would you like to try the next server in the list?",
-                     current, host);
-            if (askYesNo(text) != 1)
+            if (askNotFound(current, host) != 1)
                 return 0;
             index++;
             continue;
         }
         hideStatus();
 
-        int databaseIndex = 0;
-        if (matchCount > 1 && !hideDbDialog)
-            databaseIndex = runDatabaseChoiceDialog(this);
-        // The dialog never ends outside the matches, but the list is indexed with its result.
-        if (databaseIndex < 0 || databaseIndex >= matchCount)
-            databaseIndex = 0;
-
+        int databaseIndex = chooseDatabase(this);
         // The database list does not outlive the definitions' connection: name the dictionary now.
         char description[dictSlotSize];
         matchDescription(*this, databaseIndex, description, dictSlotSize);
@@ -158,11 +243,7 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
         closeSocket();
         closeAhead();
         if (retrieved == dictSuccess && definitionCount >= 1) {
-            copyBounded(askedWord, dictWordSize, asked);
-            copyBounded(shownWord, dictWordSize, matchedWord);
-            shownServerIndex = index;
-            copyBounded(shownDatabase, dictSlotSize, matchDatabases[databaseIndex]);
-            copyBounded(shownDescription, dictSlotSize, description);
+            keepShown(this, asked, index, databaseIndex, description);
             // The status stays up: the definition viewer takes it away when it opens.
             return 1;
         }

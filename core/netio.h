@@ -62,6 +62,10 @@ void netRaiseSignal(NetSignal* signal);
 bool netSignalRaised(const NetSignal* signal);
 void netDestroySignal(NetSignal* signal);
 
+// A value of the calling thread's own, null until set (the waits of the look-up the thread runs).
+void* netThreadValue();
+void netSetThreadValue(void* value);
+
 // netWaitAny's result when the cancel signal was raised before any entry was ready.
 const int netWaitSignalled = -2;
 // Waits at most timeoutMs (0: just looks) until one of the entries is ready, or cancel (when not

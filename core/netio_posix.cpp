@@ -73,6 +73,12 @@ int netStartConnect(NetSocket s, const NetAddress& address, unsigned short port)
     return errno == EINPROGRESS || errno == EINTR ? 1 : 0;
 }
 
+static thread_local void* threadValue;
+
+void* netThreadValue() { return threadValue; }
+
+void netSetThreadValue(void* value) { threadValue = value; }
+
 // The signal is a pipe whose reading end becomes readable, once and for good, when it is raised.
 struct NetSignal {
     std::atomic<bool> raised;

@@ -12,23 +12,15 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-// How the waits of the calling thread's look-up stand: each look-up runs on a thread of its own.
-// cancel: the look-up's signal (null: it cannot be cancelled). The server the waiting status names,
-// and when the present stretch of waiting began: a wait that follows one that ran out (the race waits
-// in slices) goes on counting. deadline: the end of the present attempt.
-const int waitHostSize = 64;
-struct WaitState {
-    NetSignal* cancel;
-    bool cancelledHere;
-    char waitHost[waitHostSize];
-    Clock::time_point quietSince;
-    Clock::time_point lastWaitEnd;
-    bool lastWaitRanOut;
-    int shownSeconds;
-    bool hasDeadline;
-    Clock::time_point deadline;
-};
-thread_local WaitState waits;
+// The waits of a thread that runs no look-up (tests and benchmarks talking to a server directly).
+LookUpWaits unboundWaits;
+
+// The waits of the calling thread's look-up.
+LookUpWaits* waitsHere()
+{
+    LookUpWaits* bound = static_cast<LookUpWaits*>(netThreadValue());
+    return bound != nullptr ? bound : &unboundWaits;
+}
 
 const int statusAfterMs = 1000;
 const int statusEveryMs = 1000;
@@ -46,24 +38,26 @@ long long msBetween(Clock::time_point from, Clock::time_point to)
 // Shows the waiting status when a new whole second has passed since the quiet began.
 void updateWaitingStatus(Clock::time_point now)
 {
-    long long quietMs = msBetween(waits.quietSince, now);
+    LookUpWaits* waits = waitsHere();
+    long long quietMs = msBetween(waits->quietSince, now);
     if (quietMs < statusAfterMs)
         return;
     int seconds = (int)(quietMs / 1000);
-    if (seconds == waits.shownSeconds)
+    if (seconds == waits->shownSeconds)
         return;
-    waits.shownSeconds = seconds;
+    waits->shownSeconds = seconds;
     char text[waitingTextSize];
     // The ellipsis is one character, in UTF-8 like every text the core hands on.
-    snprintf(text, sizeof text, "Waiting for %s\xE2\x80\xA6 %d s", waits.waitHost, seconds);
+    snprintf(text, sizeof text, "Waiting for %s\xE2\x80\xA6 %d s", waits->waitHost, seconds);
     showWaitingStatus(text);
 }
 
 // How long the next slice of a wait may last: to the end, the next status second, or the hook.
 int sliceMs(Clock::time_point now, Clock::time_point end)
 {
+    LookUpWaits* waits = waitsHere();
     long long left = msBetween(now, end);
-    long long untilStatus = statusEveryMs - msBetween(waits.quietSince, now) % statusEveryMs;
+    long long untilStatus = statusEveryMs - msBetween(waits->quietSince, now) % statusEveryMs;
     long long slice = left < untilStatus ? left : untilStatus;
     if (netWaitHook != nullptr && slice > hookSliceMs)
         slice = hookSliceMs;
@@ -72,38 +66,47 @@ int sliceMs(Clock::time_point now, Clock::time_point end)
 
 }  // namespace
 
-void bindLookUpSignal(NetSignal* cancel)
+void bindLookUpWaits(LookUpWaits* waits, NetSignal* cancel)
 {
-    waits.cancel = cancel;
-    waits.cancelledHere = false;
-    waits.hasDeadline = false;
+    netSetThreadValue(waits);
+    if (waits == nullptr)
+        return;
+    *waits = LookUpWaits();
+    waits->cancel = cancel;
 }
 
 void beginNetworkWaits(const char* host)
 {
-    snprintf(waits.waitHost, sizeof waits.waitHost, "%s", host);
-    waits.lastWaitRanOut = false;
-    waits.hasDeadline = true;
-    waits.deadline = Clock::now() + std::chrono::milliseconds(dictLimits.attemptTimeoutMs);
+    LookUpWaits* waits = waitsHere();
+    snprintf(waits->waitHost, sizeof waits->waitHost, "%s", host);
+    waits->lastWaitRanOut = false;
+    waits->hasDeadline = true;
+    waits->deadline = Clock::now() + std::chrono::milliseconds(dictLimits.attemptTimeoutMs);
 }
 
 Clock::time_point attemptDeadline()
 {
+    LookUpWaits* waits = waitsHere();
     // Far enough for any wait, near enough that adding a wait's length cannot overflow the clock.
-    return waits.hasDeadline ? waits.deadline : Clock::now() + std::chrono::hours(24 * 365);
+    return waits->hasDeadline ? waits->deadline : Clock::now() + std::chrono::hours(24 * 365);
 }
 
-void cancelLookUp() { waits.cancelledHere = true; }
+void cancelLookUp() { waitsHere()->cancelledHere = true; }
 
-bool lookUpCancelled() { return waits.cancelledHere || netSignalRaised(waits.cancel); }
+bool lookUpCancelled()
+{
+    LookUpWaits* waits = waitsHere();
+    return waits->cancelledHere || netSignalRaised(waits->cancel);
+}
 
 int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs)
 {
+    LookUpWaits* waits = waitsHere();
     if (lookUpCancelled())
         return netWaitCancelled;
     int ready = netWaitAny(entries, count, 0);
     if (ready > 0) {
-        waits.lastWaitRanOut = false;
+        waits->lastWaitRanOut = false;
         return ready;
     }
     Clock::time_point now = Clock::now();
@@ -113,13 +116,13 @@ int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs)
     if (timeoutMs <= 0)
         return 0;
     Clock::time_point end = now + std::chrono::milliseconds(timeoutMs);
-    if (!(waits.lastWaitRanOut && msBetween(waits.lastWaitEnd, now) <= continuedWithinMs)) {
-        waits.quietSince = now;
-        waits.shownSeconds = 0;
+    if (!(waits->lastWaitRanOut && msBetween(waits->lastWaitEnd, now) <= continuedWithinMs)) {
+        waits->quietSince = now;
+        waits->shownSeconds = 0;
     }
     int result = 0;
     for (;;) {
-        ready = netWaitAny(entries, count, sliceMs(now, end), waits.cancel);
+        ready = netWaitAny(entries, count, sliceMs(now, end), waits->cancel);
         if (ready > 0) {
             result = ready;
             break;
@@ -141,8 +144,8 @@ int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs)
         }
         updateWaitingStatus(now);
     }
-    waits.lastWaitEnd = Clock::now();
-    waits.lastWaitRanOut = result == 0;
+    waits->lastWaitEnd = Clock::now();
+    waits->lastWaitRanOut = result == 0;
     return result;
 }
 

@@ -15,14 +15,32 @@ const int netWaitCancelled = -1;
 // arrived for more than a second it shows "Waiting for <server>… N s", once a second.
 int waitOnNetwork(NetWaitEntry* entries, int count, int timeoutMs);
 
-// The calling thread's look-up begins: its waits end when cancel (may be null) is raised.
-void bindLookUpSignal(NetSignal* cancel);
+// How the waits of a look-up stand. cancel: the look-up's signal (null: it cannot be cancelled from
+// another thread); cancelledHere: cancelled from its own thread. The server the waiting status names,
+// and when the present stretch of waiting began: a wait that follows one that ran out (the race waits in
+// slices) goes on counting. deadline: the end of the present attempt, once one has begun.
+const int waitHostSize = 64;
+struct LookUpWaits {
+    NetSignal* cancel;
+    bool cancelledHere;
+    char waitHost[waitHostSize];
+    std::chrono::steady_clock::time_point quietSince;
+    std::chrono::steady_clock::time_point lastWaitEnd;
+    bool lastWaitRanOut;
+    int shownSeconds;
+    bool hasDeadline;
+    std::chrono::steady_clock::time_point deadline;
+};
+
+// The calling thread's look-up begins with fresh waits (null: it has ended); they end when cancel
+// (may be null) is raised.
+void bindLookUpWaits(LookUpWaits* waits, NetSignal* cancel);
 // An attempt on host begins: the waiting status names it, and the attempt's deadline is set
 // dictLimits' attemptTimeoutMs from now: no step of the attempt waits past it.
 void beginNetworkWaits(const char* host);
 // The attempt's deadline, or a time further off than any wait when none is set.
 std::chrono::steady_clock::time_point attemptDeadline();
-// Cancels the calling thread's look-up until the next bindLookUpSignal (tests call it while a wait
+// Cancels the calling thread's look-up until the next bindLookUpWaits (tests call it while a wait
 // runs its hook); the look-up's owner raises the look-up's signal instead.
 void cancelLookUp();
 // Whether the calling thread's look-up has been cancelled.

@@ -6,8 +6,9 @@
 #include <windows.h>
 #include <string.h>
 
+#include <stdlib.h>
+
 #include <atomic>
-#include <new>
 
 #ifndef SIO_TCP_SET_ACK_FREQUENCY
 #define SIO_TCP_SET_ACK_FREQUENCY _WSAIOW(IOC_VENDOR, 23)
@@ -104,6 +105,29 @@ static int readyNow(NetWaitEntry* entries, int count)
     return ready;
 }
 
+// The thread values live in one slot of the system's thread-local storage, taken once.
+static DWORD threadSlot = TLS_OUT_OF_INDEXES;
+static INIT_ONCE threadSlotTaken = INIT_ONCE_STATIC_INIT;
+
+static BOOL CALLBACK takeThreadSlot(PINIT_ONCE, PVOID, PVOID*)
+{
+    threadSlot = TlsAlloc();
+    return TRUE;
+}
+
+void* netThreadValue()
+{
+    InitOnceExecuteOnce(&threadSlotTaken, takeThreadSlot, nullptr, nullptr);
+    return threadSlot == TLS_OUT_OF_INDEXES ? nullptr : TlsGetValue(threadSlot);
+}
+
+void netSetThreadValue(void* value)
+{
+    InitOnceExecuteOnce(&threadSlotTaken, takeThreadSlot, nullptr, nullptr);
+    if (threadSlot != TLS_OUT_OF_INDEXES)
+        TlsSetValue(threadSlot, value);
+}
+
 // The signal is a manual-reset event, set once for good when it is raised.
 struct NetSignal {
     std::atomic<bool> raised;
@@ -112,13 +136,12 @@ struct NetSignal {
 
 NetSignal* netCreateSignal()
 {
-    NetSignal* signal = new (std::nothrow) NetSignal;
+    NetSignal* signal = (NetSignal*)calloc(1, sizeof(NetSignal));
     if (signal == nullptr)
         return nullptr;
-    signal->raised = false;
     signal->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (signal->event == nullptr) {
-        delete signal;
+        free(signal);
         return nullptr;
     }
     return signal;
@@ -138,7 +161,7 @@ void netDestroySignal(NetSignal* signal)
     if (signal == nullptr)
         return;
     CloseHandle(signal->event);
-    delete signal;
+    free(signal);
 }
 
 int netWaitAny(NetWaitEntry* entries, int count, int timeoutMs, const NetSignal* cancel)

@@ -32,6 +32,13 @@ struct OfflineDatabase {
 };
 
 // What is loaded: the databases in the order found, and one message per refused database.
+// Every public function holds the seam's lock: a look-up's thread answers from the databases while the
+// window thread may load them anew (the settings changed), and a database's chunk cache changes with
+// every read.
+struct OfflineLockHeld {
+    OfflineLockHeld() { lockOfflineFiles(); }
+    ~OfflineLockHeld() { unlockOfflineFiles(); }
+};
 static OfflineDatabase* databases = nullptr;
 static int databaseCount = 0;
 static char** refusals = nullptr;
@@ -612,6 +619,7 @@ static void loadDatabase(const char* indexPath, const char* name, void* context)
 bool addOfflineDictionaryFromMemory(const char* name, const char* index, size_t indexLength, const char* data,
                                     size_t dataLength, bool zipped)
 {
+    OfflineLockHeld held;
     OfflineDatabase db;
     memset(&db, 0, sizeof db);
     db.zipped = zipped;
@@ -641,6 +649,7 @@ bool addOfflineDictionaryFromMemory(const char* name, const char* index, size_t 
 
 void unloadOfflineDictionaries()
 {
+    OfflineLockHeld held;
     for (int i = 0; i < databaseCount; i++)
         releaseDatabase(&databases[i]);
     free(databases);
@@ -655,6 +664,7 @@ void unloadOfflineDictionaries()
 
 int loadOfflineDictionaries(const char* const* folders, int folderCount)
 {
+    OfflineLockHeld held;
     unloadOfflineDictionaries();
     for (int i = 0; i < folderCount; i++) {
         if (folders[i] != nullptr && !listIndexFiles(folders[i], loadDatabase, nullptr))
@@ -663,11 +673,21 @@ int loadOfflineDictionaries(const char* const* folders, int folderCount)
     return databaseCount;
 }
 
-int offlineDictionaryCount() { return databaseCount; }
-int offlineRefusalCount() { return refusalCount; }
+int offlineDictionaryCount()
+{
+    OfflineLockHeld held;
+    return databaseCount;
+}
+
+int offlineRefusalCount()
+{
+    OfflineLockHeld held;
+    return refusalCount;
+}
 
 const char* offlineRefusal(int index)
 {
+    OfflineLockHeld held;
     return index >= 0 && index < refusalCount ? refusals[index] : nullptr;
 }
 
@@ -1136,6 +1156,7 @@ static int splitRequest(const char* line, size_t length, size_t room, char** sta
 
 void answerOfflineRequest(const char* request, size_t length, ReplyText* reply)
 {
+    OfflineLockHeld held;
     while (length > 0 && (request[length - 1] == '\n' || request[length - 1] == '\r'))
         length--;
     // Every parameter fits in the line's own length; room for their terminators besides.

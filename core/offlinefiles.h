@@ -35,3 +35,8 @@ bool openFileForReading(const char* path, OpenedFile* file);
 // Reads exactly length bytes at offset into buffer; false when the file has fewer or the read fails.
 bool readFileRange(OpenedFile* file, uint64_t offset, void* buffer, size_t length);
 void closeOpenedFile(OpenedFile* file);
+
+// The lock every use of the offline dictionaries holds (a look-up's thread reads them while the window
+// thread may load them anew); the thread that holds it may take it again.
+void lockOfflineFiles();
+void unlockOfflineFiles();

@@ -2,6 +2,7 @@
 #include "core/offlinefiles.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -109,3 +110,9 @@ void closeOpenedFile(OpenedFile* file)
         close((int)file->handle);
     *file = OpenedFile{0, 0, false};
 }
+
+static pthread_mutex_t offlineMutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+
+void lockOfflineFiles() { pthread_mutex_lock(&offlineMutex); }
+
+void unlockOfflineFiles() { pthread_mutex_unlock(&offlineMutex); }

@@ -3,68 +3,116 @@
 #include "core/offlinefiles.h"
 
 #include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
 
-#include <string>
+// The longest path Windows takes (with long paths enabled), in UTF-16 units with the terminator; a UTF-8
+// path takes at most three bytes a unit.
+static const int widePathUnits = 32768;
+static const int utf8PathBytes = 3 * widePathUnits;
 
-// UTF-8 to UTF-16 and back, so that names in any code page work.
-static std::wstring widened(const char* text)
+// A UTF-8 text in UTF-16, in a new buffer of widePathUnits units (free() it); null when it does not fit.
+static wchar_t* widened(const char* text)
 {
-    int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide((size_t)length, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], length);
-    wide.resize((size_t)length - 1);
+    wchar_t* wide = (wchar_t*)malloc(widePathUnits * sizeof(wchar_t));
+    if (wide != nullptr && MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, widePathUnits) <= 0) {
+        free(wide);
+        return nullptr;
+    }
     return wide;
 }
 
-static std::string narrowed(const wchar_t* text)
+// A UTF-16 text in UTF-8 into out (capacity bytes); false when it does not fit.
+static bool narrowed(const wchar_t* text, char* out, int capacity)
 {
-    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return std::string();
-    std::string narrow((size_t)length, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &narrow[0], length, nullptr, nullptr);
-    narrow.resize((size_t)length - 1);
-    return narrow;
+    return WideCharToMultiByte(CP_UTF8, 0, text, -1, out, capacity, nullptr, nullptr) > 0;
 }
 
+static const wchar_t indexPattern[] = L"\\*.index";
 static const wchar_t indexSuffix[] = L".index";
 static const size_t indexSuffixLength = 6;
 
-bool listIndexFiles(const char* folder, IndexFileFound found, void* context)
+// The folder's index files, each named by its path and name (without ".index") in UTF-8.
+static bool listWith(const wchar_t* pattern, const char* folder, IndexFileFound found, void* context,
+                     char* path, char* name)
 {
-    std::wstring pattern = widened(folder) + L"\\*.index";
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
+    HANDLE search = FindFirstFileW(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
+    size_t folderLength = strlen(folder);
     do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         // The pattern also matches short-name aliases ("x.indexold"): keep only names that end so.
-        std::wstring name = entry.cFileName;
-        if (name.size() <= indexSuffixLength ||
-            _wcsicmp(name.c_str() + name.size() - indexSuffixLength, indexSuffix) != 0)
+        size_t length = wcslen(entry.cFileName);
+        if (length <= indexSuffixLength ||
+            _wcsicmp(entry.cFileName + length - indexSuffixLength, indexSuffix) != 0)
             continue;
-        std::string path = std::string(folder) + "\\" + narrowed(entry.cFileName);
-        name.resize(name.size() - indexSuffixLength);
-        found(path.c_str(), narrowed(name.c_str()).c_str(), context);
+        if (!narrowed(entry.cFileName, name, MAX_PATH * 3) ||
+            folderLength + 2 + strlen(name) > (size_t)utf8PathBytes)
+            continue;
+        memcpy(path, folder, folderLength);
+        path[folderLength] = '\\';
+        strcpy(path + folderLength + 1, name);
+        name[strlen(name) - indexSuffixLength] = '\0';
+        found(path, name, context);
     } while (FindNextFileW(search, &entry));
     FindClose(search);
     return true;
 }
 
+bool listIndexFiles(const char* folder, IndexFileFound found, void* context)
+{
+    wchar_t* pattern = widened(folder);
+    char* path = (char*)malloc(utf8PathBytes + MAX_PATH * 3);
+    bool listed = false;
+    if (pattern != nullptr && path != nullptr &&
+        wcslen(pattern) + wcslen(indexPattern) < (size_t)widePathUnits) {
+        wcscat(pattern, indexPattern);
+        listed = listWith(pattern, folder, found, context, path, path + utf8PathBytes);
+    }
+    free(path);
+    free(pattern);
+    return listed;
+}
+
 bool offlineFileExists(const char* path)
 {
-    DWORD attributes = GetFileAttributesW(widened(path).c_str());
+    wchar_t* wide = widened(path);
+    DWORD attributes = wide != nullptr ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    free(wide);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The lock of the offline dictionaries: a critical section, which the thread holding it may enter again.
+static CRITICAL_SECTION offlineSection;
+static INIT_ONCE offlineSectionMade = INIT_ONCE_STATIC_INIT;
+
+static BOOL CALLBACK makeOfflineSection(PINIT_ONCE, PVOID, PVOID*)
+{
+    InitializeCriticalSection(&offlineSection);
+    return TRUE;
+}
+
+void lockOfflineFiles()
+{
+    InitOnceExecuteOnce(&offlineSectionMade, makeOfflineSection, nullptr, nullptr);
+    EnterCriticalSection(&offlineSection);
+}
+
+void unlockOfflineFiles() { LeaveCriticalSection(&offlineSection); }
+
 static HANDLE openForReading(const char* path)
 {
-    return CreateFileW(widened(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    wchar_t* wide = widened(path);
+    if (wide == nullptr)
+        return INVALID_HANDLE_VALUE;
+    HANDLE handle = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    free(wide);
+    return handle;
 }
 
 MapOutcome mapFileReadOnly(const char* path, uint64_t sizeLimit, MappedFile* file)

@@ -113,7 +113,7 @@ bool bracesAround(const char16_t* text, size_t length, size_t position, size_t* 
 }  // namespace
 
 void formatViewerCaption(const char* askedWord, const char* shownWord, const char* dictionary, int position,
-                         int count, char* caption, int capacity)
+                         int count, char* caption, int capacity, bool offline)
 {
     if (capacity < 1)
         return;
@@ -131,6 +131,10 @@ void formatViewerCaption(const char* askedWord, const char* shownWord, const cha
     if (dictionary[0] != '\0') {
         appendCut(caption, capacity, &length, captionDash);
         appendCut(caption, capacity, &length, dictionary);
+    }
+    if (offline) {
+        appendCut(caption, capacity, &length, captionDash);
+        appendCut(caption, capacity, &length, "offline");
     }
     if (count > 0) {
         char where[positionSize];

@@ -9,10 +9,11 @@
 const int viewerCaptionSize = 2 * dictWordSize + dictSlotSize + 64;
 
 // The caption: "Lexitray — word — dictionary — 3 of 5", where word is "asked → shown" when the two
-// differ (a base form or a suggestion was looked up in place of the word as given). An empty part
-// is left out with its dash. Cut to capacity - 1 bytes without splitting a character.
+// differ (a base form or a suggestion was looked up in place of the word as given), and with
+// "— offline" after the dictionary when the definitions came from this computer's dictionaries. An
+// empty part is left out with its dash. Cut to capacity - 1 bytes without splitting a character.
 void formatViewerCaption(const char* askedWord, const char* shownWord, const char* dictionary, int position,
-                         int count, char* caption, int capacity);
+                         int count, char* caption, int capacity, bool offline = false);
 
 // The description of the named database as the database choice shows it (from the session's
 // database list), or the name itself when no match or line describes it.

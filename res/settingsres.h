@@ -10,6 +10,7 @@
 #define IDC_SETTINGS_KEEPCLIPBOARD 1020
 #define IDC_SETTINGS_BASEFORMS 1021
 #define IDC_SETTINGS_SUGGEST 1022
+#define IDC_SETTINGS_OFFLINE 1023
 
 // About dialog: its OK button is IDOK (1); the text box below the banner.
 #define IDC_ABOUT_TEXT 1003

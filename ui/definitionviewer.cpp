@@ -32,6 +32,8 @@ const UINT viewerBackMessage = WM_APP + 2;
 const UINT viewerFollowSelectionMessage = WM_APP + 3;
 // The subclass of the viewer's controls that reports double clicks and the Back keys.
 const UINT_PTR viewerControlSubclass = 1;
+// How long the note that the offline dictionaries answered stays up.
+const int offlineNoteMs = 5000;
 // A word to follow: at most a word's length of UTF-16 units.
 const int followedWordUnits = wordBufferSize;
 
@@ -79,7 +81,7 @@ void showCurrentDefinition(HWND dialog)
     int index = page.current;
     char caption[viewerCaptionSize];
     formatViewerCaption(page.askedWord, page.shownWord, page.dictionary, index + 1, count, caption,
-                        viewerCaptionSize);
+                        viewerCaptionSize, page.serverIndex == offlineServerIndex);
     wchar_t wideCaption[viewerCaptionSize];
     utf8ToWide(caption, wideCaption, viewerCaptionSize);
     SetWindowTextW(dialog, wideCaption);
@@ -168,6 +170,13 @@ wchar_t* newBoxText(HWND dialog, size_t* length)
     return text;
 }
 
+// Says once, as the definitions show, that no server answered and the offline dictionaries did.
+void sayWhenOffline(const DictSession* found)
+{
+    if (found->offlineFallback)
+        showStatus("No server answered: offline dictionaries used", offlineNoteMs);
+}
+
 // Looks word up on the server the shown definitions came from; on success the shown page goes into
 // the history and the new definitions are shown. A failed look-up leaves everything as it was.
 void follow(HWND dialog, const wchar_t* word, int length)
@@ -183,6 +192,7 @@ void follow(HWND dialog, const wchar_t* word, int length)
     if (found == nullptr)
         return;
     hideStatus();
+    sayWhenOffline(found);
     pushViewerPage(&state->history, &state->page);
     takeViewerPage(*found, &state->page);
     releaseLookUp(found);
@@ -248,6 +258,7 @@ void onInitDialog(HWND dialog, ViewerState* state)
         SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
     state->brush = CreateSolidBrush(backgroundColour);
     hideStatus();
+    sayWhenOffline(state->first);
     takeViewerPage(*state->first, &state->page);
     state->first = nullptr;
     showCurrentDefinition(dialog);

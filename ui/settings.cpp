@@ -8,6 +8,7 @@
 #include "app/trayapp.h"
 #include "config/config.h"
 #include "config/hotkey.h"
+#include "core/dictsession.h"
 #include "core/userinterface.h"
 #include "resource.h"
 #include "settingsres.h"
@@ -31,6 +32,11 @@ const int noSelection = -1;
 const int decimalCapacity = 12;
 // The font chooser's size unit is a tenth of a point.
 const int tenthPointsPerInch = 720;
+
+// The choices of "Offline dictionaries", in the drop-down's order, and the setting each stands for.
+const char* const offlineChoices[] = {"When no server answers", "Always first", "Never"};
+const int offlineChoiceValues[] = {offlineWhenNoServer, offlineFirst, offlineNever};
+const int offlineChoiceCount = 3;
 
 // A key typed without any modifier is taken with Ctrl+Shift.
 const WPARAM hotkeyInvalidCombinations = HKCOMB_NONE;
@@ -68,6 +74,13 @@ void onInitSettings(HWND dialog)
     checkBox(dialog, IDC_SETTINGS_KEEPCLIPBOARD, readConfigFlag("keepclipboard", 0));
     checkBox(dialog, IDC_SETTINGS_BASEFORMS, readConfigFlag("baseforms", 1));
     checkBox(dialog, IDC_SETTINGS_SUGGEST, readConfigFlag("suggest", 1));
+    const int offline = readConfigInt("offline", offlineWhenNoServer);
+    for (int i = 0; i < offlineChoiceCount; ++i) {
+        sendToControl(dialog, IDC_SETTINGS_OFFLINE, CB_ADDSTRING, 0,
+                      reinterpret_cast<LPARAM>(offlineChoices[i]));
+        if (offlineChoiceValues[i] == offline)
+            sendToControl(dialog, IDC_SETTINGS_OFFLINE, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+    }
 }
 
 // Starts the program with Windows from where it lies now, or no longer; says so when the
@@ -122,6 +135,15 @@ void onSaveSettings(HWND dialog)
     writeConfigString("keepclipboard", isTicked(dialog, IDC_SETTINGS_KEEPCLIPBOARD) ? "1" : "0");
     writeConfigString("baseforms", isTicked(dialog, IDC_SETTINGS_BASEFORMS) ? "1" : "0");
     writeConfigString("suggest", isTicked(dialog, IDC_SETTINGS_SUGGEST) ? "1" : "0");
+    // A value written by hand that names no choice stays as it is until a choice is made.
+    const int offline = static_cast<int>(sendToControl(dialog, IDC_SETTINGS_OFFLINE, CB_GETCURSEL, 0, 0));
+    if (offline >= 0 && offline < offlineChoiceCount) {
+        char offlineText[decimalCapacity];
+        snprintf(offlineText, sizeof offlineText, "%d", offlineChoiceValues[offline]);
+        writeConfigString("offline", offlineText);
+    }
+    // The folders may have changed since the program started.
+    loadUserDictionaries(dialog);
 
     char hint[hotkeyHintCapacity];
     formatHotkeyHint(hotkey, hint);

@@ -188,7 +188,7 @@ void onLookUp(HWND dialog)
     char word[wordBufferSize];
     wideToUtf8(wideWord, length, word, wordBufferSize);
     closeBox(dialog, box, wordLookupFailed);
-    box->found = runLookUp(word, -1, nullptr);
+    box->found = runLookUp(word, configuredServer, nullptr);
     if (box->found != nullptr)
         box->result = wordLookupSucceeded;
 }

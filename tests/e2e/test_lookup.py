@@ -1,6 +1,7 @@
 """lexitray.exe looks words up as a person does it: a selection in notepad, the hotkey, the word box, the
 database choice, the failover questions and the definition viewer, against the local dictd."""
 import os
+import shutil
 import socket
 import subprocess
 import threading
@@ -11,6 +12,7 @@ from PIL import Image
 
 from conftest import write_timings
 from harness import HarnessError, stays_away, wait_for
+from menu_steps import include_relay
 from lexitray_checks import LOCAL_HOST, elapsed_since, prepared_profile, wait_icon, wait_message_box
 
 HOTKEY = "ctrl+shift+d"
@@ -676,3 +678,86 @@ def test_both_settings_off_give_the_not_found_question(look):
     assert dialog_with(look.prefix, ID_SUGGEST_LIST) is None
     look.prefix.probe("press", box["hwnd"], ID_NO)
     assert stays_away(lambda: viewer_window(look.prefix), seconds=1.0)
+
+
+# --- offline dictionaries --------------------------------------------------------------------------------
+def dictd_definitions(database, word):
+    """The definition bodies the local dictd gives, each as the viewer shows it (CR LF lines, without the
+    151 line and the terminator)."""
+    with socket.create_connection((LOCAL_HOST, 2628), timeout=10) as s:
+        s.sendall(f'define {database} "{word}"\r\nquit\r\n'.encode("utf-8"))
+        data = b""
+        while True:
+            piece = s.recv(65536)
+            if not piece:
+                break
+            data += piece
+    bodies, body = [], None
+    for line in data.decode("utf-8").split("\r\n"):
+        if body is None:
+            if line.startswith("151 "):
+                body = []
+        elif line == ".":
+            bodies.append("\r\n".join(body))
+            body = None
+        else:
+            body.append(line)
+    return bodies
+
+
+@pytest.fixture
+def offline_dictionaries(look):
+    """WordNet and FreeDict's German-English dictionary in the user's own folder, for this test only."""
+    folder = os.path.join(os.path.dirname(look.prefix.user_data_dir), "Local", "Lexitray", "Dictionaries")
+    os.makedirs(folder, exist_ok=True)
+    for name in ("wn.index", "wn.dict.dz", "freedict-deu-eng.index", "freedict-deu-eng.dict.dz"):
+        shutil.copy(os.path.join("/usr/share/dictd", name), folder)
+    yield folder
+    shutil.rmtree(os.path.dirname(folder))
+
+
+def test_with_no_server_in_reach_the_offline_dictionaries_answer(look, offline_dictionaries):
+    include_relay(look.prefix, ["user32.MessageBoxA", "user32.MessageBoxW"])
+    app, window = start_lexitray(look, **{f"server{i}": f"{DEAD_HOST} : Nobody home" for i in range(17)})
+    look_up_typed(look, "serendipity")
+    viewer = wait_viewer(look.prefix)
+    wait_caption(look.prefix, viewer, "serendipity", WORDNET, "offline \u2014 1 of 1")
+    assert [viewer_text(look.prefix, viewer)] == dictd_definitions("wn", "serendipity")
+    info = (look.prefix.icon_of(window["hwnd"]) or {}).get("info", "")
+    assert info == "No server answered: offline dictionaries used", info
+    look.screenshot("offline-serendipity")
+    close_viewer(look, viewer)
+
+    # Base forms, following a word and going back work as they do online.
+    look_up_typed(look, "friends")
+    viewer = wait_viewer(look.prefix)
+    caption = window_caption(look.prefix, viewer)
+    assert caption.startswith(viewer_caption("friends \u2192 friend", WORDNET, "offline")), caption
+    text = viewer_text(look.prefix, viewer)
+    double_click(look, *point_at(look, viewer, text.index("acquainted")))
+    wait_caption(look.prefix, viewer, "acquainted", WORDNET, "offline \u2014 1 of 1")
+    key(look, "BackSpace")
+    wait_for("the friend page back", lambda: window_caption(look.prefix, viewer) == caption)
+    close_viewer(look, viewer)
+
+    look_up_typed(look, "recieve")
+    dialog = wait_suggestions(look.prefix)
+    words = [text for _, _, text in unicode_view(look.prefix, dialog["hwnd"])[1]]
+    assert "receive" in words, words
+    send_to(look.prefix, dialog, ID_SUGGEST_LIST, LB_SETCURSEL, words.index("receive"))
+    key(look, "Return")
+    viewer = wait_viewer(look.prefix)
+    assert window_caption(look.prefix, viewer).startswith(viewer_caption("recieve \u2192 receive")), viewer
+    close_viewer(look, viewer)
+
+    look_up_typed(look, "Mädchen")
+    viewer = wait_viewer(look.prefix)
+    expected = dictd_definitions("freedict-deu-eng", "Mädchen")
+    # The database line is cut to its slot, online as offline.
+    caption = window_caption(look.prefix, viewer)
+    assert caption.startswith(viewer_caption("Mädchen", "German - English Ding/FreeDict dictionary")), caption
+    assert caption.endswith(f"offline \u2014 1 of {len(expected)}"), caption
+    assert viewer_text(look.prefix, viewer) == expected[0]
+    close_viewer(look, viewer)
+    # No failover question, nor "Couldn't resolve", ever came up.
+    assert not [args for name, args, _ in app.relay() if name.startswith("user32.MessageBox")], "a box was shown"

@@ -112,6 +112,11 @@ int netParseAddress(const char* text, NetAddress* address)
     return strcmp(text, "127.0.0.1") == 0 ? 1 : 0;
 }
 
+// The targets run on one thread.
+static void* threadValue;
+void* netThreadValue() { return threadValue; }
+void netSetThreadValue(void* value) { threadValue = value; }
+
 // No look-up is cancelled here: the signals are never raised.
 struct NetSignal {
     bool raised;

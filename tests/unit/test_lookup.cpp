@@ -21,6 +21,7 @@
 #include "config/config.h"
 #include "core/baseforms.h"
 #include "core/dictsession.h"
+#include "core/offlinedict.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
 #include "core/netio_wait.h"
@@ -787,6 +788,100 @@ TEST_F(LookUpWord, AnswerThatCameWhileADialogHeldTheWaitCounts)
     EXPECT_EQ(std::vector<std::string>(), questions());
 }
 
+// The offline dictionaries: when no server answers they answer at once (by default), first when the
+// setting says so, never when it says so; a server that answers but does not know the word still asks.
+TEST_F(LookUpWord, OfflineDictionariesAnswerAsTheSettingSays)
+{
+    // A small database in dictd's format: "friend" and "receive", in the index's order.
+    const std::string friendText = "friend\n   A person you know well.\n",
+                      receiveText = "receive\n   To get.\n";
+    const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    auto number = [&](size_t n) { return std::string(1, digits[n]); };
+    static std::string data, index;
+    data = friendText + receiveText;
+    index = "friend\tA\t" + number(friendText.size()) + "\nreceive\t" + number(friendText.size()) + "\t" +
+            number(receiveText.size()) + "\n";
+    struct Case {
+        const char* name;
+        int offline;
+        const char* word;
+        bool serverAnswers;
+        std::vector<int> answers;        // to the questions
+        int found;                       // what the look-up returns
+        std::vector<std::string> asked;  // the questions, in order
+        int connections;                 // made to the server
+        std::string shownWord;
+        int suggestionDialogs;
+    };
+    const std::vector<Case> cases = {
+        {"unreachable, default", offlineWhenNoServer, "friends", false, {}, 1, {}, 0, "friend", 0},
+        {"unreachable, never",
+         offlineNever,
+         "friend",
+         false,
+         {0},
+         0,
+         {format1(notRespondingFormat, deadHost)},
+         0,
+         "",
+         0},
+        {"unreachable, unknown offline",
+         offlineWhenNoServer,
+         "zzzzqqq",
+         false,
+         {0},
+         0,
+         {format1(notRespondingFormat, deadHost)},
+         0,
+         "",
+         0},
+        {"unreachable, near spelling", offlineWhenNoServer, "recieve", false, {}, 0, {}, 0, "", 1},
+        {"first", offlineFirst, "friend", true, {}, 1, {}, 0, "friend", 0},
+        {"answering server, default", offlineWhenNoServer, "friend", true, {0}, 0, {"server"}, 3, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetUiDoubles();
+        useTestLimits();
+        dictSession.releaseLists();
+        unloadOfflineDictionaries();
+        ASSERT_TRUE(addOfflineDictionaryFromMemory("lexi", index.data(), index.size(), data.data(),
+                                                   data.size(), false));
+        writeConfigString("offline", std::to_string(c.offline).c_str());
+        writeConfigString("baseforms", "1");
+        writeConfigString("suggest", "1");
+        scriptYesNoAnswers(c.answers);
+        scriptSuggestionAnswers({suggestionCancelled}, "");
+        FakeServer server(
+            {answering("552 no match\r\n"), answering(databaseReply(testDatabaseLines)), answering("")});
+        ASSERT_TRUE(server.listening());
+        setServerEntry(0, c.serverAnswers ? server.host() : deadHost);
+
+        EXPECT_EQ(c.found, dictSession.lookUpWord(c.word));
+        server.stop();
+
+        std::vector<std::string> expected = c.asked;
+        // The server that answered asks about itself, as without offline dictionaries.
+        if (!expected.empty() && expected[0] == "server")
+            expected[0] = format2(notFoundFormat, c.word, server.host());
+        EXPECT_EQ(expected, questions());
+        EXPECT_EQ(0, countUiCalls("showMessage"));
+        EXPECT_EQ(c.connections, server.connectionCount());
+        EXPECT_EQ(c.suggestionDialogs, countUiCalls("runSuggestionDialog"));
+        if (c.suggestionDialogs > 0) {
+            EXPECT_EQ(std::vector<std::string>{"receive"}, callTexts("runSuggestionDialog"));
+        }
+        if (c.found == 1) {
+            EXPECT_EQ(offlineServerIndex, dictSession.shownServerIndex);
+            EXPECT_EQ(c.shownWord, dictSession.shownWord);
+            EXPECT_EQ(c.offline == offlineWhenNoServer, dictSession.offlineFallback);
+            ASSERT_EQ(1, dictSession.getDefinitionCount());
+            EXPECT_NE(nullptr, strstr(dictSession.getDefinition(0), "A person you know well."));
+        }
+    }
+    unloadOfflineDictionaries();
+}
+
 // A host whose first address refuses: the look-up's three connections all go to the address that
 // served.
 TEST_F(LookUpWord, EveryConnectionGoesToTheAddressThatServed)
@@ -1138,6 +1233,7 @@ TEST(ViewerCaption, NamesWordDictionaryAndPosition)
         const char* dictionary;
         int position, count, capacity;
         std::string caption;
+        bool offline = false;
     };
     const std::string dash = " \xE2\x80\x94 ", arrow = " \xE2\x86\x92 ";
     const std::vector<Case> cases = {
@@ -1148,6 +1244,10 @@ TEST(ViewerCaption, NamesWordDictionaryAndPosition)
              "2 of 2"},
         {"", "friend", "wn", 1, 1, viewerCaptionSize,
          "Lexitray" + dash + "friend" + dash + "wn" + dash + "1 of 1"},
+        {"serendipity", "serendipity", "WordNet (r) 3.0 (2006)", 1, 1, viewerCaptionSize,
+         "Lexitray" + dash + "serendipity" + dash + "WordNet (r) 3.0 (2006)" + dash + "offline" + dash +
+             "1 of 1",
+         true},
         {"friend", "friend", "", 0, 0, viewerCaptionSize, "Lexitray" + dash + "friend"},
         // Cut inside the dash: the dash's bytes are not split, and nothing follows the cut.
         {"friend", "friend", "wn", 1, 1, 12, "Lexitray "},
@@ -1156,7 +1256,8 @@ TEST(ViewerCaption, NamesWordDictionaryAndPosition)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.caption);
         std::vector<char> caption(static_cast<size_t>(c.capacity) + 1, '#');
-        formatViewerCaption(c.asked, c.shown, c.dictionary, c.position, c.count, caption.data(), c.capacity);
+        formatViewerCaption(c.asked, c.shown, c.dictionary, c.position, c.count, caption.data(), c.capacity,
+                            c.offline);
         EXPECT_EQ(c.caption, caption.data());
         EXPECT_EQ('#', caption[static_cast<size_t>(c.capacity)]);
     }

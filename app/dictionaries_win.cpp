@@ -1,0 +1,94 @@
+// The offline dictionaries' folders: the user's own under the local application data, and the one
+// the installer fills beside the program. Loaded at start and whenever the settings are saved.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "app/trayapp.h"
+#include "core/offlinedict.h"
+#include "ui/widetext.h"
+
+namespace {
+
+const wchar_t userFolderTail[] = L"\\Lexitray\\Dictionaries";
+const wchar_t programFolderTail[] = L"\\Dictionaries";
+// Room for a folder's path in UTF-16, and the same path in UTF-8 (up to three bytes a unit).
+const int folderUnits = MAX_PATH + 64;
+const int folderBytes = 3 * folderUnits;
+// The note about refused files names at most this many of them; it never outgrows its room.
+const int refusalsShown = 8;
+const int noteUnits = 4096;
+
+bool isFolder(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Appends tail to path (folderUnits units) and keeps it in UTF-8 when the folder is there.
+bool takeFolder(wchar_t* path, const wchar_t* tail, char* utf8)
+{
+    if (lstrlenW(path) + lstrlenW(tail) >= folderUnits)
+        return false;
+    lstrcatW(path, tail);
+    if (!isFolder(path))
+        return false;
+    wideToUtf8(path, -1, utf8, folderBytes);
+    return true;
+}
+
+void appendWide(wchar_t* note, const wchar_t* text)
+{
+    const int used = lstrlenW(note);
+    lstrcpynW(note + used, text, noteUnits - used);
+}
+
+// One message for every database left out, naming each file.
+void tellRefusals(HWND owner)
+{
+    const int count = offlineRefusalCount();
+    if (count == 0)
+        return;
+    static wchar_t note[noteUnits];
+    note[0] = L'\0';
+    appendWide(note, L"Some offline dictionaries were left out:\n");
+    for (int i = 0; i < count && i < refusalsShown; i++) {
+        static wchar_t line[noteUnits];
+        utf8ToWide(offlineRefusal(i), line, noteUnits);
+        appendWide(note, L"\n");
+        appendWide(note, line);
+    }
+    if (count > refusalsShown)
+        appendWide(note, L"\n\u2026");
+    MessageBoxW(owner, note, L"Lexitray", MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace
+
+void loadUserDictionaries(HWND owner)
+{
+    static char folders[2][folderBytes];
+    const char* found[2];
+    int count = 0;
+    wchar_t path[folderUnits];
+    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK &&
+        takeFolder(path, userFolderTail, folders[count])) {
+        found[count] = folders[count];
+        count++;
+    }
+    const DWORD length = GetModuleFileNameW(nullptr, path, folderUnits);
+    if (length > 0 && length < static_cast<DWORD>(folderUnits)) {
+        wchar_t* lastSlash = nullptr;
+        for (wchar_t* at = path; *at != L'\0'; at++)
+            if (*at == L'\\')
+                lastSlash = at;
+        if (lastSlash != nullptr) {
+            *lastSlash = L'\0';
+            if (takeFolder(path, programFolderTail, folders[count])) {
+                found[count] = folders[count];
+                count++;
+            }
+        }
+    }
+    loadOfflineDictionaries(found, count);
+    tellRefusals(owner);
+}

@@ -1,0 +1,92 @@
+// The look-up's three questions (the matches, the database list, the definitions) put to the offline
+// dictionaries: the same requests a server gets, answered on this computer, cut by the same rules.
+#include <stdio.h>
+
+#include "core/baseforms.h"
+#include "core/dictsession.h"
+#include "core/offlinedict.h"
+
+static const int matchStatus = 152;
+static const int databaseStatus = 110;
+static const int definitionsStatus = 150;
+
+// The offline answer to a request built from format and its texts; empty when it cannot be built.
+static ReplyText askOffline(const char* format, const char* first, const char* second)
+{
+    ReplyText reply = {};
+    char request[dictRequestSize];
+    size_t length = 0;
+    if (buildRequest(request, format, first, second, &length))
+        answerOfflineRequest(request, length, &reply);
+    return reply;
+}
+
+// The database names of a MATCH strategy word answer; how many (0: no match).
+static int offlineMatchNames(const char* strategy, const char* word, char*** names)
+{
+    ReplyText reply = askOffline("MATCH * %s %s\r\n", strategy, word);
+    int filled = 0;
+    if (beginsWithStatus(reply.data, reply.length, matchStatus))
+        filled = cutMatchNames(reply.data, reply.length, names);
+    releaseReply(&reply);
+    return filled;
+}
+
+int DictSession::findOfflineMatches(const char* word)
+{
+    suggestionCount = 0;
+    if (word != matchedWord)
+        snprintf(matchedWord, sizeof matchedWord, "%s", word);
+    char** names = nullptr;
+    int filled = offlineMatchNames("exact", word, &names);
+    if (filled == 0 && tryBaseForms) {
+        // The forms in the order the rules give them; the first that matches wins, as on a server.
+        char forms[maxBaseForms][dictWordSize];
+        int count = baseFormCandidates(word, forms, maxBaseForms);
+        for (int i = 0; i < count && filled == 0; i++) {
+            filled = offlineMatchNames("exact", forms[i], &names);
+            if (filled > 0)
+                snprintf(matchedWord, sizeof matchedWord, "%s", forms[i]);
+        }
+    }
+    if (filled == 0) {
+        if (trySuggestions) {
+            ReplyText reply = askOffline("MATCH * lev %s\r\n", word, nullptr);
+            if (beginsWithStatus(reply.data, reply.length, matchStatus))
+                suggestionCount = cutSuggestedWords(reply.data, reply.length, suggestions, maxSuggestions);
+            releaseReply(&reply);
+        }
+        return dictRefused;
+    }
+    releaseTextList(matchDatabases, matchCount);
+    matchDatabases = names;
+    matchCount = filled;
+
+    ReplyText reply = {};
+    answerOfflineRequest(dictDatabaseRequest, sizeof dictDatabaseRequest - 1, &reply);
+    if (beginsWithStatus(reply.data, reply.length, databaseStatus)) {
+        char** lines = nullptr;
+        int lineCount = cutDatabaseLines(reply.data, reply.length, &lines);
+        releaseTextList(databaseLines, databaseCount);
+        databaseLines = lines;
+        databaseCount = lineCount;
+    }
+    releaseReply(&reply);
+    return dictSuccess;
+}
+
+int DictSession::retrieveOfflineDefinitions(const char* database, const char* word)
+{
+    ReplyText reply = askOffline("define %s %s\r\n", database, word);
+    char** texts = nullptr;
+    int filled = 0;
+    if (beginsWithStatus(reply.data, reply.length, definitionsStatus))
+        filled = cutDefinitionTexts(reply.data, reply.length, &texts);
+    releaseReply(&reply);
+    if (filled == 0)
+        return dictRefused;
+    releaseTextList(definitions, definitionCount);
+    definitions = texts;
+    definitionCount = filled;
+    return dictSuccess;
+}
