@@ -76,6 +76,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 Page custom showModePage leaveModePage
 ; After the page that asks for whom: an install for all users restarts elevated from there, and the
 ; choice made here would be lost.
+; The description under the list leaves the list wide enough for the dictionary's whole name.
+!define MUI_COMPONENTSPAGE_SMALLDESC
 !insertmacro MUI_PAGE_COMPONENTS
 !define MUI_PAGE_CUSTOMFUNCTION_PRE skipUnlessDictionary
 !define MUI_PAGE_HEADER_TEXT "WordNet License"
