@@ -1,11 +1,15 @@
 ; The Lexitray installer for one architecture, built by scripts/package:
 ;   makensis /DARCH=x86|x64 /DSOURCE=<source folder> /DBUILD=<build folder> /DSTAGE=<staged files>
-;            /DOUTFILE=<installer> lexitray.nsi
-; BUILD holds version.nsh (written by CMake); STAGE holds lexitray.exe and LICENSE.txt.
+;            /DDICTIONARIES=<staged Dictionaries folder> /DOUTFILE=<installer> lexitray.nsi
+; BUILD holds version.nsh (written by CMake); STAGE holds lexitray.exe and LICENSE.txt; DICTIONARIES holds
+; wn.index, wn.dict.dz and WordNet-LICENSE.txt.
 ; For the current user by default, without administrator rights, into %LOCALAPPDATA%\Programs\Lexitray
 ; with its Apps & Features entry under HKCU; for all users on request (elevating then), into Program
 ; Files with the entry under HKLM. An install for all users that is already there (every version up to
 ; 1.1.0 made one) is upgraded in place. The x64 installer is itself a 64-bit program.
+; Two components: the program (required) and the offline English dictionary (WordNet 3.0, ticked at
+; first, so a silent install takes it too) in Dictionaries beside the program, where it looks for
+; dictd-format databases; WordNet's licence page comes only while that one is ticked.
 ; Command line: /S silent, /ALLUSERS or /CURRENTUSER to choose without the page that asks.
 
 !include "${BUILD}/version.nsh"
@@ -70,6 +74,16 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 
 !insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
 Page custom showModePage leaveModePage
+; After the page that asks for whom: an install for all users restarts elevated from there, and the
+; choice made here would be lost.
+; The description under the list leaves the list wide enough for the dictionary's whole name.
+!define MUI_COMPONENTSPAGE_SMALLDESC
+!insertmacro MUI_PAGE_COMPONENTS
+!define MUI_PAGE_CUSTOMFUNCTION_PRE skipUnlessDictionary
+!define MUI_PAGE_HEADER_TEXT "WordNet License"
+!define MUI_PAGE_HEADER_SUBTEXT "The offline English dictionary is WordNet 3.0 from Princeton University."
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "If you accept these terms, click I Agree. To install ${PRODUCT} without the dictionary, go Back and untick it."
+!insertmacro MUI_PAGE_LICENSE "${DICTIONARIES}/WordNet-LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -330,12 +344,27 @@ Function startAsUser
     Exec '"$WINDIR\explorer.exe" "$INSTDIR\${PROGRAM}"'
 FunctionEnd
 
-Section "Install"
+Section "${PRODUCT} (required)" secProgram
+    SectionIn RO
     SetOutPath "$INSTDIR"
+    ; Also frees the dictionary files, which the running program may hold open.
     !insertmacro CLOSE_PROGRAM_OR_ASK ""
 
     File "${STAGE}/${PROGRAM}"
     File "${STAGE}/LICENSE.txt"
+SectionEnd
+
+Section "Offline English dictionary (WordNet 3.0, 12 MB)" secDictionary
+    SetOutPath "$INSTDIR\Dictionaries"
+    File "${DICTIONARIES}/wn.index"
+    File "${DICTIONARIES}/wn.dict.dz"
+    File "${DICTIONARIES}/WordNet-LICENSE.txt"
+SectionEnd
+
+; Last, so that the size in Apps & Features counts every component installed.
+Section "-Register"
+    ; The shortcut's working folder is the output folder.
+    SetOutPath "$INSTDIR"
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
     Call applyShellContext
@@ -361,11 +390,28 @@ Section "Install"
     ${EndIf}
 SectionEnd
 
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+    !insertmacro MUI_DESCRIPTION_TEXT ${secProgram} "The program, its licence and its Start menu shortcut."
+    !insertmacro MUI_DESCRIPTION_TEXT ${secDictionary} "Looks words up without a server: WordNet 3.0, in the Dictionaries folder beside the program."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
+; WordNet's licence page is for those who install WordNet.
+Function skipUnlessDictionary
+    ${IfNot} ${SectionIsSelected} ${secDictionary}
+        Abort
+    ${EndIf}
+FunctionEnd
+
 Section "Uninstall"
     !insertmacro CLOSE_PROGRAM_OR_ASK "un."
     Delete "$INSTDIR\${PROGRAM}"
     Delete "$INSTDIR\LICENSE.txt"
     Delete "$INSTDIR\uninstall.exe"
+    ; Only the dictionary files this installer put there: databases the user added stay, with their folder.
+    Delete "$INSTDIR\Dictionaries\wn.index"
+    Delete "$INSTDIR\Dictionaries\wn.dict.dz"
+    Delete "$INSTDIR\Dictionaries\WordNet-LICENSE.txt"
+    RMDir "$INSTDIR\Dictionaries"
     RMDir "$INSTDIR"
 
     ${If} $allUsers = 1

@@ -1,5 +1,6 @@
-"""What scripts/package makes: the installer of the build's architecture installs, upgrades over the running
-program and uninstalls silently under Wine; the portable zip runs from its folder; two runs give the same bytes."""
+"""What scripts/package makes: the installer of the build's architecture installs (with the offline dictionary),
+upgrades over the running program and uninstalls silently under Wine; the portable zip runs from its folder; the
+dictionaries zip holds WordNet as Debian ships it; two runs give the same bytes."""
 import hashlib
 import os
 import pwd
@@ -22,6 +23,9 @@ RUN_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 INSTALL_DIR = "C:\\Program Files\\Lexitray"
 INSTALLED_FILES = ["LICENSE.txt", "lexitray.exe", "uninstall.exe"]
 PORTABLE_DIR = "C:\\lexitray-portable"
+# The offline dictionary: Debian's WordNet databases and their licence, in Dictionaries beside the program.
+DEBIAN_DICTD = "/usr/share/dictd"
+DICTIONARY_FILES = ["WordNet-LICENSE.txt", "wn.dict.dz", "wn.index"]
 
 
 # --- the prefix as the installer leaves it -----------------------------------------------------------------
@@ -143,14 +147,20 @@ def read(path):
 # --- the tests -----------------------------------------------------------------------------------------
 @pytest.mark.parametrize("options", [[], ["/CURRENTUSER"], ["/ALLUSERS"]], ids=["default", "current-user", "all-users"])
 def test_silent_install_puts_program_shortcut_and_entry_in_place(clean, packages, options):
-    _, version, installer, portable = packages
+    out, version, installer, portable = packages
     prefix = clean.prefix
     install(prefix, installer, *options)
 
     all_users = options == ["/ALLUSERS"]
     install_dir, entry_key, link = layout(prefix, all_users)
     folder = unix_path(prefix, install_dir)
-    assert sorted(os.listdir(folder)) == INSTALLED_FILES
+    assert sorted(os.listdir(folder)) == sorted(INSTALLED_FILES + ["Dictionaries"])
+    dictionaries = os.path.join(folder, "Dictionaries")
+    assert sorted(os.listdir(dictionaries)) == DICTIONARY_FILES
+    for name in ["wn.index", "wn.dict.dz"]:
+        assert read(os.path.join(dictionaries, name)) == read(os.path.join(DEBIAN_DICTD, name)), name
+    with zipfile.ZipFile(os.path.join(out, f"lexitray-{version}-dictionaries.zip")) as z:
+        assert read(os.path.join(dictionaries, "WordNet-LICENSE.txt")) == z.read("Dictionaries/WordNet-LICENSE.txt")
     # The installed program is the packaged one, and no Lexitray.cfg beside it turns it portable.
     assert read(os.path.join(folder, "lexitray.exe")) == zipped_program(portable)
     assert f"{install_dir}\\lexitray.exe".encode("utf-16-le") in read(unix_path(prefix, link))
@@ -160,7 +170,7 @@ def test_silent_install_puts_program_shortcut_and_entry_in_place(clean, packages
 
     entry = reg_values(prefix, entry_key)
     assert entry is not None, "no Apps & Features entry"
-    size_kb = sum(os.path.getsize(os.path.join(folder, f)) for f in os.listdir(folder)) // 1024
+    size_kb = sum(os.path.getsize(os.path.join(d, f)) for d, _, files in os.walk(folder) for f in files) // 1024
     assert {k: v for k, v in entry.items() if k != "EstimatedSize"} == {
         "DisplayName": "Lexitray", "DisplayVersion": version, "Publisher": PUBLISHER,
         "DisplayIcon": f"{install_dir}\\lexitray.exe,0", "InstallLocation": install_dir,
@@ -250,11 +260,21 @@ def test_silent_uninstall_stops_the_program_and_keeps_only_the_settings(clean, p
     if prefix.arch == "x86_64":
         prefix.wine("reg", "add", f"HKLM\\{RUN_KEY}", "/v", "Lexitray", "/d", "C:\\old\\lexitray.exe", "/f", "/reg:32")
     machine_values = [pair for pair in run_values(prefix) if pair[0] == "HKLM"]
+    # A database the user added beside ours stays, and so does its folder (the install for all users has none).
+    folder = unix_path(prefix, install_dir)
+    own = os.path.join(folder, "Dictionaries", "mine.index")
+    if not all_users:
+        with open(own, "wb") as f:
+            f.write(b"mine\tA\tB\n")
 
     uninstall_quietly(prefix, entry_key)
     # The uninstaller goes on from a copy of itself in the temporary folder.
-    folder = unix_path(prefix, install_dir)
-    wait_for("the program folder to go", lambda: not os.path.exists(folder), timeout=60)
+    if all_users:
+        wait_for("the program folder to go", lambda: not os.path.exists(folder), timeout=60)
+    else:
+        wait_for("only the user's database to stay", lambda: os.listdir(folder) == ["Dictionaries"] and
+                 os.listdir(os.path.dirname(own)) == ["mine.index"], timeout=60)
+        assert read(own) == b"mine\tA\tB\n"
     assert app.exit_code(timeout=10) == 0
     assert not os.path.exists(unix_path(prefix, link))
     assert reg_values(prefix, entry_key) is None
@@ -284,7 +304,7 @@ def test_package_names_versions_and_reproducible_checksums(packages):
         sums = f.read()
     listed = dict(reversed(line.split("  ", 1)) for line in sums.splitlines())
     assert sorted(listed) == sorted(f"lexitray-{version}-{kind}" for kind in
-                                    ["setup-x86.exe", "setup-x64.exe", "win32.zip", "win64.zip"])
+                                    ["setup-x86.exe", "setup-x64.exe", "win32.zip", "win64.zip", "dictionaries.zip"])
     for name, digest in listed.items():
         assert hashlib.sha256(read(os.path.join(out, name))).hexdigest() == digest, name
 
@@ -302,6 +322,16 @@ def test_package_names_versions_and_reproducible_checksums(packages):
         assert re.search("ProductVersion\x00+" + re.escape(version) + "\x00", text), kind
         assert f'name="Lexitray.TrayDictionary" version="{version}.0"'.encode() in program, kind
 
+    # The dictionaries zip: Debian's databases as they are, and WordNet's licence with Windows line ends.
+    with zipfile.ZipFile(os.path.join(out, f"lexitray-{version}-dictionaries.zip")) as z:
+        assert sorted(z.namelist()) == [f"Dictionaries/{name}" for name in DICTIONARY_FILES]
+        for name in ["wn.index", "wn.dict.dz"]:
+            assert z.read(f"Dictionaries/{name}") == read(os.path.join(DEBIAN_DICTD, name)), name
+        licence = z.read("Dictionaries/WordNet-LICENSE.txt")
+    assert b"WordNet 3.0 Copyright 2006 by Princeton University." in licence
+    assert licence.count(b"\n") == licence.count(b"\r\n") > 30
+
+    # Every file, the dictionaries zip too, comes out of a second run byte for byte the same.
     again = os.path.join(BUILD_DIR, "e2e-dist-again")
     shutil.rmtree(again, ignore_errors=True)
     assert run_package(again, os.path.join(BUILD_DIR, "e2e-package")) == sums
