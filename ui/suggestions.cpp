@@ -4,6 +4,7 @@
 
 #include "app/lookupthread.h"
 #include "app/trayapp.h"
+#include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
 #include "lookupres.h"
@@ -11,8 +12,6 @@
 
 namespace {
 
-// The most words the list shows; the server may suggest hundreds.
-const int maxSuggestions = 20;
 // Dialog results beside IDCANCEL (2): the index of the chosen word is this much higher.
 const INT_PTR chosenBase = 100;
 const INT_PTR nextServerResult = 3;

@@ -14,7 +14,8 @@ import pytest
 from conftest import ARTIFACTS, BUILD_DIR, make_session, run_package, start_desktop, stop_desktop
 from harness import App, HarnessError, wait_for
 from lexitray_checks import prepared_profile
-from test_lookup import SNORKELBLOOM, close_viewer, look_up_typed, viewer_text, wait_viewer
+from test_lookup import (DEAD_HOST, SNORKELBLOOM, close_viewer, dictd_definitions, look_up_typed, viewer_text,
+                         wait_viewer)
 
 PUBLISHER = "The Lexitray developers"
 UNINSTALL_SUBKEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexitray"
@@ -178,17 +179,20 @@ def test_silent_install_puts_program_shortcut_and_entry_in_place(clean, packages
         "NoModify": 1, "NoRepair": 1}
     assert abs(entry["EstimatedSize"] - size_kb) <= 4
 
-    # The installed program looks a word up against the local dictd.
-    prefix.write_profile(prepared_profile())
+    # The installed program looks a word up against the local dictd; with no server in reach, in the
+    # WordNet it brought along.
+    offline = options == ["/CURRENTUSER"]
+    dead = {f"server{i}": f"{DEAD_HOST} : Nobody home" for i in range(17)} if offline else {}
+    prefix.write_profile(prepared_profile(**dead))
     start_program(clean, f"{install_dir}\\lexitray.exe")
-    look_up_typed(clean, "snorkelbloom")
+    look_up_typed(clean, "serendipity" if offline else "snorkelbloom")
     try:
         viewer = wait_viewer(prefix)
     except HarnessError:
         shown = [(w["caption"], [c.get("text") for c in prefix.controls(w["hwnd"])])
                  for w in prefix.windows() if w["visible"] == "1" and w["class"] == "#32770"]
         raise AssertionError(f"no viewer; dialogs {shown}; profile {prefix.read_profile()}")
-    assert viewer_text(prefix, viewer) == SNORKELBLOOM
+    assert [viewer_text(prefix, viewer)] == (dictd_definitions("wn", "serendipity") if offline else [SNORKELBLOOM])
     close_viewer(clean, viewer)
 
 

@@ -762,6 +762,29 @@ TEST_F(LookUpWord, CancelAtEachStepEndsTheLookUpAtOnceAndLeaksNothing)
     EXPECT_EQ(0, countUiCalls("askYesNo"));
 }
 
+// One deadline covers a whole attempt on a server: a server that keeps each step within its own limits
+// but drips its answers cannot stretch the look-up past it.
+TEST_F(LookUpWord, ADrippingServerIsGivenUpAtTheAttemptsDeadline)
+{
+    useTestLimits();
+    dictLimits.attemptTimeoutMs = 800;
+    std::string reply = matchReply({"beta"}, "glimmerwort");
+    FakeScript dripping = FakeScript{sendText(fakeGreeting), awaitRequest()} + inPieces(reply, 1, 150);
+    FakeServer server({dripping, answering(""), answering("")});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    scriptYesNoAnswers({0});
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    server.stop();
+
+    // Each piece comes well within a receive's time-out and the whole reply would take seconds.
+    EXPECT_LT(elapsed, std::chrono::milliseconds(testReplyTimeoutMs - 1000));
+    EXPECT_EQ(1, countUiCalls("askYesNo"));
+}
+
 // A dialog opened from the tray during a wait (messages run inside it) may hold the wait past its
 // end; a server that answered meanwhile is not reported as not responding.
 TEST_F(LookUpWord, AnswerThatCameWhileADialogHeldTheWaitCounts)
