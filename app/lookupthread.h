@@ -19,6 +19,18 @@ const int configuredServer = -1;
 // releaseLookUp; null when it failed or was cancelled. A cancelled look-up is left to end by itself: its
 // thread may still finish resolving a name, and then drops what it has.
 DictSession* runLookUp(const char* word, int serverIndex, HWND dialog);
+
+// A look-up started ahead of the user's confirmation, on its own thread.
+struct LookUpRun;
+// Starts a look-up as runLookUp does, without waiting for it. A silent one shows no status, and its
+// first question waits until finishLookUp (so a failure found ahead is told only then); null when it
+// could not start.
+LookUpRun* startLookUp(const char* word, int serverIndex, bool silent);
+// The user confirmed the word: the look-up shows and asks from now on, and this waits for it as
+// runLookUp does. Returns what runLookUp returns; the run is gone afterwards.
+DictSession* finishLookUp(LookUpRun* run, HWND dialog);
+// The word was not confirmed: the look-up is cancelled, its connections close and it is gone.
+void abandonLookUp(LookUpRun* run);
 void releaseLookUp(DictSession* session);
 
 // Whether a look-up runs and is waiting on the network rather than on the user's answer.
@@ -28,7 +40,9 @@ bool lookUpWaiting();
 void cancelRunningLookUp();
 
 // Runs call(data) on the window thread: directly when called there, else for the calling look-up thread,
-// unless its look-up has been cancelled. Returns whether call ran.
+// unless its look-up has been cancelled or is silent. Returns whether call ran. For a status.
 bool runOnWindowThread(void (*call)(void*), void* data);
+// The same for a question: a silent look-up's question waits until the user has confirmed the word.
+bool askOnWindowThread(void (*call)(void*), void* data);
 // The window procedure's answer to lookUpAskMessage.
 LRESULT onLookUpAsk(LPARAM request);

@@ -11,19 +11,23 @@
 #include "core/dictsession.h"
 #include "core/userinterface.h"
 
-namespace {
-
-// Who lets go of a run: the window thread once it stops waiting for it, its thread once it has
-// finished. Whichever comes second frees it.
-enum RunState { runRunning, runFinished, runAbandoned };
-
 struct LookUpRun {
     DictSession* session;
     char word[dictWordSize];
     int serverIndex;  // configuredServer, or the entry (offlineServerIndex: this computer's dictionaries)
     int found;
     std::atomic<int> state;
+    // A look-up started ahead of the user's Enter shows nothing: its status is dropped and its first
+    // question waits until the user confirms the word (confirmed is set then, or when it is cancelled).
+    std::atomic<bool> silent;
+    HANDLE confirmed;
 };
+
+namespace {
+
+// Who lets go of a run: the window thread once it stops waiting for it, its thread once it has
+// finished. Whichever comes second frees it.
+enum RunState { runRunning, runFinished, runAbandoned };
 
 // A question or status of a look-up's thread, answered on the window thread.
 struct LookUpAsk {
@@ -47,6 +51,8 @@ LookUpRun* runOfThisThread()
 void freeRun(LookUpRun* run)
 {
     releaseLookUp(run->session);
+    if (run->confirmed != nullptr)
+        CloseHandle(run->confirmed);
     free(run);
 }
 
@@ -69,6 +75,13 @@ DWORD WINAPI lookUpThread(void* parameter)
 
 bool cancelled(const LookUpRun* run) { return netSignalRaised(run->session->cancelSignal); }
 
+void cancelRun(LookUpRun* run)
+{
+    run->session->cancel();
+    // A question waiting for the user's word goes on, to find the look-up cancelled.
+    SetEvent(run->confirmed);
+}
+
 }  // namespace
 
 void releaseLookUp(DictSession* session)
@@ -79,7 +92,7 @@ void releaseLookUp(DictSession* session)
     free(session);
 }
 
-DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
+LookUpRun* startLookUp(const char* word, int serverIndex, bool silent)
 {
     if (runSlot == TLS_OUT_OF_INDEXES)
         runSlot = TlsAlloc();
@@ -92,20 +105,40 @@ DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
     run->session = static_cast<DictSession*>(calloc(1, sizeof(DictSession)));
     if (run->session != nullptr)
         run->session->cancelSignal = netCreateSignal();
-    if (run->session == nullptr || run->session->cancelSignal == nullptr) {
+    run->confirmed = CreateEventW(nullptr, TRUE, silent ? FALSE : TRUE, nullptr);
+    if (run->session == nullptr || run->session->cancelSignal == nullptr || run->confirmed == nullptr) {
         freeRun(run);
         return nullptr;
     }
     snprintf(run->word, sizeof run->word, "%s", word);
     run->serverIndex = serverIndex;
     run->state = runRunning;
+    run->silent = silent;
     HANDLE thread = CreateThread(nullptr, 0, lookUpThread, run, 0, nullptr);
     if (thread == nullptr) {
         freeRun(run);
         return nullptr;
     }
     CloseHandle(thread);
+    return run;
+}
 
+void abandonLookUp(LookUpRun* run)
+{
+    if (run == nullptr)
+        return;
+    cancelRun(run);
+    if (run->state.exchange(runAbandoned) == runFinished)
+        freeRun(run);
+}
+
+DictSession* finishLookUp(LookUpRun* run, HWND dialog)
+{
+    if (run == nullptr)
+        return nullptr;
+    // From now on the user waits for it: what it shows and asks comes up.
+    run->silent = false;
+    SetEvent(run->confirmed);
     LookUpRun* outer = runningLookUp;
     runningLookUp = run;
     MSG message;
@@ -114,7 +147,7 @@ DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
         if (got <= 0) {
             // The program is ending: the quit goes on to the main loop.
             PostQuitMessage(got == 0 ? static_cast<int>(message.wParam) : 0);
-            run->session->cancel();
+            cancelRun(run);
             break;
         }
         if (dialog != nullptr && IsDialogMessageW(dialog, &message))
@@ -141,12 +174,17 @@ DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
     return session;
 }
 
+DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
+{
+    return finishLookUp(startLookUp(word, serverIndex, false), dialog);
+}
+
 bool lookUpWaiting() { return runningLookUp != nullptr && openAsks == 0; }
 
 void cancelRunningLookUp()
 {
     if (runningLookUp != nullptr)
-        runningLookUp->session->cancel();
+        cancelRun(runningLookUp);
 }
 
 bool runOnWindowThread(void (*call)(void*), void* data)
@@ -156,8 +194,20 @@ bool runOnWindowThread(void (*call)(void*), void* data)
         call(data);
         return true;
     }
+    // A look-up ahead of the user's Enter shows no status.
+    if (run->silent)
+        return false;
     LookUpAsk ask = {run, call, data};
     return SendMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 0;
+}
+
+bool askOnWindowThread(void (*call)(void*), void* data)
+{
+    LookUpRun* run = runOfThisThread();
+    // A look-up ahead of the user's Enter asks only once the user has confirmed the word.
+    if (run != nullptr)
+        WaitForSingleObject(run->confirmed, INFINITE);
+    return runOnWindowThread(call, data);
 }
 
 LRESULT onLookUpAsk(LPARAM request)

@@ -37,7 +37,7 @@ void showMessage(void* owner, const char* format, ...)
     wvnsprintfA(message.text, messageCapacity, format, arguments);
     va_end(arguments);
     message.text[messageCapacity - 1] = '\0';  // terminated even when cut
-    runOnWindowThread(
+    askOnWindowThread(
         [](void* data) {
             Message* shown = static_cast<Message*>(data);
             // Bring the program forward so the box does not open behind the user's application.
@@ -52,7 +52,7 @@ void showMessage(void* owner, const char* format, ...)
 int askYesNo(const char* text)
 {
     Question question = {text, 0};
-    runOnWindowThread(
+    askOnWindowThread(
         [](void* data) {
             Question* asked = static_cast<Question*>(data);
             const int questionCapacity = 512;

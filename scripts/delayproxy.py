@@ -7,7 +7,10 @@ request and its reply cost two delays. It charges nothing for the TCP handshake 
 client's connect completes at once), which flatters a client that opens many connections.
 Prints "ready" once it listens and stops by itself after its lifetime.
 
-    delayproxy.py LISTEN_ADDRESS DELAY_MS [--target 127.0.0.2] [--port 2628] [--lifetime 300]
+    delayproxy.py LISTEN_ADDRESS DELAY_MS [--target 127.0.0.2] [--port 2628] [--lifetime 300] [--log FILE]
+
+With --log it appends to FILE a line "connection" for each connection and the client's requests as they
+arrive, so that a test can tell what a client sent and when.
 """
 import argparse
 import asyncio
@@ -43,9 +46,9 @@ def quick_ack(writer):
             pass
 
 
-async def relay(reader, writer, delay, reader_writer):
+async def relay(reader, writer, delay, reader_writer, log=None):
     """Copies reader to writer, each piece delay seconds after it arrived; passes the end on.
-    reader_writer is the writer of the reader's own socket."""
+    reader_writer is the writer of the reader's own socket; log, when given, is handed each piece read."""
     loop = asyncio.get_running_loop()
     queue = asyncio.Queue()
 
@@ -57,6 +60,8 @@ async def relay(reader, writer, delay, reader_writer):
             except OSError:
                 data = b""
             queue.put_nowait((loop.time() + delay, data))
+            if log is not None and data:
+                log(data)
             if not data:
                 return
 
@@ -86,10 +91,15 @@ async def main():
     parser.add_argument("--target", type=loopback, default="127.0.0.2")
     parser.add_argument("--port", type=int, default=2628)
     parser.add_argument("--lifetime", type=float, default=300.0)
+    parser.add_argument("--log")
     args = parser.parse_args()
     delay = args.delay_ms / 1000.0
+    log_file = open(args.log, "ab", buffering=0) if args.log else None
+    log = log_file.write if log_file else None
 
     async def serve(client_reader, client_writer):
+        if log is not None:
+            log(b"connection\n")
         try:
             server_reader, server_writer = await asyncio.open_connection(args.target, args.port)
         except OSError:
@@ -97,7 +107,7 @@ async def main():
             return
         no_delay(client_writer)
         no_delay(server_writer)
-        await asyncio.gather(relay(client_reader, server_writer, delay, client_writer),
+        await asyncio.gather(relay(client_reader, server_writer, delay, client_writer, log),
                              relay(server_reader, client_writer, delay, server_writer))
         for writer in (client_writer, server_writer):
             writer.close()

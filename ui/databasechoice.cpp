@@ -108,6 +108,6 @@ int runDatabaseChoiceDialog(const DictSession* session)
 {
     // A cancelled look-up shows no choice, and goes on (to its end) with the first match.
     ChoiceAsk ask = {session, 0};
-    runOnWindowThread(chooseDatabase, &ask);
+    askOnWindowThread(chooseDatabase, &ask);
     return ask.chosen;
 }

@@ -72,6 +72,7 @@ void onInitSettings(HWND dialog)
     checkBox(dialog, IDC_SETTINGS_HIDEDB, readConfigFlag("hidedbdialog", 0));
     sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETHOTKEY, hotkeyControlValue(hotkey), 0);
     checkBox(dialog, IDC_SETTINGS_KEEPCLIPBOARD, readConfigFlag("keepclipboard", 0));
+    checkBox(dialog, IDC_SETTINGS_LOOKAHEAD, readConfigFlag("lookahead", 1));
     checkBox(dialog, IDC_SETTINGS_BASEFORMS, readConfigFlag("baseforms", 1));
     checkBox(dialog, IDC_SETTINGS_SUGGEST, readConfigFlag("suggest", 1));
     const int offline = readConfigInt("offline", offlineWhenNoServer);
@@ -133,6 +134,7 @@ void onSaveSettings(HWND dialog)
     writeHotkeyLetter(hotkey);
     writeConfigString("server", serverText);
     writeConfigString("keepclipboard", isTicked(dialog, IDC_SETTINGS_KEEPCLIPBOARD) ? "1" : "0");
+    writeConfigString("lookahead", isTicked(dialog, IDC_SETTINGS_LOOKAHEAD) ? "1" : "0");
     writeConfigString("baseforms", isTicked(dialog, IDC_SETTINGS_BASEFORMS) ? "1" : "0");
     writeConfigString("suggest", isTicked(dialog, IDC_SETTINGS_SUGGEST) ? "1" : "0");
     // A value written by hand that names no choice stays as it is until a choice is made.

@@ -96,7 +96,7 @@ int runSuggestionDialog(const char* const* words, int count, char* chosen, int c
         INT_PTR result;
     } ask = {{words, count}, IDCANCEL};
     // Shown on the window thread; a cancelled look-up's dialog never shows, and counts as cancelled.
-    runOnWindowThread(
+    askOnWindowThread(
         [](void* data) {
             Ask* shown = static_cast<Ask*>(data);
             shown->result = DialogBoxParamW(moduleInstance, L"SUGGEST", nullptr, suggestionProc,

@@ -41,6 +41,10 @@ struct WordBox {
     bool open;                   // shown, and its loop runs until it is closed
     INT_PTR result;              // one of the word box's results, once closed
     DictSession* found;          // the look-up that found definitions, for the viewer
+    // The look-up of the selected word started as the box showed it, before the user's Enter, and
+    // that word (UTF-8); null while none runs.
+    LookUpRun* ahead;
+    char aheadWord[wordBufferSize];
 };
 
 HWND wordBoxWindow;
@@ -69,6 +73,29 @@ void takeClipboard(HWND dialog, WordBox* box, CapturedClipboard state)
     const bool read = readCapturedText(&box->capture, state, text, maxWideInput + 1);
     if (read && !SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0))
         showWord(dialog, text);
+}
+
+// The look-up started ahead is given up: its connections close at once.
+void dropAhead(WordBox* box)
+{
+    abandonLookUp(box->ahead);
+    box->ahead = nullptr;
+}
+
+// The box shows the word the selection's copy gave, untouched by the user: its look-up starts now,
+// silently, so that Enter finds it under way or done. A word the user typed, or the previous
+// clipboard's, is never sent before Enter.
+void startAhead(HWND dialog, WordBox* box)
+{
+    if (box->ahead != nullptr || !readConfigFlag("lookahead", 1) ||
+        SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0))
+        return;
+    wchar_t wideWord[wordBufferSize];
+    int length = GetDlgItemTextW(dialog, IDC_WORD_EDIT, wideWord, wordBufferSize);
+    if (length <= 0)
+        return;
+    wideToUtf8(wideWord, length, box->aheadWord, wordBufferSize);
+    box->ahead = startLookUp(box->aheadWord, configuredServer, true);
 }
 
 // Ends the capture, once, and says so when the user's clipboard could not be put back.
@@ -109,7 +136,10 @@ void prepareBox(HWND dialog, WordBox* box)
     SendMessageW(dialog, DM_SETDEFID, IDOK, 0);
     box->capturing = box->captured == CapturedClipboard::waiting;
     box->lookUpWhenCopied = false;
+    box->ahead = nullptr;
     takeClipboard(dialog, box, box->captured);
+    if (box->captured == CapturedClipboard::copied)
+        startAhead(dialog, box);
     if (box->capture.untouched)
         showStatus("Your clipboard was left untouched", captureStatusMs);
     if (box->capturing)
@@ -133,6 +163,7 @@ void showBox(HWND dialog)
 // Closes the box with a result; it stays made, hidden, for the next time.
 void closeBox(HWND dialog, WordBox* box, INT_PTR result)
 {
+    dropAhead(box);
     KillTimer(dialog, foregroundTimerId);
     endCapture(dialog, box);
     ShowWindow(dialog, SW_HIDE);
@@ -159,8 +190,10 @@ void onCaptureTimer(HWND dialog, WordBox* box)
         return;
     KillTimer(dialog, captureTimerId);
     box->capturing = false;
-    if (state == CapturedClipboard::copied)
+    if (state == CapturedClipboard::copied) {
         takeClipboard(dialog, box, state);
+        startAhead(dialog, box);
+    }
     endCapture(dialog, box);
     if (box->lookUpWhenCopied)
         onLookUp(dialog);
@@ -187,8 +220,12 @@ void onLookUp(HWND dialog)
     }
     char word[wordBufferSize];
     wideToUtf8(wideWord, length, word, wordBufferSize);
+    // The word looked up ahead goes on from where it is; any other word is looked up now.
+    LookUpRun* ahead = strcmp(word, box->aheadWord) == 0 ? box->ahead : nullptr;
+    if (ahead != nullptr)
+        box->ahead = nullptr;
     closeBox(dialog, box, wordLookupFailed);
-    box->found = runLookUp(word, configuredServer, nullptr);
+    box->found = ahead != nullptr ? finishLookUp(ahead, nullptr) : runLookUp(word, configuredServer, nullptr);
     if (box->found != nullptr)
         box->result = wordLookupSucceeded;
 }
@@ -218,6 +255,12 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         if (!box || !box->open)
             return FALSE;
         switch (LOWORD(wParam)) {
+        case IDC_WORD_EDIT:
+            // The user edits the word: what was looked up ahead is not what they will ask for.
+            if (HIWORD(wParam) == EN_CHANGE && box->ahead != nullptr &&
+                SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0))
+                dropAhead(box);
+            return FALSE;
         case IDOK:
             onLookUp(dialog);
             return TRUE;
@@ -270,6 +313,7 @@ INT_PTR runWordEntryDialog(HWND owner, DictSession** found)
     }
     // Not shown, or closed some other way while still capturing: the capture ends all the same.
     endSelectionCapture(&box.capture);
+    dropAhead(&box);
     *found = box.found;
     return box.result;
 }

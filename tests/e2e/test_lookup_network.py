@@ -12,7 +12,7 @@ import pytest
 from conftest import write_timings
 import test_lookup as lk
 from harness import HarnessError, parse_probe_output, stays_away, wait_for
-from lexitray_checks import LOCAL_HOST, elapsed_since, wait_icon, wait_message_box
+from lexitray_checks import LOCAL_HOST, elapsed_since, prepared_profile, wait_icon, wait_message_box
 from test_lookup import NOT_RESPONDING
 from menu_steps import include_relay, open_menu, relay_calls
 
@@ -40,10 +40,12 @@ def free_address():
 class DelayProxy:
     """scripts/delayproxy.py in front of the local dictd, on a free address of PROXY_NET."""
 
-    def __init__(self, delay_ms):
+    def __init__(self, delay_ms, log=None):
         self.host = free_address()
+        self.log = log
         self.proc = subprocess.Popen(["/usr/bin/python3", os.path.join(TOP, "scripts", "delayproxy.py"), self.host,
-                                      str(delay_ms), "--target", LOCAL_HOST, "--lifetime", "300"],
+                                      str(delay_ms), "--target", LOCAL_HOST, "--lifetime", "300"] +
+                                     (["--log", log] if log else []),
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()
         if line.strip() != "ready":
@@ -53,6 +55,11 @@ class DelayProxy:
     def close(self):
         self.proc.kill()
         self.proc.wait()
+
+    def requests(self):
+        """What clients have sent through it so far, with a line "connection" for each connection."""
+        with open(self.log, "rb") as f:
+            return f.read().decode("utf-8", "replace")
 
 
 class GiantServer:
@@ -173,6 +180,69 @@ def test_look_up_through_a_delaying_proxy_shows_the_same(look):
         lk.key(look, "Escape")
     finally:
         proxy.close()
+
+
+def enter_to_viewer_after_half_a_second(look, word):
+    """The selected word looked up with Enter 500 ms after the box opened: seconds from Enter to the viewer."""
+    lk.select_first_word(look)
+    lk.key(look, lk.HOTKEY)
+    opened = time.monotonic()
+    box = lk.wait_word_box(look.prefix)
+    assert lk.unicode_view(look.prefix, box["hwnd"])[0][lk.ID_WORD] == word
+    time.sleep(max(0.0, 0.5 - (time.monotonic() - opened)))
+    start = time.monotonic()
+    lk.key(look, "Return")
+    viewer = lk.wait_viewer(look.prefix)
+    seconds = elapsed_since(start)
+    lk.close_viewer(look, viewer)
+    return seconds
+
+
+def test_the_selected_word_is_looked_up_before_enter_and_nothing_else_is(look):
+    log = os.path.join(look.prefix.build_dir, "e2e-artifacts", f"{look.name}-proxy.log")
+    open(log, "wb").close()
+    far = DelayProxy(50, log)
+    try:
+        lk.open_notepad(look, "snorkelbloom grows under water\r\n")
+        # The best of two each way: the harness's own polling adds to every figure.
+        figures = {}
+        for lookahead in ("0", "1"):
+            app, _ = lk.start_lexitray(look, server1=f"{far.host} : 50 ms away", lookahead=lookahead)
+            figures[lookahead] = min(enter_to_viewer_after_half_a_second(look, "snorkelbloom") for _ in range(2))
+            app.stop()
+        TIMINGS.append(("50 ms away, Enter 500 ms after the box: Enter to viewer, looked up ahead", figures["1"]))
+        TIMINGS.append(("the same without looking ahead", figures["0"]))
+        assert figures["1"] < figures["0"], figures
+
+        # A word the user edits sends nothing for the selected word's definitions; with the server 1 s away
+        # the edit comes long before the matches could.
+        slow_log = log + ".slow"
+        open(slow_log, "wb").close()
+        slow = DelayProxy(1000, slow_log)
+        try:
+            lk.start_lexitray(look, server1=f"{slow.host} : 1 s away")
+            lk.select_first_word(look)
+            lk.key(look, lk.HOTKEY)
+            lk.wait_word_box(look.prefix)
+            lk.type_text(look, "x")
+            lk.key(look, "Escape")
+            # Nothing selected: the box shows the previous clipboard's word, which never goes out before Enter.
+            lk.key(look, "End")
+            time.sleep(3)
+            connections = slow.requests().count("connection")
+            lk.key(look, lk.HOTKEY)
+            box = lk.wait_word_box(look.prefix)
+            assert lk.unicode_view(look.prefix, box["hwnd"])[0][lk.ID_WORD] == "snorkelbloom"
+            time.sleep(1.5)
+            lk.key(look, "Escape")
+            time.sleep(2.5)
+            sent = slow.requests()
+            assert "define" not in sent, sent
+            assert sent.count("connection") == connections, sent
+        finally:
+            slow.close()
+    finally:
+        far.close()
 
 
 @pytest.mark.parametrize("megabytes", [1, 8, 40])
