@@ -27,6 +27,8 @@ SEEDED_ORDER = [f"server{i}" for i in range(17)] + [
 # The host text of the server entry that leads to the project's dictd: the address scripts/start-dictd gives
 # it, so that a dictd of the user's on 127.0.0.1 (localhost) is not the one the tests reach.
 LOCAL_HOST = "127.0.0.2"
+# The project's dictd that serves FreeDict's German-English dictionary alone.
+FREEDICT_HOST = "127.0.0.3"
 
 
 def prepared_profile(**changes):

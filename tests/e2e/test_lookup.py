@@ -13,7 +13,7 @@ from PIL import Image
 from conftest import write_timings
 from harness import HarnessError, stays_away, wait_for
 from menu_steps import include_relay
-from lexitray_checks import LOCAL_HOST, elapsed_since, prepared_profile, wait_icon, wait_message_box
+from lexitray_checks import FREEDICT_HOST, LOCAL_HOST, elapsed_since, prepared_profile, wait_icon, wait_message_box
 
 HOTKEY = "ctrl+shift+d"
 WORD_BOX_CAPTION = " Lexitray"
@@ -231,7 +231,8 @@ def report_timings():
 # --- the tests -----------------------------------------------------------------------------------------
 @pytest.mark.smoke
 def test_selected_word_goes_from_notepad_to_the_viewer(look):
-    app, _ = start_lexitray(look)
+    # Without looking ahead, which shows no progress before Enter.
+    app, _ = start_lexitray(look, lookahead=0)
     open_notepad(look, "snorkelbloom grows under water\r\n")
     select_first_word(look)
     modifies_before = sum(1 for _, args, _ in app.relay("shell32.Shell_NotifyIconA") if args[0] == NIM_MODIFY)
@@ -681,10 +682,10 @@ def test_both_settings_off_give_the_not_found_question(look):
 
 
 # --- offline dictionaries --------------------------------------------------------------------------------
-def dictd_definitions(database, word):
+def dictd_definitions(database, word, host=LOCAL_HOST):
     """The definition bodies the local dictd gives, each as the viewer shows it (CR LF lines, without the
     151 line and the terminator)."""
-    with socket.create_connection((LOCAL_HOST, 2628), timeout=10) as s:
+    with socket.create_connection((host, 2628), timeout=10) as s:
         s.sendall(f'define {database} "{word}"\r\nquit\r\n'.encode("utf-8"))
         data = b""
         while True:
@@ -752,7 +753,7 @@ def test_with_no_server_in_reach_the_offline_dictionaries_answer(look, offline_d
 
     look_up_typed(look, "Mädchen")
     viewer = wait_viewer(look.prefix)
-    expected = dictd_definitions("freedict-deu-eng", "Mädchen")
+    expected = dictd_definitions("freedict-deu-eng", "Mädchen", FREEDICT_HOST)
     # The database line is cut to its slot, online as offline.
     caption = window_caption(look.prefix, viewer)
     assert caption.startswith(viewer_caption("Mädchen", "German - English Ding/FreeDict dictionary")), caption

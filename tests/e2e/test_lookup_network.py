@@ -524,7 +524,8 @@ def test_exit_during_a_wait_ends_the_program_with_the_profile_intact(look):
 def test_hotkey_during_a_wait_opens_a_fresh_word_box(look):
     server = StallingServer("silent")
     try:
-        start_lexitray(look, server="0", server0=f"{server.host} : Keeps us waiting")
+        # Without looking ahead: the server starts answering only after the new box has opened.
+        start_lexitray(look, server="0", server0=f"{server.host} : Keeps us waiting", lookahead=0)
         lk.open_notepad(look, "snorkelbloom here\r\n")
         lk.select_first_word(look)
         look_up_typed(look, "glimmerwort")

@@ -387,12 +387,15 @@ TEST_F(OfflineDictionaries, BodiesAreDotStuffedWithCrLfLines)
 
 // ---- Against the real dictd
 
-// The address of the dictd that the test script started, or null.
-const char* realDictd()
+// The address of the dictd the comparison asks: one the test script started (LEXITRAY_REAL_DICTD serves
+// the English databases, LEXITRAY_FREEDICT_DICTD FreeDict's German-English one), or null.
+const char* comparedDictd = nullptr;
+const char* dictdAt(const char* variable)
 {
-    const char* address = getenv("LEXITRAY_REAL_DICTD");
+    const char* address = getenv(variable);
     return address != nullptr && address[0] != '\0' ? address : nullptr;
 }
+const char* realDictd() { return comparedDictd != nullptr ? comparedDictd : dictdAt("LEXITRAY_REAL_DICTD"); }
 
 #ifndef _WIN32
 std::string rawReply(const std::string& request)
@@ -444,11 +447,9 @@ std::vector<std::string> servedDatabases()
 }
 #endif
 
-TEST_F(OfflineDictionaries, RepliesAreTheRealDictdsByteForByte)
+// Loads what the dictd at realDictd() serves and compares their answers to a table of requests.
+void compareWithRealDictd()
 {
-    if (realDictd() == nullptr)
-        GTEST_SKIP()
-            << "LEXITRAY_REAL_DICTD is not set: no local dictd was started (scripts/test starts one)";
     ASSERT_EQ(netStartup(), 1);
 #ifdef _WIN32
     GTEST_SKIP() << "the databases are linked from the Debian folders, which only the native build reaches";
@@ -533,6 +534,25 @@ TEST_F(OfflineDictionaries, RepliesAreTheRealDictdsByteForByte)
     }
     printf("  %d requests compared with the dictd on %s\n", compared, realDictd());
 #endif
+}
+
+TEST_F(OfflineDictionaries, RepliesAreTheRealDictdsByteForByte)
+{
+    if (realDictd() == nullptr)
+        GTEST_SKIP()
+            << "LEXITRAY_REAL_DICTD is not set: no local dictd was started (scripts/test starts one)";
+    compareWithRealDictd();
+}
+
+// The same with the dictd that serves FreeDict's German-English dictionary alone.
+TEST_F(OfflineDictionaries, RepliesAreTheRealDictdsByteForByteInGermanToo)
+{
+    comparedDictd = dictdAt("LEXITRAY_FREEDICT_DICTD");
+    if (comparedDictd == nullptr)
+        GTEST_SKIP()
+            << "LEXITRAY_FREEDICT_DICTD is not set: no FreeDict dictd was started (scripts/test starts one)";
+    compareWithRealDictd();
+    comparedDictd = nullptr;
 }
 
 }  // namespace
