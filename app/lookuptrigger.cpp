@@ -40,3 +40,22 @@ void startLookup()
         lookupActive = false;
     } while (lookupStartsAgain);
 }
+
+void startRecentWord(int index)
+{
+    if (lookupActive) {
+        // The open viewer shows it as if its word had been followed; over the word box, a question or a
+        // look-up under way it does nothing.
+        showRecentWordInViewer(index);
+        return;
+    }
+    lookupStartsAgain = false;
+    lookupActive = true;
+    runRecentWordViewer(TrayWindow, index);
+    lookupActive = false;
+    // The hotkey came while a word followed in this viewer waited on the network.
+    if (lookupStartsAgain)
+        startLookup();
+}
+
+bool recentWordCanShow() { return !lookupActive || viewerCanShowRecentWord(); }

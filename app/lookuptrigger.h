@@ -9,3 +9,10 @@ extern bool lookupActive;
 // While another look-up is on it starts none; over the viewer with a selection it has the viewer
 // follow that selection.
 void startLookup();
+
+// Shows the recent word at index (a place in recentWords) from memory: in a viewer of its own, or in
+// the open viewer (its page going on the Back history); while the word box, a question or a look-up is
+// under way, nothing.
+void startRecentWord(int index);
+// Whether startRecentWord would show a word now.
+bool recentWordCanShow();

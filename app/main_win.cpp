@@ -195,6 +195,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     prepareWordEntryDialog(window);
 
     const int exitCode = runMessageLoop();
+    releaseRecentWords(&recentWords);
     if (mutex != nullptr) {
         ReleaseMutex(mutex);
         CloseHandle(mutex);

@@ -5,12 +5,34 @@
 #include "app/lookuptrigger.h"
 #include "app/trayapp.h"
 #include "app/lookupthread.h"
+#include "core/viewertext.h"
 #include "resource.h"
+#include "ui/lookupdialogs.h"
 #include "ui/settingsdialogs.h"
+#include "ui/widetext.h"
 
 namespace {
 
 const char cancelLookUpText[] = "Cancel Look-Up";
+// "Recent Words" is the template's last item, below "Look Up A Word".
+const int recentWordsPosition = 6;
+
+// The recent words in the submenu, newest first, in place of its "(none)"; greyed while the word box,
+// a question or a look-up is under way (then they could not be shown).
+void fillRecentWords(HMENU submenu)
+{
+    if (submenu == nullptr || recentWords.count == 0)
+        return;
+    DeleteMenu(submenu, IDM_RECENT_NONE, MF_BYCOMMAND);
+    UINT state = recentWordCanShow() ? MF_ENABLED : MF_GRAYED;
+    for (int i = 0; i < recentWords.count; i++) {
+        char item[recentItemSize];
+        formatRecentWordItem(recentWords.pages[i], item, recentItemSize);
+        wchar_t wide[recentItemSize];
+        utf8ToWide(item, wide, recentItemSize);
+        AppendMenuW(submenu, MF_STRING | state, IDM_RECENT_FIRST + static_cast<UINT>(i), wide);
+    }
+}
 
 }  // namespace
 
@@ -21,6 +43,7 @@ void showTrayMenu()
         return;
     // While a look-up waits on the network, the menu's first item ends it.
     HMENU popup = GetSubMenu(menu, 0);
+    fillRecentWords(GetSubMenu(popup, recentWordsPosition));
     if (lookUpWaiting()) {
         InsertMenuA(popup, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
         InsertMenuA(popup, 0, MF_BYPOSITION | MF_STRING, IDM_CANCELLOOKUP, cancelLookUpText);
@@ -68,6 +91,8 @@ void onTrayMenuCommand(WORD command)
             cancelRunningLookUp();
         break;
     default:
+        if (command >= IDM_RECENT_FIRST && command < IDM_RECENT_FIRST + recentWordsDepth)
+            startRecentWord(command - IDM_RECENT_FIRST);
         break;
     }
 }

@@ -9,5 +9,5 @@ void showTrayMenu();
 // icon opens the menu; releases, double-clicks and moves do nothing.
 void onTrayIconMessage(WPARAM iconId, LPARAM mouseMessage);
 
-// The menu's commands: exit, About, settings and a look-up; others are ignored.
+// The menu's commands: exit, About, settings, a look-up and a recent word; others are ignored.
 void onTrayMenuCommand(WORD command);

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
+
 #include "core/lookuptext.h"
 
 namespace {
@@ -266,4 +268,106 @@ void releaseViewerHistory(ViewerHistory* history)
     while (history->count > 0)
         dropOldestPage(history);
     history->bytes = 0;
+}
+
+// A copy of from, with definitions of its own, at its first definition; false (to empty) when memory
+// runs out.
+static bool copyViewerPage(const ViewerPage& from, ViewerPage* to)
+{
+    *to = from;
+    to->definitions = nullptr;
+    to->definitionCount = 0;
+    to->current = 0;
+    if (from.definitionCount < 1)
+        return true;
+    to->definitions = new (std::nothrow) char*[static_cast<size_t>(from.definitionCount) + 1];
+    if (!to->definitions) {
+        releaseViewerPage(to);
+        return false;
+    }
+    for (int i = 0; i < from.definitionCount; i++) {
+        size_t length = strlen(from.definitions[i]);
+        char* copy = new (std::nothrow) char[length + 1];
+        if (!copy) {
+            releaseViewerPage(to);
+            return false;
+        }
+        memcpy(copy, from.definitions[i], length + 1);
+        to->definitions[to->definitionCount++] = copy;
+    }
+    return true;
+}
+
+static void dropRecentWord(RecentWords* recent, int index)
+{
+    recent->bytes -= recent->pages[index].bytes;
+    releaseViewerPage(&recent->pages[index]);
+    recent->count--;
+    memmove(&recent->pages[index], &recent->pages[index + 1],
+            sizeof(ViewerPage) * static_cast<size_t>(recent->count - index));
+    memset(&recent->pages[recent->count], 0, sizeof(ViewerPage));
+}
+
+bool rememberRecentWord(RecentWords* recent, const ViewerPage& page)
+{
+    ViewerPage copy;
+    if (page.bytes > recentWordsBytes || !copyViewerPage(page, &copy))
+        return false;
+    for (int i = 0; i < recent->count; i++) {
+        const ViewerPage& kept = recent->pages[i];
+        if (strcmp(kept.shownWord, page.shownWord) == 0 && strcmp(kept.dictionary, page.dictionary) == 0) {
+            dropRecentWord(recent, i);
+            break;
+        }
+    }
+    if (recent->count == recentWordsDepth)
+        dropRecentWord(recent, recent->count - 1);
+    while (recent->count > 0 && recent->bytes + copy.bytes > recentWordsBytes)
+        dropRecentWord(recent, recent->count - 1);
+    memmove(&recent->pages[1], &recent->pages[0], sizeof(ViewerPage) * static_cast<size_t>(recent->count));
+    recent->pages[0] = copy;
+    recent->count++;
+    recent->bytes += copy.bytes;
+    return true;
+}
+
+bool copyRecentWord(const RecentWords& recent, int index, ViewerPage* page)
+{
+    if (index < 0 || index >= recent.count)
+        return false;
+    return copyViewerPage(recent.pages[index], page);
+}
+
+void releaseRecentWords(RecentWords* recent)
+{
+    while (recent->count > 0)
+        dropRecentWord(recent, recent->count - 1);
+    recent->bytes = 0;
+}
+
+void formatRecentWordItem(const ViewerPage& page, char* item, int capacity)
+{
+    if (capacity < 1)
+        return;
+    char plain[recentItemSize];
+    size_t length = 0;
+    plain[0] = '\0';
+    appendCut(plain, recentItemSize, &length, page.shownWord);
+    if (page.dictionary[0] != '\0') {
+        appendCut(plain, recentItemSize, &length, captionDash);
+        appendCut(plain, recentItemSize, &length, page.dictionary);
+    }
+    if (page.serverIndex == offlineServerIndex)
+        appendCut(plain, recentItemSize, &length, " (offline)");
+    char escaped[2 * recentItemSize];
+    size_t at = 0;
+    for (size_t i = 0; i < length; i++) {
+        if (plain[i] == '&')
+            escaped[at++] = '&';
+        escaped[at++] = plain[i];
+    }
+    escaped[at] = '\0';
+    length = 0;
+    item[0] = '\0';
+    appendCut(item, capacity, &length, escaped);
 }

@@ -64,3 +64,28 @@ void pushViewerPage(ViewerHistory* history, ViewerPage* page);
 // Moves the newest page into page; false (page untouched) when the history is empty.
 bool popViewerPage(ViewerHistory* history, ViewerPage* page);
 void releaseViewerHistory(ViewerHistory* history);
+
+// The words last shown in the viewer, newest first, kept for the program's life so that the tray
+// menu can show them again without the network: the last recentWordsDepth of them, and no more
+// than recentWordsBytes of definitions, the oldest dropped first. One entry per shown word and
+// dictionary.
+const int recentWordsDepth = 10;
+const size_t recentWordsBytes = 4 * 1024 * 1024;
+struct RecentWords {
+    ViewerPage pages[recentWordsDepth];  // pages[0] is the newest
+    int count;
+    size_t bytes;
+};
+// Puts a copy of page (at its first definition) in front, in place of an entry of the same word
+// and dictionary, dropping the oldest beyond the limits. A page larger than the byte limit alone
+// is not kept. False, with the entries as they were, when memory runs out.
+bool rememberRecentWord(RecentWords* recent, const ViewerPage& page);
+// A copy of entry index into page, at its first definition; false when there is no such entry or
+// memory runs out.
+bool copyRecentWord(const RecentWords& recent, int index, ViewerPage* page);
+void releaseRecentWords(RecentWords* recent);
+// The menu's text for a page: "word — dictionary", " (offline)" after it when the definitions came
+// from this computer. A '&' is doubled, since a menu takes a lone one to mark its access key. Cut
+// to capacity - 1 bytes without splitting a character.
+const int recentItemSize = 2 * dictWordSize + 2 * dictSlotSize + 32;
+void formatRecentWordItem(const ViewerPage& page, char* item, int capacity);

@@ -17,6 +17,10 @@
 #define IDM_SETTINGS 40003
 #define IDM_LOOKUP 40005
 #define IDM_CANCELLOOKUP 40006
+// The "Recent Words" submenu: its item while there are none, and one command per word shown
+// (IDM_RECENT_FIRST + its place, newest first, recentWordsDepth of them at most).
+#define IDM_RECENT_NONE 40007
+#define IDM_RECENT_FIRST 40010
 
 // Popup notice (dialog "9x"): the status text below the picture's title.
 #define IDC_NOTICE_TEXT 1001

@@ -44,7 +44,8 @@ struct ViewerState {
     ViewerPage page;        // what is shown: the definitions and what the caption names
     ViewerHistory history;  // what Back returns to
     bool following;         // a look-up of a followed word is under way
-    DictSession* first;     // the look-up the viewer opened with, until its page is taken
+    DictSession* first;     // the look-up the viewer opened with, until its page is taken; null when it
+                            // opened on a recent word's page
 };
 
 // The open viewer, or null: the hotkey asks it to follow its selection. Only the viewer sets it.
@@ -105,6 +106,14 @@ void showCurrentDefinition(HWND dialog)
     delete[] shown;
     SetDlgItemTextW(dialog, IDC_VIEW_TEXT, text ? text : L"");
     free(text);
+}
+
+// Shows a page that has just become the viewer's page (not a step within it), and keeps it among the
+// recent words.
+void showNewPage(HWND dialog)
+{
+    rememberRecentWord(&recentWords, stateOf(dialog)->page);
+    showCurrentDefinition(dialog);
 }
 
 // Every control of the viewer: a double click in the text follows the word there, Backspace and
@@ -196,7 +205,7 @@ void follow(HWND dialog, const wchar_t* word, int length)
     pushViewerPage(&state->history, &state->page);
     takeViewerPage(*found, &state->page);
     releaseLookUp(found);
-    showCurrentDefinition(dialog);
+    showNewPage(dialog);
     // A question or the database choice may have had the foreground meanwhile.
     if (IsWindowVisible(dialog))
         SetForegroundWindow(dialog);
@@ -244,7 +253,7 @@ void onBack(HWND dialog)
         return;
     releaseViewerPage(&state->page);
     popViewerPage(&state->history, &state->page);
-    showCurrentDefinition(dialog);
+    showNewPage(dialog);
 }
 
 void onInitDialog(HWND dialog, ViewerState* state)
@@ -258,10 +267,12 @@ void onInitDialog(HWND dialog, ViewerState* state)
         SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
     state->brush = CreateSolidBrush(backgroundColour);
     hideStatus();
-    sayWhenOffline(state->first);
-    takeViewerPage(*state->first, &state->page);
-    state->first = nullptr;
-    showCurrentDefinition(dialog);
+    if (state->first) {
+        sayWhenOffline(state->first);
+        takeViewerPage(*state->first, &state->page);
+        state->first = nullptr;
+    }
+    showNewPage(dialog);
     EnumChildWindows(dialog, subclassControl, reinterpret_cast<LPARAM>(dialog));
     openViewer = dialog;
 }
@@ -368,12 +379,43 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
 
 }  // namespace
 
+RecentWords recentWords;
+
 void runDefinitionViewer(HWND owner, DictSession* found)
 {
     ViewerState state = {};
     state.first = found;
     DialogBoxParamW(moduleInstance, L"DISPLAY", owner, definitionViewerProc,
                     reinterpret_cast<LPARAM>(&state));
+}
+
+void runRecentWordViewer(HWND owner, int index)
+{
+    ViewerState state = {};
+    if (!copyRecentWord(recentWords, index, &state.page))
+        return;
+    DialogBoxParamW(moduleInstance, L"DISPLAY", owner, definitionViewerProc,
+                    reinterpret_cast<LPARAM>(&state));
+}
+
+bool viewerCanShowRecentWord()
+{
+    return openViewer && stateOf(openViewer) && !stateOf(openViewer)->following;
+}
+
+bool showRecentWordInViewer(int index)
+{
+    if (!viewerCanShowRecentWord())
+        return false;
+    ViewerState* state = stateOf(openViewer);
+    ViewerPage page;
+    if (!copyRecentWord(recentWords, index, &page))
+        return false;
+    pushViewerPage(&state->history, &state->page);
+    state->page = page;
+    showNewPage(openViewer);
+    SetForegroundWindow(openViewer);
+    return true;
 }
 
 void closeDefinitionViewer()

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "core/viewertext.h"
+
 // The word entry box's results: the look-up succeeded, ran and failed, or was cancelled.
 const INT_PTR wordLookupSucceeded = 992;
 const INT_PTR wordLookupFailed = 0;
@@ -21,6 +23,21 @@ INT_PTR runWordEntryDialog(HWND owner, DictSession** found);
 // Shows the definitions of the look-up, one at a time, until the user closes it; words
 // double-clicked in them are looked up in turn.
 void runDefinitionViewer(HWND owner, DictSession* found);
+
+// The words the viewer has shown since the program started, for the tray menu to show again. Only
+// the viewer adds to it.
+extern RecentWords recentWords;
+
+// Shows the recent word at index (a place in recentWords) in a viewer of its own, from memory, until
+// the user closes it; nothing when there is no such word.
+void runRecentWordViewer(HWND owner, int index);
+
+// Shows the recent word at index in the open viewer, the page it showed going on its Back history.
+// False, showing nothing, when no viewer is open or it is busy following a word.
+bool showRecentWordInViewer(int index);
+
+// Whether a viewer is open and could show a recent word now.
+bool viewerCanShowRecentWord();
 
 // Closes the viewer, when one is open, as its Close button does (a word it follows is cancelled).
 void closeDefinitionViewer();

@@ -76,9 +76,9 @@ def open_menu(desk, icon, button=3):
 
 
 # Where each item's middle lies below the menu's top edge, in pixels: a 3-pixel frame, items of 16
-# pixels and separators of 9 (Exit, separator, About, Settings, separator, Look Up A Word).
-ITEM_MIDDLE = {"Exit": 11, "About": 36, "Settings": 52, "Look Up A Word": 77}
-MENU_HEIGHT = 88
+# pixels and separators of 9 (Exit, separator, About, Settings, separator, Look Up A Word, Recent Words).
+ITEM_MIDDLE = {"Exit": 11, "About": 36, "Settings": 52, "Look Up A Word": 77, "Recent Words": 93}
+MENU_HEIGHT = 104
 
 
 def choose(desk, icon, item):

@@ -12,7 +12,7 @@ from PIL import Image
 
 from conftest import write_timings
 from harness import HarnessError, stays_away, wait_for
-from menu_steps import include_relay
+from menu_steps import ITEM_MIDDLE, include_relay, open_menu, relay_calls, visible_menus
 from lexitray_checks import FREEDICT_HOST, LOCAL_HOST, elapsed_since, prepared_profile, wait_icon, wait_message_box
 
 HOTKEY = "ctrl+shift+d"
@@ -25,6 +25,7 @@ ID_SUGGEST_LIST, ID_LOOK_UP, ID_NEXT_SERVER, ID_SUGGEST_CANCEL = 1008, 1, 1009, 
 EM_SETSEL, EM_POSFROMCHAR, LB_SETCURSEL = 0xB1, 0xD6, 0x186
 WORDNET = "WordNet (r) 3.0 (2006)"
 NIM_MODIFY = 1
+IDM_RECENT_FIRST = 40010
 
 DEAD_HOST = "127.0.99.1"       # nothing listens there: connecting is refused at once
 SILENT_NET = "127.0.98"        # the test's own server listens on an address of this net
@@ -762,3 +763,57 @@ def test_with_no_server_in_reach_the_offline_dictionaries_answer(look, offline_d
     close_viewer(look, viewer)
     # No failover question, nor "Couldn't resolve", ever came up.
     assert not [args for name, args, _ in app.relay() if name.startswith("user32.MessageBox")], "a box was shown"
+
+
+# --- recent words ------------------------------------------------------------------------------------------
+def test_recent_words_come_back_from_memory_newest_first(look):
+    include_relay(look.prefix, ["user32.AppendMenuW", "ws2_32.connect"])
+    app, window = start_lexitray(look)
+    icon = wait_icon(look.prefix, window["hwnd"])
+    look_up_typed(look, "snorkelbloom")
+    close_viewer(look, wait_viewer(look.prefix))
+    look_up_typed(look, "glimmerwort")
+    choice = wait_choice(look.prefix)
+    click_list_item(look, choice, 1)
+    click_control(look, choice, ID_DB_OK)
+    close_viewer(look, wait_viewer(look.prefix))
+    look_up_typed(look, "friend")
+    choice = wait_choice(look.prefix)
+    click_control(look, choice, ID_DB_SKIP)
+    click_control(look, choice, ID_DB_OK)
+    close_viewer(look, wait_viewer(look.prefix))
+    # From now on no server is in reach, and the connections made so far are counted.
+    look.prefix.write_profile(prepared_profile(**{f"server{i}": f"{DEAD_HOST} : Nobody home" for i in range(17)}))
+    connects = len(relay_calls(app, "ws2_32.connect"))
+
+    def pick(index, timed=False):
+        menu, _ = open_menu(look, icon)
+        left, top, right, _ = map(int, menu["rect"].split(","))
+        click(look, (left + right) // 2, top + ITEM_MIDDLE["Recent Words"])
+        submenu = wait_for("the Recent Words submenu", lambda: [m for m in visible_menus(look.prefix) if m != menu])[0]
+        # The items added to the menus opened so far (their texts stay in the program: see the screenshot).
+        items = [args[2] for args, _ in relay_calls(app, "user32.AppendMenuW")]
+        look.screenshot("recent-words")
+        watch = timed and look.background_probe("watchpick", "20")
+        assert not timed or watch.stdout.readline().strip() == "watching"
+        left, top, right, _ = map(int, submenu["rect"].split(","))
+        click(look, (left + right) // 2, top + 11 + 16 * index)
+        if timed:
+            shown = watch.stdout.readline().strip()
+            print(f"recent word: pick to definition {shown}")
+            assert shown.startswith("shown after="), shown
+            TIMINGS.append(("recent word pick to definition", float(shown.split("=")[1]) / 1000))
+            assert TIMINGS[-1][1] < 2.0
+        return items
+
+    assert pick(1, timed=True) == [IDM_RECENT_FIRST, IDM_RECENT_FIRST + 1, IDM_RECENT_FIRST + 2]
+    viewer = wait_viewer(look.prefix)
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Second Test Dictionary", "1 of 1")
+    assert viewer_text(look.prefix, viewer) == GLIMMERWORT_SECOND
+    # With the viewer open, a pick shows the word there and Back returns to what it showed. The pick came
+    # first and the oldest is last: glimmerwort, friend, snorkelbloom.
+    pick(2)
+    wait_caption(look.prefix, viewer, "snorkelbloom", "Lexitray Test Dictionary", "1 of 1")
+    key(look, "BackSpace")
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Second Test Dictionary", "1 of 1")
+    assert len(relay_calls(app, "ws2_32.connect")) == connects, "a recent word went to the network"

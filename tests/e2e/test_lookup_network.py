@@ -280,7 +280,7 @@ def test_giant_definition_opens_at_once_and_the_hotkey_answers_after(look, megab
 
 
 # --- a look-up that waits: the program keeps answering, and the user can end the wait -----------------
-WAIT_MENU_HEIGHT = 113          # the menu with "Cancel Look-Up" and a separator above the usual items
+WAIT_MENU_HEIGHT = 129          # the menu with "Cancel Look-Up" and a separator above the usual items
 WAIT_MENU_MIDDLE = {"Cancel Look-Up": 11, "Exit": 36}
 CANCEL_LOOK_UP_ID = 40006
 MF_SEPARATOR = 0x800

@@ -1487,6 +1487,69 @@ TEST(ViewerHistory, PageTakesTheSessionsDefinitionsAndWhatItShows)
     releaseViewerPage(&page);
 }
 
+// The words the tray menu shows again: the last ten, newest first, within 4 MiB, one per word and dictionary.
+std::vector<std::string> recentItems(const RecentWords& recent)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < recent.count; i++) {
+        char item[recentItemSize];
+        formatRecentWordItem(recent.pages[i], item, recentItemSize);
+        items.push_back(item);
+    }
+    return items;
+}
+
+TEST(RecentWords, TenNewestFirstARepeatMovesToTheFront)
+{
+    RecentWords recent = {};
+    for (int i = 0; i < recentWordsDepth + 2; i++) {
+        ViewerPage page = newPage("w" + std::to_string(i), 10);
+        snprintf(page.dictionary, sizeof page.dictionary, "D&D");
+        EXPECT_TRUE(rememberRecentWord(&recent, page));
+        releaseViewerPage(&page);
+    }
+    ViewerPage again = newPage("w5", 20);
+    snprintf(again.dictionary, sizeof again.dictionary, "D&D");
+    again.serverIndex = offlineServerIndex;
+    EXPECT_TRUE(rememberRecentWord(&recent, again));
+    snprintf(again.dictionary, sizeof again.dictionary, "Other");  // another dictionary: another entry
+    EXPECT_TRUE(rememberRecentWord(&recent, again));
+    releaseViewerPage(&again);
+    EXPECT_EQ(
+        (std::vector<std::string>{"w5 \xE2\x80\x94 Other (offline)", "w5 \xE2\x80\x94 D&&D (offline)",
+                                  "w11 \xE2\x80\x94 D&&D", "w10 \xE2\x80\x94 D&&D", "w9 \xE2\x80\x94 D&&D",
+                                  "w8 \xE2\x80\x94 D&&D", "w7 \xE2\x80\x94 D&&D", "w6 \xE2\x80\x94 D&&D",
+                                  "w4 \xE2\x80\x94 D&&D", "w3 \xE2\x80\x94 D&&D"}),
+        recentItems(recent));
+    EXPECT_EQ(8 * 10u + 2 * 20u, recent.bytes);
+    // A copy comes out, and the store keeps its own.
+    ViewerPage shown = {};
+    EXPECT_TRUE(copyRecentWord(recent, 1, &shown));
+    EXPECT_NE(recent.pages[1].definitions[0], shown.definitions[0]);
+    EXPECT_EQ(std::string(20, 'x'), shown.definitions[0]);
+    releaseViewerPage(&shown);
+    EXPECT_FALSE(copyRecentWord(recent, recentWordsDepth, &shown));
+    releaseRecentWords(&recent);
+    EXPECT_EQ(0, recent.count);
+    EXPECT_EQ(0u, recent.bytes);
+}
+
+TEST(RecentWords, OldestGoBeyondFourMebibytes)
+{
+    RecentWords recent = {};
+    for (const char* word : {"a", "b", "c", "d"}) {
+        ViewerPage page = newPage(word, recentWordsBytes / 3 + 1);
+        EXPECT_TRUE(rememberRecentWord(&recent, page));
+        releaseViewerPage(&page);
+    }
+    EXPECT_EQ((std::vector<std::string>{"d", "c"}), recentItems(recent));
+    ViewerPage huge = newPage("huge", recentWordsBytes + 1);
+    EXPECT_FALSE(rememberRecentWord(&recent, huge));
+    releaseViewerPage(&huge);
+    EXPECT_EQ(2, recent.count);
+    releaseRecentWords(&recent);
+}
+
 // The items of the database choice dialog, built from a session's matches and database lines.
 struct ChoiceCase {
     const char* name;

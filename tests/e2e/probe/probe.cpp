@@ -769,12 +769,59 @@ int usage()
           "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> "
           "<vk> <seconds>\n"
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
-          "       | watchballoon <seconds> | watchpopup <owner class> <seconds>\n"
+          "       | watchballoon <seconds> | watchpopup <owner class> <seconds> | watchpick <seconds>\n"
           "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
           "       | lockkey <HKLM|HKCU> <subkey> on|off | pingloop <window> <seconds>\n"
           "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
           stderr);
     return 2;
+}
+
+BOOL CALLBACK findPickTarget(HWND hwnd, LPARAM param)
+{
+    char className[64] = "", caption[16] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    GetWindowTextA(hwnd, caption, sizeof caption);
+    bool menu = strcmp(className, "#32768") == 0;
+    DWORD_PTR textLength = 0;  // of the definition box; WM_GETTEXTLENGTH asks the control in its process
+    bool viewer = strcmp(className, "#32770") == 0 && strncmp(caption, "Lexitray", 8) == 0 &&
+                  SendMessageTimeoutA(GetDlgItem(hwnd, 1005), WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000,
+                                      &textLength) &&
+                  textLength > 0;
+    if (!IsWindowVisible(hwnd) || !(menu || viewer))
+        return TRUE;
+    *reinterpret_cast<HWND*>(param) = hwnd;
+    return FALSE;
+}
+
+// Watches a pick from a menu, looking every millisecond or so for at most the given seconds: from the last
+// look that still saw a menu up (the click that picked closes it) to the first that sees lexitray's viewer
+// with a definition, an upper bound of the time the pick took. Prints "watching", then "shown after=<ms>",
+// or "noviewer".
+int commandWatchPick(DWORD seconds)
+{
+    printf("watching\n");
+    fflush(stdout);
+    LARGE_INTEGER frequency, menuSeen, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&menuSeen);
+    const DWORD until = GetTickCount() + seconds * 1000;
+    while (GetTickCount() < until) {
+        HWND found = nullptr;
+        EnumWindows(findPickTarget, reinterpret_cast<LPARAM>(&found));
+        char className[64] = "";
+        GetClassNameA(found, className, sizeof className);
+        QueryPerformanceCounter(&now);
+        if (found && strcmp(className, "#32768") == 0) {
+            menuSeen = now;
+        } else if (found) {
+            printf("shown after=%.1f\n", (now.QuadPart - menuSeen.QuadPart) * 1000.0 / frequency.QuadPart);
+            return 0;
+        }
+        Sleep(1);
+    }
+    printf("noviewer\n");
+    return 1;
 }
 
 int needWindow(HWND hwnd, const char* spec)
@@ -900,6 +947,8 @@ int main(int argc, char** argv)
         status = commandWatchBalloon(static_cast<DWORD>(strtoul(argv[2], nullptr, 0)));
     } else if (strcmp(command, "watchpopup") == 0 && argc == 4) {
         status = commandWatchPopup(argv[2], static_cast<DWORD>(strtoul(argv[3], nullptr, 0)));
+    } else if (strcmp(command, "watchpick") == 0 && argc == 3) {
+        status = commandWatchPick(static_cast<DWORD>(strtoul(argv[2], nullptr, 0)));
     } else if (strcmp(command, "demoicon") == 0 && argc == 5) {
         status = commandDemoIcon(argv[2], argv[3], static_cast<DWORD>(strtoul(argv[4], nullptr, 0)));
     } else {
