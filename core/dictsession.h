@@ -166,6 +166,11 @@ struct DictSession {
     // After the word and its base forms found nothing on socket: the server's near spellings of
     // word (strategy lev, or its default one where it does not know lev) into suggestions.
     void findSuggestions(const char* word, bool restOfLine);
+    // Takes the lists a database list reply (status 110) or a definitions reply (status 150, unless
+    // refused) holds in place of those before, and releases the reply; keepDefinitions returns
+    // dictSuccess when it held any.
+    void keepDatabaseList(ReplyText* reply);
+    int keepDefinitions(ReplyText* reply, bool refused);
     // Closes socket when it is still open; harmless to call again.
     void closeSocket();
     // Receives up to capacity bytes on socket as receiveBefore does, the carried bytes first.

@@ -179,15 +179,35 @@ int DictSession::findMatches(const char* word, const char* host)
         return dictSendFailed;
 
     receiveDatabaseReply(this, &reply);
-    if (beginsWithStatus(reply.data, reply.length, databaseStatus)) {
+    keepDatabaseList(&reply);
+    closeSocket();
+    return dictSuccess;
+}
+
+void DictSession::keepDatabaseList(ReplyText* reply)
+{
+    if (beginsWithStatus(reply->data, reply->length, databaseStatus)) {
         char** lines = nullptr;
-        int lineCount = cutDatabaseLines(reply.data, reply.length, &lines);
+        int lineCount = cutDatabaseLines(reply->data, reply->length, &lines);
         releaseTextList(databaseLines, databaseCount);
         databaseLines = lines;
         databaseCount = lineCount;
     }
-    releaseReply(&reply);
-    closeSocket();
+    releaseReply(reply);
+}
+
+int DictSession::keepDefinitions(ReplyText* reply, bool refused)
+{
+    char** texts = nullptr;
+    int filled = 0;
+    if (!refused && beginsWithStatus(reply->data, reply->length, definitionsStatus))
+        filled = cutDefinitionTexts(reply->data, reply->length, &texts);
+    releaseReply(reply);
+    if (filled == 0)
+        return dictRefused;
+    releaseTextList(definitions, definitionCount);
+    definitions = texts;
+    definitionCount = filled;
     return dictSuccess;
 }
 
@@ -222,17 +242,7 @@ int DictSession::retrieveDefinitions(const char* database, const char* word, con
             return dictSendFailed;
         outcome = readReply(defineRefusals, refusalCount, &reply);
     }
-    char** texts = nullptr;
-    int filled = 0;
-    if (outcome != replyRefused && beginsWithStatus(reply.data, reply.length, definitionsStatus))
-        filled = cutDefinitionTexts(reply.data, reply.length, &texts);
-    releaseReply(&reply);
-    if (filled == 0)
-        return dictRefused;
-    releaseTextList(definitions, definitionCount);
-    definitions = texts;
-    definitionCount = filled;
-    return dictSuccess;
+    return keepDefinitions(&reply, outcome == replyRefused);
 }
 
 int DictSession::sendMatchRequests(const char* const* strategies, const char* const* words, int count)

@@ -7,8 +7,6 @@
 #include "core/offlinedict.h"
 
 static const int matchStatus = 152;
-static const int databaseStatus = 110;
-static const int definitionsStatus = 150;
 
 // The offline answer to a request built from format and its texts; empty when it cannot be built.
 static ReplyText askOffline(const char* format, const char* first, const char* second)
@@ -64,29 +62,12 @@ int DictSession::findOfflineMatches(const char* word)
 
     ReplyText reply = {};
     answerOfflineRequest(dictDatabaseRequest, sizeof dictDatabaseRequest - 1, &reply);
-    if (beginsWithStatus(reply.data, reply.length, databaseStatus)) {
-        char** lines = nullptr;
-        int lineCount = cutDatabaseLines(reply.data, reply.length, &lines);
-        releaseTextList(databaseLines, databaseCount);
-        databaseLines = lines;
-        databaseCount = lineCount;
-    }
-    releaseReply(&reply);
+    keepDatabaseList(&reply);
     return dictSuccess;
 }
 
 int DictSession::retrieveOfflineDefinitions(const char* database, const char* word)
 {
     ReplyText reply = askOffline("define %s %s\r\n", database, word);
-    char** texts = nullptr;
-    int filled = 0;
-    if (beginsWithStatus(reply.data, reply.length, definitionsStatus))
-        filled = cutDefinitionTexts(reply.data, reply.length, &texts);
-    releaseReply(&reply);
-    if (filled == 0)
-        return dictRefused;
-    releaseTextList(definitions, definitionCount);
-    definitions = texts;
-    definitionCount = filled;
-    return dictSuccess;
+    return keepDefinitions(&reply, false);
 }
