@@ -11,8 +11,9 @@ import pytest
 from conftest import write_timings
 from harness import HarnessError, wait_for
 from menu_steps import include_relay, relay_calls
-from test_lookup import (HOTKEY, ID_WORD, WORD_BOX_CAPTION, click_control, dialog_with, key, open_notepad,
-                         select_first_word, start_lexitray, unicode_view, wait_word_box)
+from test_lookup import (HOTKEY, ID_CLOSE, ID_DB_LIST, ID_DB_OK, ID_WORD, WORD_BOX_CAPTION, click_control,
+                         dialog_with, key, open_notepad, select_first_word, start_lexitray, unicode_view, viewer_text,
+                         viewer_window, wait_word_box)
 
 CF_UNICODETEXT, CF_DIB = 13, 8
 TEST_FORMAT = "Lexitray Test Bytes"
@@ -407,6 +408,22 @@ def test_late_copy_fills_the_box_the_user_has_not_typed_in(cap):
     wait_for("the late word", lambda: word_in_box(cap, box) == "glimmerwort", timeout=5)
     assert clipboard(cap)[1] == "glimmerwort"
     close_box(cap)
+
+
+def test_enter_before_the_late_copy_looks_up_the_copied_word(cap):
+    # The previous clipboard's word shows until the copy lands; Enter meanwhile waits for the copy
+    # instead of sending "meadowlark" to the server.
+    keyview(cap, "setclip", "meadowlark song")
+    start_lexitray(cap, lookahead=0)
+    View(cap, "glimmerwort", "keys-late")
+    key(cap, HOTKEY)
+    time.sleep(0.25)
+    key(cap, "Return")
+    choice = wait_for("the database choice", lambda: dialog_with(cap.prefix, ID_DB_LIST), timeout=30)
+    cap.prefix.probe("press", choice["hwnd"], ID_DB_OK)
+    viewer = wait_for("the viewer", lambda: viewer_window(cap.prefix), timeout=30)
+    assert viewer_text(cap.prefix, viewer).startswith("glimmerwort")
+    cap.prefix.probe("press", viewer["hwnd"], ID_CLOSE)
 
 
 def test_late_copy_leaves_a_typed_box_alone_and_the_clipboard_goes_back(cap):
