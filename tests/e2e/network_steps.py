@@ -123,25 +123,33 @@ class StallingServer:
         connection.close()
 
     def answer_late(self, connection):
-        """Says nothing for late_seconds (unless the program gives up first), then passes everything on."""
+        """Says nothing for late_seconds (unless the program gives up first), then passes everything on, what
+        the program sent meanwhile (a request sent ahead of the greeting) first."""
         self.accepted += 1
-        connection.settimeout(self.late_seconds)
+        early = b""
+        until = time.monotonic() + self.late_seconds
         try:
-            if not connection.recv(4096):
-                self.closed_at.append(time.monotonic())
-                connection.close()
-                return
-        except socket.timeout:
-            pass
+            while time.monotonic() < until:
+                connection.settimeout(max(0.01, until - time.monotonic()))
+                try:
+                    data = connection.recv(4096)
+                except socket.timeout:
+                    break
+                if not data:
+                    self.closed_at.append(time.monotonic())
+                    connection.close()
+                    return
+                early += data
         except OSError:
             connection.close()
             return
         connection.settimeout(None)
-        self.pass_on(connection)
+        self.pass_on(connection, early=early)
 
-    def pass_on(self, connection, pause=0.0):
+    def pass_on(self, connection, pause=0.0, early=b""):
         try:
             upstream = socket.create_connection(DICTD)
+            upstream.sendall(early)
         except OSError:
             connection.close()
             return

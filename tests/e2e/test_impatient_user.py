@@ -16,6 +16,7 @@ FIRST_LOOK_UPS = 20
 RESOURCE_SLACK = 0.05           # each figure stays within 5 % of its value after the first look-ups ...
 OBJECT_SLACK = 3                # ... or, for counts of objects, within this many
 NO_KEY = "n"                    # the Yes/No question's No, by its mnemonic
+LOST_KEYS = []                  # keys pressed again because the first went nowhere
 
 
 def fast_type(desk, text):
@@ -89,7 +90,13 @@ def answer_until_done(desk, watch, mark, word, choose=1, timeout=30):
         else:
             assert window["caption"].startswith("Lexitray"), window["caption"]
             lk.key(desk, "Escape")
-        watch.wait_hidden(window["hwnd"])
+        try:
+            watch.wait_hidden(window["hwnd"], timeout=3)
+        except HarnessError:
+            # Seen once in some thousand keys under Wine: the key went nowhere. A person presses again.
+            LOST_KEYS.append(f"{kind} of {word!r}")
+            lk.key(desk, "Escape" if kind == "viewer" else NO_KEY if kind == "message" else "Return")
+            watch.wait_hidden(window["hwnd"])
         if kind in ("message", "viewer"):
             return seen
 
@@ -148,7 +155,8 @@ def test_a_month_of_look_ups_leaves_nothing_behind(desk):
         time.sleep(1)
         last = resources(desk, app, pid)
         spent = time.monotonic() - start
-        print(f"after {MONTH_LOOK_UPS} look-ups ({spent:.0f} s, {spent / MONTH_LOOK_UPS:.2f} s each)")
+        print(f"after {MONTH_LOOK_UPS} look-ups ({spent:.0f} s, {spent / MONTH_LOOK_UPS:.2f} s each); "
+              f"keys pressed again: {LOST_KEYS}")
     finally:
         watch.stop()
     grown = []
@@ -177,6 +185,8 @@ IMPATIENT_WORDS = ["snorkelbloom", "glimmerwort", "zzzzqx", "bolter", "recieve",
 # Words of the test definitions that a double click may follow.
 FOLLOWABLE = ["water", "flower", "Lexitray", "fern", "garden", "meadow", "fireflies", "flour", "fishing"]
 ID_CANCEL, ID_OK = 2, 1
+# Two clicks on the icon closer than this make a double click, which opens no menu (by design).
+DOUBLE_CLICK_SECONDS = 0.7
 
 
 class Live:
@@ -208,6 +218,8 @@ class ImpatientUser:
         self.audited = watch.mark()
         self.log = []
         self.cancels = 0
+        self.menu_escapes_lost = 0
+        self.last_icon_click = 0.0
         self.faults = []
 
     def note(self, what):
@@ -330,18 +342,34 @@ class ImpatientUser:
         self.cancels += 1
         self.live = None
 
+    def before_icon_click(self):
+        time.sleep(max(0.0, self.last_icon_click + DOUBLE_CLICK_SECONDS - time.monotonic()))
+        self.last_icon_click = time.monotonic()
+
     def cancel_from_menu(self):
         self.audit()
         self.cancelled("Cancel Look-Up")
+        self.before_icon_click()
         choose_while_waiting(self.desk, self.icon, "Cancel Look-Up")
 
     def menu_and_escape(self):
         self.note("opens the tray menu and escapes")
         mark = self.watch.mark()
+        self.before_icon_click()
         open_menu(self.desk, self.icon)
         menu = self.watch.wait_shown({"menu"}, mark)
         lk.key(self.desk, "Escape")
-        self.watch.wait_hidden(menu["hwnd"])
+        try:
+            self.watch.wait_hidden(menu["hwnd"], timeout=2)
+        except HarnessError:
+            # The menu does not always have the keys under Wine; a click beside it closes it.
+            self.menu_escapes_lost += 1
+            self.desk.prefix.xvfb.click(500, 100)
+            try:
+                self.watch.wait_hidden(menu["hwnd"], timeout=2)
+            except HarnessError:
+                lk.key(self.desk, "Escape")
+                self.watch.wait_hidden(menu["hwnd"])
 
     def dialog_from_menu(self, item, kind, button):
         waiting = bool(self.live and self.live.interruptible() and not self.pending_dialog())
@@ -349,6 +377,7 @@ class ImpatientUser:
             return False        # the menu's items would move under the pointer if the wait ended now
         self.note(f"opens {item}")
         mark = self.watch.mark()
+        self.before_icon_click()
         choose(self.desk, self.icon, item, during_wait=waiting)
         dialog = self.watch.wait_shown({kind}, mark)
         time.sleep(self.rng.uniform(1.0, 3.0) if kind == "settings" else self.rng.uniform(0.2, 1.0))
@@ -358,7 +387,8 @@ class ImpatientUser:
 
     def follow(self):
         text = [lk.viewer_text(self.desk.prefix, self.viewer)]
-        words = [w for w in FOLLOWABLE if w in text[0]]
+        # Not the word shown: following it would change nothing to see.
+        words = [w for w in FOLLOWABLE if w in text[0] and f" {w} " not in self.viewer["caption"]]
         if not words:
             return False
         word = self.rng.choice(words)
@@ -457,7 +487,10 @@ def test_an_impatient_user_leaves_nothing_of_what_was_cancelled(desk):
             # Exit, whatever is open, from the tray menu; a wait that may end any moment (the menu would
             # change under the pointer) is let end first.
             user.note("exits")
+            ends = time.monotonic() + max(QUESTION_AFTER.values()) + 10
             while user.live and not user.live.interruptible():
+                if time.monotonic() > ends:
+                    raise HarnessError(f"the look-up of {user.live.word!r} ({user.live.kind}) never ended")
                 user.audit()
                 dialog = user.pending_dialog()
                 if dialog:
@@ -465,6 +498,7 @@ def test_an_impatient_user_leaves_nothing_of_what_was_cancelled(desk):
                 else:
                     time.sleep(0.3)
             user.audit()
+            user.before_icon_click()
             if user.live:
                 user.cancelled("Exit")
                 chosen = choose_while_waiting(desk, icon, "Exit")[0]
@@ -479,7 +513,7 @@ def test_an_impatient_user_leaves_nothing_of_what_was_cancelled(desk):
             watch.stop()
         count, worst, unanswered, second = pings()
         print(f"impatient user: {events} events in {time.monotonic() - start:.0f} s, {user.cancels} look-ups "
-              f"cancelled; exit code {exit_code} {exit_seconds:.1f} s after Exit; WM_NULL answered {count} "
+              f"cancelled; the menu's Escape lost {user.menu_escapes_lost} times; exit code {exit_code} {exit_seconds:.1f} s after Exit; WM_NULL answered {count} "
               f"times, worst {worst:.1f} ms, second worst {second:.1f} ms, {unanswered} unanswered")
         assert not user.faults, f"seed {seed}: " + "; ".join(user.faults)
         assert events >= 100, f"only {events} events in {IMPATIENT_SECONDS} s"
