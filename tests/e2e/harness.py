@@ -90,15 +90,27 @@ class Xvfb:
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             socket = f"/tmp/.X11-unix/X{number}"
             deadline = time.monotonic() + 10
-            while time.monotonic() < deadline and proc.poll() is None and not os.path.exists(socket):
+            while time.monotonic() < deadline and proc.poll() is None and not (
+                    self._owns(number, proc) and os.path.exists(socket)):
                 time.sleep(0.05)
-            if proc.poll() is None and os.path.exists(socket):
+            # Another run may have taken the display between the look and the start: its server holds
+            # the lock then, and ours gives up (perhaps only after the other's socket has appeared).
+            if proc.poll() is None and self._owns(number, proc) and os.path.exists(socket):
                 self.proc, self.display = proc, f":{number}"
                 return self
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
         raise HarnessError("no free X display")
+
+    @staticmethod
+    def _owns(number, proc):
+        """Whether the display's lock file names the given X server."""
+        try:
+            with open(f"/tmp/.X{number}-lock") as lock:
+                return int(lock.read().strip() or 0) == proc.pid
+        except (OSError, ValueError):
+            return False
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
@@ -122,7 +134,12 @@ class Xvfb:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def click(self, x, y, button=1):
-        self.xdotool("mousemove", "--sync", x, y)
+        # A synchronous move to where the pointer already is waits for ever for a motion that never comes.
+        env = dict(os.environ, DISPLAY=self.display)
+        where = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=env, timeout=10, text=True,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+        if f"X={x}\n" not in where or f"Y={y}\n" not in where:
+            self.xdotool("mousemove", "--sync", x, y)
         self.xdotool("click", button)
 
 

@@ -1,4 +1,5 @@
 """What the tests expect of lexitray.exe, and small steps they share."""
+import threading
 import time
 
 from harness import HarnessError, parse_probe_output, rect_of, wait_for
@@ -195,3 +196,139 @@ def rect(window):
 
 def elapsed_since(start):
     return time.monotonic() - start
+
+
+# The watch's bound; it ends earlier when the program does.
+WINDOW_WATCH_SECONDS = 1800
+
+
+class WindowWatch:
+    """Every top-level window of one process as it is shown, hidden or renamed, and every change of the
+    foreground window, recorded from inside the desktop (probe "watchwindows") and stamped with this side's
+    clock when read. A window up for a moment only is not missed, and the tests wait on what the watch has
+    seen instead of starting a probe for each look."""
+
+    def __init__(self, session, pid):
+        self.proc = session.background_probe("watchwindows", pid, WINDOW_WATCH_SECONDS)
+        if self.proc.stdout.readline().strip() != "watching":
+            raise HarnessError("the window watch did not start")
+        self.events = []            # (time, kind, fields); a shown window's fields hold its "controls"
+        self.visible = {}           # hwnd -> fields of each window up now
+        self.foreground = None
+        self.ended = False
+        self.changed = threading.Condition()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        shown = None
+        for line in self.proc.stdout:
+            for kind, fields in parse_probe_output(line):
+                if kind == "shown":
+                    shown = dict(fields, controls=[])
+                    continue
+                if kind == "control" and shown is not None:
+                    shown["controls"].append(fields)
+                    continue
+                with self.changed:
+                    now = time.monotonic()
+                    if kind == "endshown" and shown is not None:
+                        self.visible[shown["hwnd"]] = shown
+                        self.events.append((now, "shown", shown))
+                        shown = None
+                    elif kind == "hidden":
+                        self.visible.pop(fields["hwnd"], None)
+                        self.events.append((now, kind, fields))
+                    elif kind == "caption":
+                        if fields["hwnd"] in self.visible:
+                            self.visible[fields["hwnd"]]["caption"] = fields["caption"]
+                        self.events.append((now, kind, fields))
+                    elif kind == "foreground":
+                        self.foreground = fields["hwnd"]
+                        self.events.append((now, kind, fields))
+                    elif kind == "ended":
+                        self.events.append((now, kind, fields))
+                    self.changed.notify_all()
+        with self.changed:
+            self.ended = True
+            self.changed.notify_all()
+
+    def mark(self):
+        """Where the events seen from now on begin."""
+        with self.changed:
+            return len(self.events)
+
+    def wait(self, what, check, timeout=20):
+        """Waits until check() (called with the watch's lock held) returns something true, and returns it."""
+        deadline = time.monotonic() + timeout
+        with self.changed:
+            while True:
+                value = check()
+                if value:
+                    return value
+                left = deadline - time.monotonic()
+                if left <= 0 or self.ended:
+                    raise HarnessError(f"the window watch saw no {what} within {timeout:.0f} s; "
+                                       f"up now: {[w['caption'] for w in self.visible.values()]}")
+                self.changed.wait(left)
+
+    def shown_since(self, mark, kinds=None):
+        """[(time, window)] of the windows shown since the mark, of the given kinds (window_kind) or all."""
+        with self.changed:
+            return [(at, f) for at, kind, f in self.events[mark:]
+                    if kind == "shown" and (kinds is None or window_kind(f) in kinds)]
+
+    def wait_shown(self, kinds, mark, timeout=20):
+        """The first window of one of the kinds shown since the mark and still up."""
+        def found():
+            for _, kind, f in self.events[mark:]:
+                if kind == "shown" and window_kind(f) in kinds and f["hwnd"] in self.visible:
+                    return f
+            return None
+        return self.wait(f"window of {sorted(kinds)}", found, timeout)
+
+    def wait_hidden(self, hwnd, timeout=20):
+        self.wait(f"hiding of {hwnd}", lambda: hwnd not in self.visible, timeout)
+
+    def wait_foreground(self, hwnd, timeout=20):
+        self.wait(f"{hwnd} in the foreground", lambda: self.foreground == hwnd and hwnd in self.visible, timeout)
+
+    def up(self, kinds):
+        """The windows of the given kinds up now."""
+        with self.changed:
+            return [f for f in self.visible.values() if window_kind(f) in kinds]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+
+
+def window_kind(window):
+    """What a window of the program is, from what the watch saw of it when it was shown."""
+    ids = {int(c["id"]) for c in window.get("controls", [])}
+    caption = window["caption"]
+    if window["class"] == "#32768":
+        return "menu"
+    if window["class"] != "#32770":
+        return "other"
+    if caption == " Lexitray":
+        return "wordbox"
+    if caption == "Lexitray Settings":
+        return "settings"
+    if caption == "About Lexitray":
+        return "about"
+    if 1006 in ids:
+        return "choice"
+    if 1008 in ids:
+        return "suggestions"
+    if 1005 in ids:
+        return "viewer"
+    if caption == "Lexitray":
+        return "message"
+    return "other"
+
+
+def window_text(window):
+    """A message box's text: its longest static text."""
+    texts = [c["text"] for c in window.get("controls", []) if c["class"].lower() == "static"]
+    return max(texts, key=len) if texts else ""

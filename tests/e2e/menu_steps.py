@@ -81,14 +81,19 @@ ITEM_MIDDLE = {"Exit": 11, "About": 36, "Settings": 52, "Look Up A Word": 77, "R
 MENU_HEIGHT = 104
 
 
-def choose(desk, icon, item):
-    """Opens the menu with a right click and clicks the item."""
+# While a look-up waits on the network, "Cancel Look-Up" and a separator sit above the items.
+WAIT_ITEMS_HEIGHT = 25
+
+
+def choose(desk, icon, item, during_wait=False):
+    """Opens the menu with a right click and clicks the item (in the menu a wait gives, when during_wait)."""
     menu, _ = open_menu(desk, icon)
     left, top, right, bottom = map(int, menu["rect"].split(","))
-    if bottom - top != MENU_HEIGHT:
-        raise HarnessError(f"the menu is {bottom - top} pixels high, not {MENU_HEIGHT}: its items moved")
+    added = WAIT_ITEMS_HEIGHT if during_wait else 0
+    if bottom - top != MENU_HEIGHT + added:
+        raise HarnessError(f"the menu is {bottom - top} pixels high, not {MENU_HEIGHT + added}: its items moved")
     time.sleep(0.3)
-    desk.prefix.xvfb.click((left + right) // 2, top + ITEM_MIDDLE[item])
+    desk.prefix.xvfb.click((left + right) // 2, top + added + ITEM_MIDDLE[item])
     wait_for("the menu to close", lambda: not visible_menus(desk.prefix), timeout=10)
 
 

@@ -8,6 +8,7 @@
 #include <aclapi.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <psapi.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -497,6 +498,192 @@ int commandWatchPopup(const char* ownerClass, DWORD seconds)
     return 0;
 }
 
+// One top-level window of the watched process as watchwindows last saw it.
+struct WatchedWindow {
+    HWND hwnd;
+    bool visible;
+    bool seen;  // found in the latest look
+    char caption[textCapacity];
+};
+
+struct WindowWatch {
+    DWORD pid;
+    WatchedWindow windows[4 * maxFound];
+    int count;
+    DWORD start;
+};
+
+void printAt(const WindowWatch* watch) { printf(" t=%lu", static_cast<unsigned long>(GetTickCount() - watch->start)); }
+
+BOOL CALLBACK lookAtWindow(HWND hwnd, LPARAM param)
+{
+    WindowWatch* watch = reinterpret_cast<WindowWatch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != watch->pid)
+        return TRUE;
+    WatchedWindow* known = nullptr;
+    for (int i = 0; i < watch->count && !known; ++i)
+        if (watch->windows[i].hwnd == hwnd)
+            known = &watch->windows[i];
+    if (!known) {
+        if (watch->count == 4 * maxFound)
+            return TRUE;
+        known = &watch->windows[watch->count++];
+        known->hwnd = hwnd;
+        known->visible = false;
+        known->caption[0] = 0;
+    }
+    known->seen = true;
+    const bool visible = IsWindowVisible(hwnd) != 0;
+    char caption[textCapacity] = "";
+    GetWindowTextA(hwnd, caption, sizeof caption);
+    if (visible && !known->visible) {
+        describeWindow("shown", hwnd);
+        char className[64] = "";
+        GetClassNameA(hwnd, className, sizeof className);
+        if (strcmp(className, "#32770") == 0)
+            EnumChildWindows(hwnd, printChild, 0);
+        printf("endshown hwnd=0x%lx", handleValue(hwnd));
+        printAt(watch);
+        printf("\n");
+    } else if (!visible && known->visible) {
+        printf("hidden hwnd=0x%lx", handleValue(hwnd));
+        printAt(watch);
+        printf("\n");
+    } else if (visible && strcmp(caption, known->caption) != 0) {
+        printf("caption hwnd=0x%lx", handleValue(hwnd));
+        printAt(watch);
+        printf(" caption=");
+        printQuoted(caption);
+        printf("\n");
+    }
+    known->visible = visible;
+    lstrcpynA(known->caption, caption, textCapacity);
+    return TRUE;
+}
+
+// Watches every top-level window of one process for the given seconds, looking every few milliseconds,
+// and prints each change as it happens: "shown" (the window, as `list` prints it; a dialog's controls
+// follow, then "endshown"), "hidden" when it hides or goes, "caption" when a visible one's caption changes,
+// and "foreground" whenever another window (of any process) comes to the foreground. Prints "watching"
+// first (the windows up then count as shown) and "ended" when the time is up or the process has ended.
+int commandWatchWindows(DWORD pid, DWORD seconds)
+{
+    const DWORD lookEveryMs = 15;
+    static WindowWatch watch;
+    watch.pid = pid;
+    watch.count = 0;
+    watch.start = GetTickCount();
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    printf("watching\n");
+    fflush(stdout);
+    HWND foreground = nullptr;
+    bool ended = false;
+    while (!ended && GetTickCount() - watch.start < seconds * 1000) {
+        ended = process != nullptr && WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+        for (int i = 0; i < watch.count; ++i)
+            watch.windows[i].seen = false;
+        EnumWindows(lookAtWindow, reinterpret_cast<LPARAM>(&watch));
+        for (int i = 0; i < watch.count; ++i) {
+            if (watch.windows[i].seen)
+                continue;
+            if (watch.windows[i].visible) {
+                printf("hidden hwnd=0x%lx", handleValue(watch.windows[i].hwnd));
+                printAt(&watch);
+                printf(" destroyed=1\n");
+            }
+            watch.windows[i--] = watch.windows[--watch.count];
+        }
+        HWND now = GetForegroundWindow();
+        if (now != foreground) {
+            foreground = now;
+            printf("foreground hwnd=0x%lx", handleValue(now));
+            printAt(&watch);
+            printf("\n");
+        }
+        fflush(stdout);
+        if (!ended)
+            Sleep(lookEveryMs);
+    }
+    printf("ended");
+    printAt(&watch);
+    printf(" exited=%d\n", ended ? 1 : 0);
+    if (process)
+        CloseHandle(process);
+    return 0;
+}
+
+struct WindowCount {
+    DWORD pid;
+    int count;
+};
+
+BOOL CALLBACK countChildWindow(HWND, LPARAM param)
+{
+    reinterpret_cast<WindowCount*>(param)->count++;
+    return TRUE;
+}
+
+BOOL CALLBACK countWindows(HWND hwnd, LPARAM param)
+{
+    WindowCount* windows = reinterpret_cast<WindowCount*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == windows->pid) {
+        windows->count++;
+        EnumChildWindows(hwnd, countChildWindow, param);
+    }
+    return TRUE;
+}
+
+// What a process holds: kernel handles, GDI and USER objects, and its private bytes. A figure the system
+// cannot give is printed as -1 with the error (GetGuiResources gives 0 and sets no error when it does not
+// count, which is printed as it is), and its windows, top-level and child.
+int commandResources(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) {
+        printf("noprocess error=%lu\n", static_cast<unsigned long>(GetLastError()));
+        return 1;
+    }
+    DWORD handles = 0;
+    long handleCount = -1;
+    DWORD handleError = 0;
+    if (GetProcessHandleCount(process, &handles))
+        handleCount = static_cast<long>(handles);
+    else
+        handleError = GetLastError();
+    SetLastError(0);
+    const DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
+    const DWORD gdiError = GetLastError();
+    SetLastError(0);
+    const DWORD user = GetGuiResources(process, GR_USEROBJECTS);
+    const DWORD userError = GetLastError();
+    PROCESS_MEMORY_COUNTERS_EX memory;
+    ZeroMemory(&memory, sizeof memory);
+    memory.cb = sizeof memory;
+    double privateBytes = -1;
+    DWORD memoryError = 0;
+    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory))
+        privateBytes = static_cast<double>(memory.PrivateUsage);
+    else
+        memoryError = GetLastError();
+    // For comparison: the probe's own handle count, which tells a system that counts no other process's.
+    DWORD ownHandles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &ownHandles);
+    WindowCount windows = {pid, 0};
+    EnumWindows(countWindows, reinterpret_cast<LPARAM>(&windows));
+    printf("resources handles=%ld handleserror=%lu ownhandles=%lu gdi=%lu gdierror=%lu user=%lu usererror=%lu "
+           "private=%.0f privateerror=%lu workingset=%.0f pagefile=%.0f windows=%d\n",
+           handleCount, static_cast<unsigned long>(handleError), static_cast<unsigned long>(ownHandles),
+           static_cast<unsigned long>(gdi), static_cast<unsigned long>(gdiError), static_cast<unsigned long>(user),
+           static_cast<unsigned long>(userError), privateBytes, static_cast<unsigned long>(memoryError),
+           static_cast<double>(memory.WorkingSetSize), static_cast<double>(memory.PagefileUsage), windows.count);
+    CloseHandle(process);
+    return 0;
+}
+
 void pumpFor(DWORD milliseconds)
 {
     DWORD start = GetTickCount();
@@ -770,6 +957,7 @@ int usage()
           "<vk> <seconds>\n"
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
           "       | watchballoon <seconds> | watchpopup <owner class> <seconds> | watchpick <seconds>\n"
+          "       | watchwindows <pid> <seconds> | resources <pid>\n"
           "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
           "       | lockkey <HKLM|HKCU> <subkey> on|off | pingloop <window> <seconds>\n"
           "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
@@ -949,6 +1137,11 @@ int main(int argc, char** argv)
         status = commandWatchPopup(argv[2], static_cast<DWORD>(strtoul(argv[3], nullptr, 0)));
     } else if (strcmp(command, "watchpick") == 0 && argc == 3) {
         status = commandWatchPick(static_cast<DWORD>(strtoul(argv[2], nullptr, 0)));
+    } else if (strcmp(command, "watchwindows") == 0 && argc == 4) {
+        status = commandWatchWindows(static_cast<DWORD>(strtoul(argv[2], nullptr, 0)),
+                                     static_cast<DWORD>(strtoul(argv[3], nullptr, 0)));
+    } else if (strcmp(command, "resources") == 0 && argc == 3) {
+        status = commandResources(static_cast<DWORD>(strtoul(argv[2], nullptr, 0)));
     } else if (strcmp(command, "demoicon") == 0 && argc == 5) {
         status = commandDemoIcon(argv[2], argv[3], static_cast<DWORD>(strtoul(argv[4], nullptr, 0)));
     } else {
