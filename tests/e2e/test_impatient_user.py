@@ -9,7 +9,7 @@ import test_lookup as lk
 from harness import HarnessError
 from lexitray_checks import LOCAL_HOST, WindowWatch, window_kind, window_text
 from menu_steps import choose, open_menu, start_lexitray
-from network_steps import StallingServer, check_answers, choose_while_waiting, ping_while
+from test_lookup_network import StallingServer, check_answers, choose_while_waiting, ping_while
 
 MONTH_LOOK_UPS = int(os.environ.get("LEXITRAY_E2E_MONTH_LOOK_UPS", "500"))
 FIRST_LOOK_UPS = 20
