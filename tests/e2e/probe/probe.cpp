@@ -513,7 +513,10 @@ struct WindowWatch {
     DWORD start;
 };
 
-void printAt(const WindowWatch* watch) { printf(" t=%lu", static_cast<unsigned long>(GetTickCount() - watch->start)); }
+void printAt(const WindowWatch* watch)
+{
+    printf(" t=%lu", static_cast<unsigned long>(GetTickCount() - watch->start));
+}
 
 BOOL CALLBACK lookAtWindow(HWND hwnd, LPARAM param)
 {
@@ -674,12 +677,14 @@ int commandResources(DWORD pid)
     GetProcessHandleCount(GetCurrentProcess(), &ownHandles);
     WindowCount windows = {pid, 0};
     EnumWindows(countWindows, reinterpret_cast<LPARAM>(&windows));
-    printf("resources handles=%ld handleserror=%lu ownhandles=%lu gdi=%lu gdierror=%lu user=%lu usererror=%lu "
-           "private=%.0f privateerror=%lu workingset=%.0f pagefile=%.0f windows=%d\n",
-           handleCount, static_cast<unsigned long>(handleError), static_cast<unsigned long>(ownHandles),
-           static_cast<unsigned long>(gdi), static_cast<unsigned long>(gdiError), static_cast<unsigned long>(user),
-           static_cast<unsigned long>(userError), privateBytes, static_cast<unsigned long>(memoryError),
-           static_cast<double>(memory.WorkingSetSize), static_cast<double>(memory.PagefileUsage), windows.count);
+    printf(
+        "resources handles=%ld handleserror=%lu ownhandles=%lu gdi=%lu gdierror=%lu user=%lu usererror=%lu "
+        "private=%.0f privateerror=%lu workingset=%.0f pagefile=%.0f windows=%d\n",
+        handleCount, static_cast<unsigned long>(handleError), static_cast<unsigned long>(ownHandles),
+        static_cast<unsigned long>(gdi), static_cast<unsigned long>(gdiError),
+        static_cast<unsigned long>(user), static_cast<unsigned long>(userError), privateBytes,
+        static_cast<unsigned long>(memoryError), static_cast<double>(memory.WorkingSetSize),
+        static_cast<double>(memory.PagefileUsage), windows.count);
     CloseHandle(process);
     return 0;
 }
