@@ -353,6 +353,22 @@ void FakeServer::serve(Handle connection, int index)
 
 DictSession dictSession;
 
+std::string dictdConversation(const char* address, const std::string& requests, int timeoutMs)
+{
+    NetSocket s = netOpenStream();
+    std::string text;
+    NetAddress parsed;
+    if (s != netInvalidSocket && netParseAddress(address, &parsed) &&
+        netConnect(s, parsed, dictPort, timeoutMs) && netSend(s, requests.data(), (int)requests.size())) {
+        char piece[65536];
+        int got;
+        while ((got = netReceive(s, piece, sizeof piece, timeoutMs)) > 0)
+            text.append(piece, (size_t)got);
+    }
+    netClose(s);
+    return text;
+}
+
 void useTestLimits()
 {
     dictLimits = dictDefaultLimits;

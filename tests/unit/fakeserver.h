@@ -92,6 +92,10 @@ private:
     std::vector<bool> closedByClient;
 };
 
+// The whole conversation with the DICT server at address for requests (which end in QUIT), read
+// apart from the client under test: everything up to the server's close, in timeoutMs per receive.
+std::string dictdConversation(const char* address, const std::string& requests, int timeoutMs);
+
 // The look-up record the tests and the benchmarks work with (the program makes one per look-up).
 struct DictSession;
 extern DictSession dictSession;

@@ -20,6 +20,7 @@
 #include "core/dictzip.h"
 #include "core/netio.h"
 #include "core/offlinedict.h"
+#include "tests/unit/fakeserver.h"
 
 namespace {
 
@@ -400,23 +401,7 @@ const char* realDictd() { return comparedDictd != nullptr ? comparedDictd : dict
 #ifndef _WIN32
 std::string rawReply(const std::string& request)
 {
-    NetSocket s = netOpenStream();
-    std::string text;
-    NetAddress address;
-    if (s == netInvalidSocket || !netParseAddress(realDictd(), &address)) {
-        netClose(s);
-        return text;
-    }
-    if (netConnect(s, address, dictPort, rawTimeoutMs)) {
-        std::string both = request + "\r\nquit\r\n";
-        if (netSend(s, both.data(), (int)both.size())) {
-            char piece[65536];
-            int got;
-            while ((got = netReceive(s, piece, sizeof piece, rawTimeoutMs)) > 0)
-                text.append(piece, (size_t)got);
-        }
-    }
-    netClose(s);
+    std::string text = dictdConversation(realDictd(), request + "\r\nquit\r\n", rawTimeoutMs);
     // Without the greeting, the closing line and the statistics after "250 ok".
     size_t start = text.find("\r\n");
     text = start == std::string::npos ? std::string() : text.substr(start + 2);

@@ -28,24 +28,7 @@ const char* realDictd()
 // request and QUIT are sent together, and everything up to the server's close is kept.
 std::string rawConversation(const std::string& request)
 {
-    NetSocket s = netOpenStream();
-    std::string text;
-    NetAddress address;
-    if (s == netInvalidSocket || !netParseAddress(realDictd(), &address)) {
-        netClose(s);
-        return text;
-    }
-    if (netConnect(s, address, dictPort, rawTimeoutMs)) {
-        std::string both = request + "QUIT\r\n";
-        if (netSend(s, both.data(), (int)both.size())) {
-            char piece[4096];
-            int got;
-            while ((got = netReceive(s, piece, sizeof piece, rawTimeoutMs)) > 0)
-                text.append(piece, (size_t)got);
-        }
-    }
-    netClose(s);
-    return text;
+    return dictdConversation(realDictd(), request + "QUIT\r\n", rawTimeoutMs);
 }
 
 Lines splitLines(const std::string& text)
