@@ -139,13 +139,7 @@ int DictSession::connectAhead(const char* host, const char* word)
     closeAhead();
     if (strlen(host) >= (size_t)aheadHostSize)
         return connectToServer(host);
-    // As for any new connection: the previous one is of no further use, and no database list
-    // belongs to the new ones until one is read.
-    closeSocket();
-    socket = 0;
-    releaseTextList(databaseLines, databaseCount);
-    databaseLines = nullptr;
-    databaseCount = 0;
+    forgetConnection();
 
     wonHost[0] = '\0';
     if (lookUpCancelled())
@@ -230,12 +224,7 @@ int DictSession::takeAhead(LookUpLink which, const char* host, const char* reque
 {
     AheadLink* link = &ahead.links[which];
     link->taken = false;
-    // As for any new connection: no database list belongs to it.
-    closeSocket();
-    socket = 0;
-    releaseTextList(databaseLines, databaseCount);
-    databaseLines = nullptr;
-    databaseCount = 0;
+    forgetConnection();
 
     while (link->open && link->connecting)
         waitAhead(&ahead, nullptr, millisecondsUntil(ahead.connectDeadline));

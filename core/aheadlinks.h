@@ -3,9 +3,8 @@
 #include <chrono>
 
 #include "core/netio.h"
+#include "core/requestline.h"
 
-// Room for a request line; a request that does not fit is not sent.
-const int dictRequestSize = 1024;
 // How long a server (or a firewall or NAT on the way) is likely to keep an idle connection: one
 // opened ahead and older than this is replaced before it carries a request.
 const int serverIdleLimitMs = 30000;

@@ -34,6 +34,15 @@ void DictSession::closeSocket()
     carriedLength = 0;
 }
 
+void DictSession::forgetConnection()
+{
+    closeSocket();
+    socket = 0;
+    releaseTextList(databaseLines, databaseCount);
+    databaseLines = nullptr;
+    databaseCount = 0;
+}
+
 int DictSession::receivePiece(char* buffer, int capacity, ReplyDeadline deadline)
 {
     if (carriedLength > 0 && capacity > 0) {
@@ -157,13 +166,7 @@ size_t receiveGreeting(NetSocket s, char* greeting, size_t capacity, ReplyDeadli
 
 int DictSession::connectToServer(const char* host)
 {
-    // A previous connection still open is of no further use.
-    closeSocket();
-    socket = 0;
-    // No database list belongs to the new connection until one is read on it.
-    releaseTextList(databaseLines, databaseCount);
-    databaseLines = nullptr;
-    databaseCount = 0;
+    forgetConnection();
 
     // A cancelled look-up opens nothing more.
     if (lookUpCancelled())

@@ -173,6 +173,9 @@ struct DictSession {
     int keepDefinitions(ReplyText* reply, bool refused);
     // Closes socket when it is still open; harmless to call again.
     void closeSocket();
+    // Before a new connection: the previous one is closed, and no database list belongs to the new one
+    // until one is read on it.
+    void forgetConnection();
     // Receives up to capacity bytes on socket as receiveBefore does, the carried bytes first.
     int receivePiece(char* buffer, int capacity, ReplyDeadline deadline);
 
@@ -276,11 +279,6 @@ int cutDatabaseLines(const char* text, size_t length, char*** lines);
 // A definitions reply (status 150): each body without its header, last CR LF or terminator.
 int cutDefinitionTexts(const char* text, size_t length, char*** texts);
 void releaseTextList(char** list, int count);
-
-// Builds a request line into request (dictRequestSize bytes) from a format with one or two texts
-// (the second may be null), each given as one parameter: a text with blanks or quotes goes in
-// double quotes. False when it does not fit or a text would break the request line.
-bool buildRequest(char* request, const char* format, const char* first, const char* second, size_t* length);
 
 // Cuts match replies that follow one another on a connection (requests sent together are answered
 // in order) at their ends, looking at each byte once however the text arrives. A reply ends with
