@@ -1,10 +1,10 @@
 // The guarded start of a look-up, shared by the hotkey and the tray menu's "Look Up A Word".
 #include "app/lookuptrigger.h"
 
-#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "core/dictsession.h"
 #include "ui/lookupdialogs.h"
+#include "ui/lookupthread.h"
 
 bool lookupActive;
 

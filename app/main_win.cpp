@@ -4,7 +4,6 @@
 #include <commctrl.h>
 
 #include "app/lookuptrigger.h"
-#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "app/traymenu.h"
 #include "config/config.h"
@@ -12,6 +11,8 @@
 #include "core/userinterface.h"
 #include "resource.h"
 #include "ui/lookupdialogs.h"
+#include "ui/lookupthread.h"
+#include "ui/windowthread.h"
 
 HWND TrayWindow;
 HINSTANCE moduleInstance;
@@ -156,12 +157,9 @@ bool registerTrayWindowClass()
 
 int runMessageLoop()
 {
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    return static_cast<int>(message.wParam);
+    int exitCode = 0;
+    runMessagesUntil(nullptr, nullptr, nullptr, &exitCode);
+    return exitCode;
 }
 
 }  // namespace

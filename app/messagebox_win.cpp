@@ -3,9 +3,9 @@
 #include <shlwapi.h>
 #include <stdarg.h>
 
-#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "core/userinterface.h"
+#include "ui/lookupthread.h"
 #include "ui/widetext.h"
 
 namespace {

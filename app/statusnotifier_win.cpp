@@ -6,10 +6,10 @@
 
 #include <algorithm>
 
-#include "app/lookupthread.h"
 #include "app/trayapp.h"
 #include "core/userinterface.h"
 #include "resource.h"
+#include "ui/lookupthread.h"
 #include "ui/widetext.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // The tray icon's context menu: opening it at the cursor and carrying out its commands.
 #include <windows.h>
 
-#include "app/traymenu.h"
 #include "app/lookuptrigger.h"
 #include "app/trayapp.h"
-#include "app/lookupthread.h"
+#include "app/traymenu.h"
 #include "core/viewertext.h"
 #include "resource.h"
 #include "ui/lookupdialogs.h"
+#include "ui/lookupthread.h"
 #include "ui/settingsdialogs.h"
 #include "ui/widetext.h"
 

@@ -1,10 +1,10 @@
 // The About dialog: the banner and a few words on what the program does and where to get help.
 #include <windows.h>
 
-#include "app/trayapp.h"
 #include "resource.h"
 #include "settingsres.h"
 #include "ui/settingsdialogs.h"
+#include "ui/uihost.h"
 #include "version.h"
 
 namespace {

@@ -2,13 +2,13 @@
 #include <windows.h>
 #include <stdlib.h>
 
-#include "app/lookupthread.h"
-#include "app/trayapp.h"
 #include "config/config.h"
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
 #include "lookupres.h"
+#include "ui/lookupthread.h"
+#include "ui/uihost.h"
 #include "ui/widetext.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "app/trayapp.h"
 #include "core/capturesteps.h"
+#include "ui/uihost.h"
 
 namespace {
 

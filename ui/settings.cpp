@@ -5,7 +5,6 @@
 #include <commdlg.h>
 #include <stdio.h>
 
-#include "app/trayapp.h"
 #include "config/config.h"
 #include "config/hotkey.h"
 #include "core/dictsession.h"
@@ -13,6 +12,7 @@
 #include "resource.h"
 #include "settingsres.h"
 #include "ui/settingsdialogs.h"
+#include "ui/uihost.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 #include <windows.h>
 #include <string.h>
 
-#include "app/lookupthread.h"
-#include "app/trayapp.h"
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
 #include "lookupres.h"
+#include "ui/lookupthread.h"
+#include "ui/uihost.h"
 #include "ui/widetext.h"
 
 namespace {

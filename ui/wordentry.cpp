@@ -4,17 +4,18 @@
 #include <windows.h>
 #include <string.h>
 
-#include "app/lookupthread.h"
-#include "app/trayapp.h"
 #include "config/config.h"
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/userinterface.h"
-#include "resource.h"
 #include "lookupres.h"
+#include "resource.h"
 #include "ui/lookupdialogs.h"
+#include "ui/lookupthread.h"
 #include "ui/selectioncapture.h"
+#include "ui/uihost.h"
 #include "ui/widetext.h"
+#include "ui/windowthread.h"
 
 namespace {
 
@@ -273,6 +274,8 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     return FALSE;
 }
 
+bool boxClosed(void* box) { return !static_cast<WordBox*>(box)->open; }
+
 }  // namespace
 
 bool prepareWordEntryDialog(HWND owner)
@@ -294,21 +297,8 @@ INT_PTR runWordEntryDialog(HWND owner, DictSession** found)
         prepareBox(dialog, &box);
         showBox(dialog);
         // The box's own loop, as a modal dialog has; the look-up runs from inside it.
-        MSG message;
-        while (box.open) {
-            const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-            if (got <= 0) {
-                // The program is ending: the quit goes on to the main loop.
-                if (got == 0)
-                    PostQuitMessage(static_cast<int>(message.wParam));
-                closeBox(dialog, &box, wordLookupCancelled);
-                break;
-            }
-            if (!IsDialogMessageW(dialog, &message)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
-        }
+        if (!runMessagesUntil(boxClosed, &box, dialog, nullptr))
+            closeBox(dialog, &box, wordLookupCancelled);  // the program is ending
         SetWindowLongPtrW(dialog, DWLP_USER, 0);
     }
     // Not shown, or closed some other way while still capturing: the capture ends all the same.

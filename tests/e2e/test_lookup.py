@@ -288,9 +288,7 @@ def test_typing_stops_at_25_characters(look):
 
 
 def test_several_databases_ask_and_the_second_is_used(look):
-    # Without looking ahead: under Wine a choice that opens the moment the box closes can be left behind the
-    # window the box's activation went back to.
-    start_lexitray(look, lookahead=0)
+    start_lexitray(look)
     open_notepad(look, "glimmerwort shines\r\n")
     select_first_word(look)
     key(look, HOTKEY)

@@ -1,15 +1,16 @@
 // Look-ups on threads of their own: the window thread never waits on the network, and a cancelled
 // look-up can neither show a dialog nor leave its results where the next one would find them.
-#include "app/lookupthread.h"
+#include "ui/lookupthread.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <atomic>
 
-#include "app/trayapp.h"
 #include "core/dictsession.h"
 #include "core/userinterface.h"
+#include "ui/uihost.h"
+#include "ui/windowthread.h"
 
 struct LookUpRun {
     DictSession* session;
@@ -21,6 +22,7 @@ struct LookUpRun {
     // question waits until the user confirms the word (confirmed is set then, or when it is cancelled).
     std::atomic<bool> silent;
     HANDLE confirmed;
+    DWORD confirmedAt;  // when the user confirmed the word (GetTickCount)
 };
 
 namespace {
@@ -34,7 +36,11 @@ struct LookUpAsk {
     LookUpRun* run;
     void (*call)(void*);
     void* data;
+    bool question;  // the user is to answer it (a status is only shown)
 };
+
+// A question that comes this soon after the user's Enter may open the moment the word box closes.
+const DWORD justConfirmedMs = 2000;
 
 // The look-up the window thread waits for (null: none), and how many of its questions are open now.
 LookUpRun* runningLookUp;
@@ -80,6 +86,13 @@ void cancelRun(LookUpRun* run)
     run->session->cancel();
     // A question waiting for the user's word goes on, to find the look-up cancelled.
     SetEvent(run->confirmed);
+}
+
+// Whether the window thread stops waiting for the run: it has finished, or it was cancelled.
+bool runOver(void* run)
+{
+    const LookUpRun* waited = static_cast<const LookUpRun*>(run);
+    return waited->state.load() != runRunning || cancelled(waited);
 }
 
 }  // namespace
@@ -138,23 +151,12 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog)
         return nullptr;
     // From now on the user waits for it: what it shows and asks comes up.
     run->silent = false;
+    run->confirmedAt = GetTickCount();
     SetEvent(run->confirmed);
     LookUpRun* outer = runningLookUp;
     runningLookUp = run;
-    MSG message;
-    while (run->state.load() == runRunning && !cancelled(run)) {
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got <= 0) {
-            // The program is ending: the quit goes on to the main loop.
-            PostQuitMessage(got == 0 ? static_cast<int>(message.wParam) : 0);
-            cancelRun(run);
-            break;
-        }
-        if (dialog != nullptr && IsDialogMessageW(dialog, &message))
-            continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    if (!runMessagesUntil(runOver, run, dialog, nullptr))
+        cancelRun(run);  // the program is ending
     runningLookUp = outer;
 
     const bool wasCancelled = cancelled(run);
@@ -187,7 +189,9 @@ void cancelRunningLookUp()
         cancelRun(runningLookUp);
 }
 
-bool runOnWindowThread(void (*call)(void*), void* data)
+namespace {
+
+bool sendToWindowThread(void (*call)(void*), void* data, bool question)
 {
     LookUpRun* run = runOfThisThread();
     if (run == nullptr) {
@@ -197,9 +201,13 @@ bool runOnWindowThread(void (*call)(void*), void* data)
     // A look-up ahead of the user's Enter shows no status.
     if (run->silent)
         return false;
-    LookUpAsk ask = {run, call, data};
+    LookUpAsk ask = {run, call, data, question};
     return SendMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 0;
 }
+
+}  // namespace
+
+bool runOnWindowThread(void (*call)(void*), void* data) { return sendToWindowThread(call, data, false); }
 
 bool askOnWindowThread(void (*call)(void*), void* data)
 {
@@ -207,7 +215,7 @@ bool askOnWindowThread(void (*call)(void*), void* data)
     // A look-up ahead of the user's Enter asks only once the user has confirmed the word.
     if (run != nullptr)
         WaitForSingleObject(run->confirmed, INFINITE);
-    return runOnWindowThread(call, data);
+    return sendToWindowThread(call, data, true);
 }
 
 LRESULT onLookUpAsk(LPARAM request)
@@ -217,6 +225,8 @@ LRESULT onLookUpAsk(LPARAM request)
     if (cancelled(ask->run))
         return 0;
     openAsks++;
+    if (ask->question && GetTickCount() - ask->run->confirmedAt < justConfirmedMs)
+        keepAnswerInFront();
     ask->call(ask->data);
     openAsks--;
     return 1;
