@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 // Room a reply starts with; it doubles from there while the reply is small, where moving it is
 // cheap and the allocator hands back memory freed a moment ago.
 static const size_t firstReplyCapacity = 4096;
@@ -24,25 +26,41 @@ static const size_t terminatorLength = 5;
 // a large reply is then written into pages already in place instead of taking a fault on every
 // page of fresh memory, so that it costs per megabyte what a small one does. Only the pages the
 // largest reply wrote are held. Null while none is kept.
+// A cancelled look-up may still be reading while the next one reads: the room is handed over under
+// a lock held only for the exchange.
 static char* spareRoom = nullptr;
 static size_t spareCapacity = 0;
+static std::atomic_flag spareHeld = ATOMIC_FLAG_INIT;
+
+static void holdSpareRoom()
+{
+    while (spareHeld.test_and_set(std::memory_order_acquire)) {
+    }
+}
+
+static void letGoOfSpareRoom() { spareHeld.clear(std::memory_order_release); }
 
 void releaseSpareReplyRoom()
 {
-    free(spareRoom);
+    holdSpareRoom();
+    char* room = spareRoom;
     spareRoom = nullptr;
     spareCapacity = 0;
+    letGoOfSpareRoom();
+    free(room);
 }
 
 void releaseReply(ReplyText* reply)
 {
+    char* unused = reply->data;
+    holdSpareRoom();
     if (reply->capacity > largeReplyBytes && reply->capacity > spareCapacity) {
-        free(spareRoom);
+        unused = spareRoom;
         spareRoom = reply->data;
         spareCapacity = reply->capacity;
-    } else {
-        free(reply->data);
     }
+    letGoOfSpareRoom();
+    free(unused);
     reply->data = nullptr;
     reply->length = 0;
     reply->capacity = 0;
@@ -69,16 +87,26 @@ static bool reserveReply(ReplyText* reply, size_t extra)
     if (reply->data != nullptr && needed <= reply->capacity)
         return true;
     size_t capacity = grownCapacity(reply->capacity, needed);
-    if (capacity > largeReplyBytes && spareRoom != nullptr && spareCapacity >= capacity) {
+    char* room = nullptr;
+    size_t roomCapacity = 0;
+    if (capacity > largeReplyBytes) {
+        holdSpareRoom();
+        if (spareRoom != nullptr && spareCapacity >= capacity) {
+            room = spareRoom;
+            roomCapacity = spareCapacity;
+            spareRoom = nullptr;
+            spareCapacity = 0;
+        }
+        letGoOfSpareRoom();
+    }
+    if (room != nullptr) {
         if (reply->data != nullptr)
-            memcpy(spareRoom, reply->data, reply->length + 1);
+            memcpy(room, reply->data, reply->length + 1);
         else
-            spareRoom[0] = '\0';
+            room[0] = '\0';
         free(reply->data);
-        reply->data = spareRoom;
-        reply->capacity = spareCapacity;
-        spareRoom = nullptr;
-        spareCapacity = 0;
+        reply->data = room;
+        reply->capacity = roomCapacity;
         return true;
     }
     char* grown = (char*)realloc(reply->data, capacity);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "core/dictsession.h"
 #include "tests/unit/fakeserver.h"
@@ -315,6 +316,33 @@ TEST_F(Hostile, LargeReplyIsNeverMovedAgainAndItsRoomServesTheNext)
         releaseReply(&reply);
     }
     EXPECT_EQ(rooms[0], rooms[1]);
+}
+
+// A cancelled look-up may still be reading a large reply while the next one reads another: the room
+// kept between them goes to one of them only.
+TEST_F(Hostile, KeptReplyRoomGoesToOneLookUpAtATime)
+{
+    dictLimits.replyCapBytes = 2 * 1024 * 1024;
+    auto readLargeReplies = [](char mark, int* wrong) {
+        std::string piece(64 * 1024, mark);
+        for (int round = 0; round < 300; round++) {
+            ReplyText reply = {};
+            while (reply.length < 1024 * 1024)
+                appendReplyText(&reply, piece.data(), piece.size());
+            for (size_t at = 0; at < reply.length; at += 4096)
+                if (reply.data[at] != mark) {
+                    (*wrong)++;
+                    break;
+                }
+            releaseReply(&reply);
+        }
+    };
+    int wrong[2] = {0, 0};
+    std::thread other(readLargeReplies, 'x', &wrong[0]);
+    readLargeReplies('y', &wrong[1]);
+    other.join();
+    releaseSpareReplyRoom();
+    EXPECT_EQ(0, wrong[0] + wrong[1]);
 }
 
 }  // namespace
