@@ -15,7 +15,6 @@
 #include "ui/lookupthread.h"
 #include "ui/uihost.h"
 #include "ui/widetext.h"
-#include "ui/windowthread.h"
 
 namespace {
 
@@ -276,8 +275,6 @@ void onInitDialog(HWND dialog, ViewerState* state)
     showNewPage(dialog);
     EnumChildWindows(dialog, subclassControl, reinterpret_cast<LPARAM>(dialog));
     openViewer = dialog;
-    // It opens the moment the word box or the database choice closes.
-    keepAnswerInFront();
 }
 
 // Moved to a monitor of another DPI: the system rescales the dialog and its own font; the configured

@@ -22,7 +22,6 @@ struct LookUpRun {
     // question waits until the user confirms the word (confirmed is set then, or when it is cancelled).
     std::atomic<bool> silent;
     HANDLE confirmed;
-    DWORD confirmedAt;  // when the user confirmed the word (GetTickCount)
 };
 
 namespace {
@@ -36,11 +35,7 @@ struct LookUpAsk {
     LookUpRun* run;
     void (*call)(void*);
     void* data;
-    bool question;  // the user is to answer it (a status is only shown)
 };
-
-// A question that comes this soon after the user's Enter may open the moment the word box closes.
-const DWORD justConfirmedMs = 2000;
 
 // The look-up the window thread waits for (null: none), and how many of its questions are open now.
 LookUpRun* runningLookUp;
@@ -151,7 +146,6 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog)
         return nullptr;
     // From now on the user waits for it: what it shows and asks comes up.
     run->silent = false;
-    run->confirmedAt = GetTickCount();
     SetEvent(run->confirmed);
     LookUpRun* outer = runningLookUp;
     runningLookUp = run;
@@ -189,9 +183,7 @@ void cancelRunningLookUp()
         cancelRun(runningLookUp);
 }
 
-namespace {
-
-bool sendToWindowThread(void (*call)(void*), void* data, bool question)
+bool runOnWindowThread(void (*call)(void*), void* data)
 {
     LookUpRun* run = runOfThisThread();
     if (run == nullptr) {
@@ -201,13 +193,9 @@ bool sendToWindowThread(void (*call)(void*), void* data, bool question)
     // A look-up ahead of the user's Enter shows no status.
     if (run->silent)
         return false;
-    LookUpAsk ask = {run, call, data, question};
+    LookUpAsk ask = {run, call, data};
     return SendMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 0;
 }
-
-}  // namespace
-
-bool runOnWindowThread(void (*call)(void*), void* data) { return sendToWindowThread(call, data, false); }
 
 bool askOnWindowThread(void (*call)(void*), void* data)
 {
@@ -215,7 +203,7 @@ bool askOnWindowThread(void (*call)(void*), void* data)
     // A look-up ahead of the user's Enter asks only once the user has confirmed the word.
     if (run != nullptr)
         WaitForSingleObject(run->confirmed, INFINITE);
-    return sendToWindowThread(call, data, true);
+    return runOnWindowThread(call, data);
 }
 
 LRESULT onLookUpAsk(LPARAM request)
@@ -225,8 +213,6 @@ LRESULT onLookUpAsk(LPARAM request)
     if (cancelled(ask->run))
         return 0;
     openAsks++;
-    if (ask->question && GetTickCount() - ask->run->confirmedAt < justConfirmedMs)
-        keepAnswerInFront();
     ask->call(ask->data);
     openAsks--;
     return 1;
