@@ -15,6 +15,7 @@
 #include "ui/lookupthread.h"
 #include "ui/uihost.h"
 #include "ui/widetext.h"
+#include "ui/windowthread.h"
 
 namespace {
 
@@ -275,6 +276,8 @@ void onInitDialog(HWND dialog, ViewerState* state)
     showNewPage(dialog);
     EnumChildWindows(dialog, subclassControl, reinterpret_cast<LPARAM>(dialog));
     openViewer = dialog;
+    // It opens the moment the word box or the database choice closes.
+    keepAnswerInFront();
 }
 
 // Moved to a monitor of another DPI: the system rescales the dialog and its own font; the configured

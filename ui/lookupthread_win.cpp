@@ -22,6 +22,7 @@ struct LookUpRun {
     // question waits until the user confirms the word (confirmed is set then, or when it is cancelled).
     std::atomic<bool> silent;
     HANDLE confirmed;
+    DWORD confirmedAt;  // when the user confirmed the word (GetTickCount)
 };
 
 namespace {
@@ -35,7 +36,11 @@ struct LookUpAsk {
     LookUpRun* run;
     void (*call)(void*);
     void* data;
+    bool question;  // the user is to answer it (a status is only shown)
 };
+
+// A question that comes this soon after the user's Enter may open the moment the word box closes.
+const DWORD justConfirmedMs = 2000;
 
 // The look-up the window thread waits for (null: none), and how many of its questions are open now.
 LookUpRun* runningLookUp;
@@ -146,6 +151,7 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog)
         return nullptr;
     // From now on the user waits for it: what it shows and asks comes up.
     run->silent = false;
+    run->confirmedAt = GetTickCount();
     SetEvent(run->confirmed);
     LookUpRun* outer = runningLookUp;
     runningLookUp = run;
@@ -183,7 +189,9 @@ void cancelRunningLookUp()
         cancelRun(runningLookUp);
 }
 
-bool runOnWindowThread(void (*call)(void*), void* data)
+namespace {
+
+bool sendToWindowThread(void (*call)(void*), void* data, bool question)
 {
     LookUpRun* run = runOfThisThread();
     if (run == nullptr) {
@@ -193,9 +201,13 @@ bool runOnWindowThread(void (*call)(void*), void* data)
     // A look-up ahead of the user's Enter shows no status.
     if (run->silent)
         return false;
-    LookUpAsk ask = {run, call, data};
+    LookUpAsk ask = {run, call, data, question};
     return SendMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 0;
 }
+
+}  // namespace
+
+bool runOnWindowThread(void (*call)(void*), void* data) { return sendToWindowThread(call, data, false); }
 
 bool askOnWindowThread(void (*call)(void*), void* data)
 {
@@ -203,7 +215,7 @@ bool askOnWindowThread(void (*call)(void*), void* data)
     // A look-up ahead of the user's Enter asks only once the user has confirmed the word.
     if (run != nullptr)
         WaitForSingleObject(run->confirmed, INFINITE);
-    return runOnWindowThread(call, data);
+    return sendToWindowThread(call, data, true);
 }
 
 LRESULT onLookUpAsk(LPARAM request)
@@ -213,6 +225,8 @@ LRESULT onLookUpAsk(LPARAM request)
     if (cancelled(ask->run))
         return 0;
     openAsks++;
+    if (ask->question && GetTickCount() - ask->run->confirmedAt < justConfirmedMs)
+        keepAnswerInFront();
     ask->call(ask->data);
     openAsks--;
     return 1;

@@ -1,5 +1,44 @@
-// The window thread's message loop.
+// The window thread's message loop and its hold on the foreground.
 #include "ui/windowthread.h"
+
+#include "ui/uihost.h"
+
+namespace {
+
+const UINT frontCheckMs = 100;
+const int frontChecks = 10;
+int frontChecksLeft;
+UINT_PTR frontTimer;
+
+BOOL CALLBACK pickAnswerWindow(HWND window, LPARAM found)
+{
+    // Enumerated from the top: the first visible, enabled dialog is the one the user answers (the
+    // owner of a modal dialog is disabled). Message boxes are dialogs too.
+    wchar_t className[8];
+    if (window == TrayWindow || !IsWindowVisible(window) || !IsWindowEnabled(window) ||
+        GetClassNameW(window, className, 8) == 0 || lstrcmpW(className, L"#32770") != 0)
+        return TRUE;  // hidden, waiting for a dialog of its own, or no dialog (the tray menu)
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+void CALLBACK checkFront(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (--frontChecksLeft <= 0) {
+        KillTimer(nullptr, frontTimer);
+        frontTimer = 0;
+    }
+    HWND answer = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), pickAnswerWindow, reinterpret_cast<LPARAM>(&answer));
+    if (answer == nullptr)
+        return;
+    // A menu or window of the answer's own (a drop-down list) may have the foreground rightly.
+    HWND front = GetForegroundWindow();
+    if (front != answer && GetWindow(front, GW_OWNER) != answer)
+        SetForegroundWindow(answer);
+}
+
+}  // namespace
 
 bool runMessagesUntil(bool (*done)(void*), void* data, HWND dialog, int* exitCode)
 {
@@ -20,4 +59,11 @@ bool runMessagesUntil(bool (*done)(void*), void* data, HWND dialog, int* exitCod
         DispatchMessageW(&message);
     }
     return true;
+}
+
+void keepAnswerInFront()
+{
+    frontChecksLeft = frontChecks;
+    if (frontTimer == 0)
+        frontTimer = SetTimer(nullptr, 0, frontCheckMs, checkFront);
 }

@@ -5,8 +5,6 @@ import os
 import random
 import time
 
-import pytest
-
 import test_lookup as lk
 from harness import HarnessError
 from lexitray_checks import LOCAL_HOST, WindowWatch, window_kind, window_text
@@ -142,12 +140,6 @@ def within(first, last, slack_objects):
     return abs(last - first) <= max(first * RESOURCE_SLACK, slack_objects)
 
 
-# Known: under Wine a look-up's dialog that opens the moment the word box hides can stay inactive (the
-# activation goes back to the window before the box), and this test answers by keyboard. A dialog that takes
-# the foreground back during its first second was tried and left the database choice undrawn under Wine, so
-# the month of look-ups runs on request.
-@pytest.mark.skipif(os.environ.get("LEXITRAY_E2E_MONTH") != "1",
-                    reason="the month of look-ups runs with LEXITRAY_E2E_MONTH=1 (a dialog can open inactive under Wine)")
 def test_a_month_of_look_ups_leaves_nothing_behind(desk):
     app, window = lk.start_lexitray(desk)
     pid = program_pid(window)
