@@ -128,6 +128,9 @@ LRESULT CALLBACK trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case lookUpAskMessage:
         return onLookUpAsk(lParam);
+    case trayMenuClosedMessage:
+        trayMenuOpen = false;
+        return 0;
     case lookUpDoneMessage:
         // Only wakes the loop that waits for the look-up.
         return 0;

@@ -10,6 +10,7 @@
 #include "ui/lookupthread.h"
 #include "ui/settingsdialogs.h"
 #include "ui/widetext.h"
+#include "ui/windowthread.h"
 
 namespace {
 
@@ -52,9 +53,11 @@ void showTrayMenu()
     GetCursorPos(&cursor);
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(TrayWindow);
+    trayMenuOpen = true;
     TrackPopupMenu(popup, TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, TrayWindow, nullptr);
-    // Lets the menu close cleanly should the user open it again at once.
-    PostMessageA(TrayWindow, WM_NULL, 0, 0);
+    // Also lets the menu close cleanly should the user open it again at once. Posted after the command
+    // the menu posted, so that a question waiting for the menu never shows before a "Cancel Look-Up".
+    PostMessageA(TrayWindow, trayMenuClosedMessage, 0, 0);
     DestroyMenu(menu);
 }
 

@@ -9,6 +9,8 @@ struct DictSession;
 // posted when a look-up's thread has finished.
 const UINT lookUpAskMessage = WM_APP + 40;
 const UINT lookUpDoneMessage = WM_APP + 41;
+// Posted by the tray menu once it has closed and its command has been posted: questions may show again.
+const UINT trayMenuClosedMessage = WM_APP + 42;
 
 // runLookUp's server index for the entry the settings name.
 const int configuredServer = -1;

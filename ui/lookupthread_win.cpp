@@ -41,6 +41,10 @@ struct LookUpAsk {
 
 // A question that comes this soon after the user's Enter may open the moment the word box closes.
 const DWORD justConfirmedMs = 2000;
+// onLookUpAsk's answer for a question that must wait (the tray menu is open), and how long the look-up's
+// thread waits before it asks again.
+const LRESULT askLater = 2;
+const DWORD askLaterMs = 50;
 
 // The look-up the window thread waits for (null: none), and how many of its questions are open now.
 LookUpRun* runningLookUp;
@@ -202,7 +206,11 @@ bool sendToWindowThread(void (*call)(void*), void* data, bool question)
     if (run->silent)
         return false;
     LookUpAsk ask = {run, call, data, question};
-    return SendMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 0;
+    LRESULT answer;
+    while ((answer = SendMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(&ask))) ==
+           askLater)
+        Sleep(askLaterMs);
+    return answer != 0;
 }
 
 }  // namespace
@@ -224,6 +232,8 @@ LRESULT onLookUpAsk(LPARAM request)
     // Decided here, on the thread that cancels: a cancelled look-up's questions never show.
     if (cancelled(ask->run))
         return 0;
+    if (ask->question && trayMenuOpen)
+        return askLater;
     openAsks++;
     if (ask->question && GetTickCount() - ask->run->confirmedAt < justConfirmedMs)
         keepAnswerInFront();

@@ -13,3 +13,7 @@ bool runMessagesUntil(bool (*done)(void*), void* data, HWND dialog, int* exitCod
 // that is visible and enabled) back in front whenever something else has the foreground: a window
 // opened the moment another closed may come up behind the one the activation went back to.
 void keepAnswerInFront();
+
+// True while the tray menu is open. A dialog opened inside the menu's own loop would hold the menu open
+// behind it, so a look-up's question waits until it has closed; the foreground is left to the menu.
+extern bool trayMenuOpen;

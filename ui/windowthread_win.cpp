@@ -3,6 +3,8 @@
 
 #include "ui/uihost.h"
 
+bool trayMenuOpen;
+
 namespace {
 
 const UINT frontCheckMs = 100;
@@ -22,12 +24,20 @@ BOOL CALLBACK pickAnswerWindow(HWND window, LPARAM found)
     return FALSE;
 }
 
+bool holdsFocus(HWND window)
+{
+    HWND focus = GetFocus();
+    return focus != nullptr && (focus == window || IsChild(window, focus));
+}
+
 void CALLBACK checkFront(HWND, UINT, UINT_PTR, DWORD)
 {
     if (--frontChecksLeft <= 0) {
         KillTimer(nullptr, frontTimer);
         frontTimer = 0;
     }
+    if (trayMenuOpen)
+        return;
     HWND answer = nullptr;
     EnumThreadWindows(GetCurrentThreadId(), pickAnswerWindow, reinterpret_cast<LPARAM>(&answer));
     if (answer == nullptr)
@@ -36,6 +46,8 @@ void CALLBACK checkFront(HWND, UINT, UINT_PTR, DWORD)
     HWND front = GetForegroundWindow();
     if (front != answer && GetWindow(front, GW_OWNER) != answer)
         SetForegroundWindow(answer);
+    else if (front == answer && (GetActiveWindow() != answer || !holdsFocus(answer)))
+        SetFocus(answer);  // in front, yet inactive, or the keys' focus elsewhere: it takes both
 }
 
 }  // namespace

@@ -176,7 +176,7 @@ void onForegroundTimer(HWND dialog, WordBox* box)
 {
     if (--box->foregroundChecksLeft <= 0)
         KillTimer(dialog, foregroundTimerId);
-    if (IsWindowVisible(dialog) && GetForegroundWindow() != dialog) {
+    if (IsWindowVisible(dialog) && !trayMenuOpen && GetForegroundWindow() != dialog) {
         SetForegroundWindow(dialog);
         SetFocus(GetDlgItem(dialog, IDC_WORD_EDIT));
     }

@@ -93,8 +93,14 @@ def answer_until_done(desk, watch, mark, word, choose=1, timeout=30):
         try:
             watch.wait_hidden(window["hwnd"], timeout=3)
         except HarnessError:
-            # Seen once in some thousand keys under Wine: the key went nowhere. A person presses again.
-            LOST_KEYS.append(f"{kind} of {word!r}")
+            # Seen once in some hundred windows under Wine: the window came up with its caption inactive and
+            # the key went nowhere. A person clicks its caption and presses again.
+            now = [w for w in desk.prefix.windows() if w["hwnd"] == window["hwnd"]]
+            state = {k: now[0].get(k) for k in ("foreground", "active", "focus")} if now else "gone"
+            LOST_KEYS.append(f"{kind} of {word!r} {window['hwnd']} {state}")
+            left, top, right, _ = map(int, window["rect"].split(","))
+            desk.prefix.xvfb.click((left + right) // 2, top + 8)
+            time.sleep(0.3)
             lk.key(desk, "Escape" if kind == "viewer" else NO_KEY if kind == "message" else "Return")
             watch.wait_hidden(window["hwnd"])
         if kind in ("message", "viewer"):
@@ -358,8 +364,8 @@ class ImpatientUser:
         self.before_icon_click()
         open_menu(self.desk, self.icon)
         menu = self.watch.wait_shown({"menu"}, mark)
-        # While a look-up runs, its dialog may come up now and take the Escape meant for the menu (it cancels
-        # "Did you mean?"): the menu is closed with a click beside it then.
+        # While a look-up runs, its question waits for the menu to close, and may open the moment it does:
+        # an Escape pressed again then would cancel it. The menu is closed with a click beside it instead.
         if self.live is not None:
             self.desk.prefix.xvfb.click(500, 100)
             self.watch.wait_hidden(menu["hwnd"])

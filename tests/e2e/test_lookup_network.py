@@ -14,7 +14,7 @@ import test_lookup as lk
 from harness import HarnessError, parse_probe_output, stays_away, wait_for
 from lexitray_checks import LOCAL_HOST, elapsed_since, wait_icon, wait_message_box
 from test_lookup import NOT_RESPONDING
-from menu_steps import include_relay, open_menu, relay_calls
+from menu_steps import include_relay, open_menu, relay_calls, visible_menus
 
 PROXY_NET = "127.0.97"          # the tests' proxies and servers listen on addresses of this net
 DELAY_MS = 50                   # each way: a 100 ms round trip, as to a public server from home
@@ -566,6 +566,23 @@ def test_exit_during_a_wait_ends_the_program_with_the_profile_intact(look):
         TIMINGS.append(("Exit during a wait to the program's end", elapsed_since(chosen[0])))
         assert look.prefix.read_profile() == profile
         assert server.closed_at, "the connection stayed open"
+    finally:
+        server.close()
+
+
+def test_a_question_waits_for_the_open_tray_menu(look):
+    """A dialog opened inside the menu's loop held the menu open behind it: the question waits for it."""
+    server = StallingServer("late", late_seconds=1.5)
+    try:
+        app, window, icon = start_waiting(look, server, word="zzzzqx")
+        menu, _ = open_menu(look, icon)
+        # The server answers meanwhile; the menu stays, and nothing opens over it.
+        assert stays_away(lambda: lk.visible_dialogs(look.prefix), seconds=3.5), "a question opened over the menu"
+        assert visible_menus(look.prefix), "the menu closed by itself"
+        look.prefix.xvfb.click(500, 100)
+        wait_for("the menu to close", lambda: not visible_menus(look.prefix), timeout=5)
+        box, _ = wait_message_box(look.prefix, lk.NOT_FOUND.format("zzzzqx", server.host), timeout=5)
+        look.prefix.probe("press", box["hwnd"], lk.ID_NO)
     finally:
         server.close()
 

@@ -80,10 +80,16 @@ void describeWindow(const char* kind, HWND hwnd)
     printQuoted(className);
     printf(" caption=");
     printQuoted(caption);
-    printf(" visible=%d enabled=%d foreground=%d style=0x%lx exstyle=0x%lx rect=%ld,%ld,%ld,%ld\n",
+    // The window's thread's active and focus windows: keys typed reach its focus.
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &thread);
+    printf(" visible=%d enabled=%d foreground=%d style=0x%lx exstyle=0x%lx rect=%ld,%ld,%ld,%ld"
+           " active=0x%lx focus=0x%lx\n",
            IsWindowVisible(hwnd) ? 1 : 0, IsWindowEnabled(hwnd) ? 1 : 0,
            GetForegroundWindow() == hwnd ? 1 : 0, static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)),
-           static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom);
+           static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom,
+           handleValue(thread.hwndActive), handleValue(thread.hwndFocus));
 }
 
 struct FindState {
