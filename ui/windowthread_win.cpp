@@ -44,10 +44,23 @@ void CALLBACK checkFront(HWND, UINT, UINT_PTR, DWORD)
         return;
     // A menu or window of the answer's own (a drop-down list) may have the foreground rightly.
     HWND front = GetForegroundWindow();
-    if (front != answer && GetWindow(front, GW_OWNER) != answer)
+    if (front != answer && GetWindow(front, GW_OWNER) != answer) {
         SetForegroundWindow(answer);
-    else if (front == answer && (GetActiveWindow() != answer || !holdsFocus(answer)))
-        SetFocus(answer);  // in front, yet inactive, or the keys' focus elsewhere: it takes both
+        return;
+    }
+    if (front != answer)
+        return;
+    // In front, yet inactive, or the keys' focus elsewhere: it takes both.
+    if (GetActiveWindow() != answer || !holdsFocus(answer))
+        SetFocus(answer);
+    // The program the activation went back to may have raised its window over it afterwards (seen under
+    // Wine: the answer foreground, yet hidden behind). Asking for the top it has changes nothing, so it goes
+    // above every window and back, which stacks it on top of the others again.
+    if ((GetWindowLongW(answer, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0) {
+        const UINT restack = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+        SetWindowPos(answer, HWND_TOPMOST, 0, 0, 0, 0, restack);
+        SetWindowPos(answer, HWND_NOTOPMOST, 0, 0, 0, 0, restack);
+    }
 }
 
 }  // namespace
