@@ -67,6 +67,10 @@ def open_word_box(desk, watch):
     return box
 
 
+# The button each kind of window's answering key stands for.
+BUTTON_FOR_KEY = {"choice": lk.ID_DB_OK, "suggestions": lk.ID_LOOK_UP, "message": lk.ID_NO, "viewer": lk.ID_CLOSE}
+
+
 def answer_until_done(desk, watch, mark, word, choose=1, timeout=30):
     """Answers what the look-up shows after the mark, as the user of a month does it by keyboard, until it
     ends: the database choice (the entry at index choose), "Did you mean?" (its first word), the not-found
@@ -93,15 +97,13 @@ def answer_until_done(desk, watch, mark, word, choose=1, timeout=30):
         try:
             watch.wait_hidden(window["hwnd"], timeout=3)
         except HarnessError:
-            # Seen once in some hundred windows under Wine: the window came up with its caption inactive and
-            # the key went nowhere. A person clicks its caption and presses again.
+            # Seen in some hundred windows under Wine: the window came up foreground and active for the
+            # program, its caption drawn inactive, and the key went nowhere (a click on its caption even
+            # took the activation away). A person clicks the button the key stands for.
             now = [w for w in desk.prefix.windows() if w["hwnd"] == window["hwnd"]]
             state = {k: now[0].get(k) for k in ("foreground", "active", "focus")} if now else "gone"
             LOST_KEYS.append(f"{kind} of {word!r} {window['hwnd']} {state}")
-            left, top, right, _ = map(int, window["rect"].split(","))
-            desk.prefix.xvfb.click((left + right) // 2, top + 8)
-            time.sleep(0.3)
-            lk.key(desk, "Escape" if kind == "viewer" else NO_KEY if kind == "message" else "Return")
+            click_in(desk, window, BUTTON_FOR_KEY[kind])
             watch.wait_hidden(window["hwnd"])
         if kind in ("message", "viewer"):
             return seen
