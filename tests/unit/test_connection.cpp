@@ -217,16 +217,6 @@ TEST_F(Connection, ReplyInManyPiecesEndsAtTheCompletingPiece)
     EXPECT_FALSE(dictSession.socketOpen);
 }
 
-TEST_F(Connection, ReplyOneByteAtATime)
-{
-    // Nothing follows the byte that completes "250 ": reading must end there, not wait for the line's end
-    // (which would take the reply time-out). What follows it would arrive while a slow reader reads.
-    const std::string text = "152 1 match\r\nwn \"x\"\r\n.\r\n250 ";
-    FakeServer server({greetThenAwait() + inPieces(text, 1, 2) + FakeScript{staySilent()}});
-    EXPECT_EQ(readAfterGreeting(server), replyComplete);
-    EXPECT_EQ(replyText(), text);
-}
-
 struct MarkerCase {
     const char* name;
     FakeScript pieces;
@@ -241,6 +231,9 @@ TEST_F(Connection, CompletionAndRefusalMarkers)
         // What would make a case end otherwise comes only after the reply time-out, or never: a slow
         // reader would find it already arrived with what comes before it.
         {"refusal split", inPieces("501 ", 2, 20), replyRefused, "501 "},
+        // Reading ends with the byte that completes "250 ", without waiting for the line's end.
+        {"one byte at a time", inPieces("152 1 match\r\nwn \"x\"\r\n.\r\n250 ", 1, 2), replyComplete,
+         "152 1 match\r\nwn \"x\"\r\n.\r\n250 "},
         {"refusal before 250",
          {sendText("551 bad\r\n"), pauseFor(testReceiveTimeoutMs * 3), sendText("250 ok\r\n")},
          replyRefused,
