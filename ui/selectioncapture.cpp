@@ -398,20 +398,22 @@ bool readCapturedText(SelectionCapture* capture, CapturedClipboard state, wchar_
     return read;
 }
 
-void endSelectionCapture(SelectionCapture* capture)
+bool endSelectionCapture(SelectionCapture* capture, wchar_t* text, int capacity)
 {
     if (capture->over)
-        return;
+        return false;
     CapturedClipboard state = pollSelectionCapture(capture);
     // Without a clipboard to put back, a copy landing later changes nothing that was promised.
     while (state == CapturedClipboard::waiting && capture->keep && capture->keptWhole) {
         waitSlice(captureSliceMs);
         state = pollSelectionCapture(capture);
     }
+    bool read = false;
     if (state == CapturedClipboard::copied && capture->keep && capture->keptWhole) {
         wchar_t ignored[2];
-        readCapturedText(capture, state, ignored, 2);
+        read = readCapturedText(capture, state, text ? text : ignored, text ? capacity : 2);
     }
     freeKept(capture);
     capture->over = true;
+    return read && text != nullptr;
 }

@@ -59,5 +59,7 @@ CapturedClipboard pollSelectionCapture(SelectionCapture* capture);
 bool readCapturedText(SelectionCapture* capture, CapturedClipboard state, wchar_t* text, int capacity);
 
 // Ends the capture: when the clipboard is to be put back and the copy keys' copy may still land, waits
-// for it up to the capture's bound and puts the clipboard back over it; frees what was kept.
-void endSelectionCapture(SelectionCapture* capture);
+// for it up to the capture's bound and puts the clipboard back over it; frees what was kept. When the
+// copy's text had not been read yet (its program held the clipboard past the box's read), it is read
+// into text (up to capacity - 1 characters; text may be null) and true is returned.
+bool endSelectionCapture(SelectionCapture* capture, wchar_t* text, int capacity);

@@ -99,13 +99,19 @@ void startAhead(HWND dialog, WordBox* box)
     box->ahead = startLookUp(box->aheadWord, configuredServer, true);
 }
 
-// Ends the capture, once, and says so when the user's clipboard could not be put back.
-void endCapture(HWND dialog, WordBox* box)
+// Ends the capture, once, and says so when the user's clipboard could not be put back. A copy whose
+// program held the clipboard past the box's first read is read now; an open box shows its word.
+void endCapture(HWND dialog, WordBox* box, bool showLateCopy)
 {
     if (box->capturing)
         KillTimer(dialog, captureTimerId);
     box->capturing = false;
-    endSelectionCapture(&box->capture);
+    wchar_t text[maxWideInput + 1];
+    if (endSelectionCapture(&box->capture, text, maxWideInput + 1) && showLateCopy &&
+        !SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0)) {
+        showWord(dialog, text);
+        startAhead(dialog, box);
+    }
     if (box->capture.restoreFailed) {
         box->capture.restoreFailed = false;
         showStatus("Your clipboard could not be put back", captureStatusMs);
@@ -146,7 +152,7 @@ void prepareBox(HWND dialog, WordBox* box)
     if (box->capturing)
         SetTimer(dialog, captureTimerId, captureSliceMs, nullptr);
     else
-        endCapture(dialog, box);
+        endCapture(dialog, box, true);
     box->foregroundChecksLeft = foregroundChecks;
     SetTimer(dialog, foregroundTimerId, foregroundCheckMs, nullptr);
     box->open = true;
@@ -166,7 +172,7 @@ void closeBox(HWND dialog, WordBox* box, INT_PTR result)
 {
     dropAhead(box);
     KillTimer(dialog, foregroundTimerId);
-    endCapture(dialog, box);
+    endCapture(dialog, box, false);
     ShowWindow(dialog, SW_HIDE);
     box->open = false;
     box->result = result;
@@ -195,7 +201,7 @@ void onCaptureTimer(HWND dialog, WordBox* box)
         takeClipboard(dialog, box, state);
         startAhead(dialog, box);
     }
-    endCapture(dialog, box);
+    endCapture(dialog, box, true);
     if (box->lookUpWhenCopied)
         onLookUp(dialog);
 }
@@ -302,7 +308,7 @@ INT_PTR runWordEntryDialog(HWND owner, DictSession** found)
         SetWindowLongPtrW(dialog, DWLP_USER, 0);
     }
     // Not shown, or closed some other way while still capturing: the capture ends all the same.
-    endSelectionCapture(&box.capture);
+    endSelectionCapture(&box.capture, nullptr, 0);
     dropAhead(&box);
     *found = box.found;
     return box.result;

@@ -100,8 +100,8 @@ class Session:
         self.helpers = []
         self.shots = 0
 
-    def start_app(self):
-        app = self.prefix.start_app(f"{self.name}-{len(self.apps)}")
+    def start_app(self, exe=None):
+        app = self.prefix.start_app(f"{self.name}-{len(self.apps)}", exe)
         self.apps.append(app)
         return app
 

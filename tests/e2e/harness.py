@@ -371,12 +371,11 @@ class WinePrefix:
     RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 
     def run_value(self):
-        """The autostart value "Lexitray", or None."""
-        out = self.wine("reg", "query", self.RUN_KEY, "/v", "Lexitray", check=False).stdout
-        for line in out.splitlines():
-            parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[0] == "Lexitray" and parts[1] == "REG_SZ":
-                return parts[2] if len(parts) == 3 else ""
+        """The autostart value "Lexitray", or None; read as wide text, so a path beyond the ANSI code page
+        comes back exactly."""
+        for kind, fields in self.probe("runvalue"):
+            if kind == "run" and "value" in fields:
+                return fields["value"].encode("latin-1").decode("utf-8")
         return None
 
     def set_run_value(self, value):
@@ -423,14 +422,14 @@ class WinePrefix:
         return None
 
     # --- the program -----------------------------------------------------------------------------------
-    def start_app(self, name):
-        """Starts lexitray.exe with the relay trace going to <artifacts>/<name>.relay.log."""
+    def start_app(self, name, exe=None):
+        """Starts lexitray.exe (or the copy at exe) with the relay trace going to <artifacts>/<name>.relay.log."""
         os.makedirs(self.artifacts, exist_ok=True)
         log_path = os.path.join(self.artifacts, f"{name}.relay.log")
         log = open(log_path, "w")
         env = dict(self.env, WINEDEBUG="-all,+relay")
         os.makedirs(self.workdir, exist_ok=True)
-        proc = subprocess.Popen(self.wine_command(self.exe), env=env, cwd=self.workdir, stdout=subprocess.DEVNULL, stderr=log)
+        proc = subprocess.Popen(self.wine_command(exe or self.exe), env=env, cwd=self.workdir, stdout=subprocess.DEVNULL, stderr=log)
         log.close()
         return App(self, proc, log_path)
 

@@ -23,6 +23,7 @@ MODIFIER_KEYS = {0x10, 0x11, 0x12, 0x5B, 0x5C, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA
 HANG_MS = 4000  # how long keyview's view stays busy with WM_COPY in hang mode
 CF_ENHMETAFILE = 14
 UNTOUCHED = "Your clipboard was left untouched"
+NOT_PUT_BACK = "Your clipboard could not be put back"
 SPEED_PRESSES = 7  # hotkey presses timed for each program
 SPEED_SLACK = 0.010  # the capture looks at the clipboard every 10 ms: a tick's noise on either side
 
@@ -225,19 +226,23 @@ def test_ctrl_shift_held_past_the_hotkey_never_reach_the_view_with_the_copy_keys
     close_box(cap)
 
 
-@pytest.mark.parametrize("mode", ["copy", "keys"], ids=["after-wm-copy", "after-ctrl-insert"])
+# copy-hold: the view keeps the clipboard open a little past its copy, longer than the box's first read
+# waits for it; the copy is read, and the clipboard put back, once it lets go.
+@pytest.mark.parametrize("mode", ["copy", "keys", "copy-hold"],
+                         ids=["after-wm-copy", "after-ctrl-insert", "clipboard-held-after-the-copy"])
 def test_keep_clipboard_puts_text_and_other_formats_back(cap, mode):
     keyview(cap, "setclip", "meadowlark song")
     before, text_before = clipboard(cap)
     kept = kept_formats(before)
     assert text_before == "meadowlark song" and all(kept.values()), f"setclip gave {before}"
-    start_lexitray(cap, keepclipboard=1)
+    _, window = start_lexitray(cap, keepclipboard=1)
     View(cap, "glimmerwort", mode)
     box = press_hotkey(cap)
     assert word_in_box(cap, box) == "glimmerwort"
     after, text_after = clipboard(cap)
     assert text_after == "meadowlark song"
     assert kept_formats(after) == kept
+    assert (cap.prefix.icon_of(window["hwnd"]) or {}).get("info") != NOT_PUT_BACK
     close_box(cap)
 
 

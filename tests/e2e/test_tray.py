@@ -144,14 +144,21 @@ def test_hotkey_held_elsewhere_gives_message_then_icon_and_hint(desk):
     assert app.running()
 
 
-@pytest.mark.parametrize("startup", ["0", "1"])
-def test_autostart_value_follows_startup_key(desk, startup):
+@pytest.mark.parametrize("startup, folder", [("0", None), ("1", None), ("1", "Λεξικό")],
+                         ids=["off", "on", "on-greek-folder"])
+def test_autostart_value_follows_startup_key(desk, startup, folder):
     # The bare path, as earlier versions wrote it: rewritten quoted when autostart is on.
     sentinel = desk.prefix.windows_path(desk.prefix.exe)
     desk.prefix.set_run_value(sentinel)
     desk.prefix.write_profile(prepared_profile(startup=startup))
     desk.place_stale_files()
-    app = desk.start_app()
+    # Installed under a user name beyond the ANSI code page: the value must still name the program.
+    exe = desk.prefix.exe
+    if folder:
+        exe = os.path.join(desk.prefix.artifacts, folder, "lexitray.exe")
+        os.makedirs(os.path.dirname(exe), exist_ok=True)
+        shutil.copy(desk.prefix.exe, exe)
+    app = desk.start_app(exe)
     window = app.tray_window()
     wait_icon(desk.prefix, window["hwnd"])
     registry_writes = app.relay("advapi32.RegSetValueExA") + app.relay("advapi32.RegCreateKeyExA")
@@ -159,7 +166,7 @@ def test_autostart_value_follows_startup_key(desk, startup):
         assert desk.prefix.run_value() == sentinel
         assert registry_writes == []
     else:
-        assert desk.prefix.run_value() == f'"{sentinel}"'
+        assert desk.prefix.run_value() == f'"{desk.prefix.windows_path(exe)}"'
     # The bare name is resolved by the platform: the current directory for deletion.
     assert len(desk.stale_files_left()) < 2, "a later start deletes no Lexitray.cfg.new"
 

@@ -4,7 +4,8 @@
 //       A window whose view holds <word> selected ("-": nothing selected). keys: the view ignores
 //       WM_COPY and copies only on Ctrl+C or Ctrl+Insert; copy: it also answers WM_COPY; hang: WM_COPY
 //       keeps it busy for four seconds; copy-grab: it answers WM_COPY and, before it returns, lets a
-//       waiting "grabclip" take the clipboard; keys-late: as keys, but the copy lands 600 ms after the keys.
+//       waiting "grabclip" take the clipboard; keys-late: as keys, but the copy lands 600 ms after the keys;
+//       copy-hold: it answers WM_COPY and keeps the clipboard open for 140 ms after its copy.
 //       Every keystroke it receives is logged with the modifier state.
 //   keyview setclip <text>   the clipboard gets the text, a registered format of 256 bytes and a 2x2 DIB
 //   keyview setclip-emf      the clipboard gets only an enhanced metafile
@@ -43,11 +44,13 @@ const char delayedFormatName[] = "Lexitray Test Delayed";
 const int hotkeyId = 1;
 const UINT_PTR lateCopyTimer = 1;
 const UINT lateCopyMs = 600;
+const UINT_PTR holdTimer = 2;
+const UINT holdMs = 140;
 const int keyDownBit = 0x8000;
 
 FILE* logFile;
 wchar_t selectedWord[wordCapacity];
-enum class Mode { keys, copy, hang, copyGrab, keysLate } mode;
+enum class Mode { keys, copy, hang, copyGrab, keysLate, copyHold } mode;
 HWND pane;
 
 bool down(int virtualKey) { return (GetKeyState(virtualKey) & keyDownBit) != 0; }
@@ -69,7 +72,8 @@ void logKey(const char* kind, WPARAM virtualKey, bool system)
             down(VK_CONTROL), down(VK_SHIFT), down(VK_MENU), down(VK_LWIN) || down(VK_RWIN), system ? 1 : 0);
 }
 
-void copySelection(const char* how)
+// Copies the selected word; with hold, the clipboard stays open until the hold timer closes it.
+void copySelection(const char* how, bool hold = false)
 {
     if (!selectedWord[0]) {
         logLine("nothing-to-copy how=%s", how);
@@ -85,7 +89,10 @@ void copySelection(const char* how)
     memcpy(GlobalLock(data), selectedWord, bytes);
     GlobalUnlock(data);
     SetClipboardData(CF_UNICODETEXT, data);
-    CloseClipboard();
+    if (hold)
+        SetTimer(pane, holdTimer, holdMs, nullptr);
+    else
+        CloseClipboard();
     logLine("copied how=%s", how);
 }
 
@@ -146,6 +153,8 @@ LRESULT CALLBACK paneProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         logLine("wmcopy mode=%d", static_cast<int>(mode));
         if (mode == Mode::copy || mode == Mode::copyGrab)
             copySelection("wm_copy");
+        else if (mode == Mode::copyHold)
+            copySelection("wm_copy", true);
         else if (mode == Mode::hang)
             Sleep(hangMs);
         if (mode == Mode::copyGrab)
@@ -155,8 +164,13 @@ LRESULT CALLBACK paneProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         paintPane(hwnd);
         return 0;
     case WM_TIMER:
-        KillTimer(hwnd, lateCopyTimer);
-        copySelection("late");
+        KillTimer(hwnd, wParam);
+        if (wParam == holdTimer) {
+            CloseClipboard();
+            logLine("released");
+        } else {
+            copySelection("late");
+        }
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -197,6 +211,7 @@ int runView(const char* logPath, const char* word, const char* modeName)
            : strcmp(modeName, "hang") == 0      ? Mode::hang
            : strcmp(modeName, "copy-grab") == 0 ? Mode::copyGrab
            : strcmp(modeName, "keys-late") == 0 ? Mode::keysLate
+           : strcmp(modeName, "copy-hold") == 0 ? Mode::copyHold
                                                 : Mode::keys;
 
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -559,8 +574,8 @@ int main(int argc, char** argv)
         return grabClipboard(argv[2]);
     if (argc == 3 && strcmp(argv[1], "minimal") == 0)
         return runMinimal(argv[2]);
-    fputs("usage: keyview view <log> <word|-> <keys|copy|hang|copy-grab|keys-late> | setclip <text> | "
-          "setclip-emf |"
+    fputs("usage: keyview view <log> <word|-> <keys|copy|hang|copy-grab|keys-late|copy-hold>\n"
+          "       | setclip <text> | setclip-emf |"
           " setclip-private <text> | setclip-many <text> <count> | setclip-delayed <text> | grabclip <text> |"
           " minimal <log> | getclip\n",
           stderr);

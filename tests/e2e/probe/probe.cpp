@@ -792,6 +792,24 @@ void printQuotedUtf8(const WCHAR* text)
     printQuoted(utf8);
 }
 
+// "runvalue": the user's autostart value "Lexitray", read as wide text and printed as UTF-8 ("run none"
+// without one), so that a path beyond the ANSI code page can be checked exactly.
+int commandRunValue()
+{
+    WCHAR value[textCapacity] = L"";
+    DWORD size = sizeof value - sizeof(WCHAR);
+    DWORD type = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Lexitray",
+                     RRF_RT_REG_SZ, &type, value, &size) != ERROR_SUCCESS) {
+        printf("run none\n");
+        return 1;
+    }
+    printf("run value=");
+    printQuotedUtf8(value);
+    printf("\n");
+    return 0;
+}
+
 BOOL CALLBACK printChildUnicode(HWND hwnd, LPARAM)
 {
     WCHAR text[textCapacity] = L"";
@@ -963,7 +981,7 @@ int commandLockKey(const char* rootName, const char* subkey, bool locked)
 int usage()
 {
     fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | "
-          "press <window> <id>\n"
+          "press <window> <id> | runvalue\n"
           "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> "
           "<vk> <seconds>\n"
           "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
@@ -1067,6 +1085,8 @@ int main(int argc, char** argv)
             printf("\n");
             EnumChildWindows(hwnd, printChildUnicode, 0);
         }
+    } else if (strcmp(command, "runvalue") == 0) {
+        status = commandRunValue();
     } else if (strcmp(command, "rect") == 0 && argc == 3) {
         HWND hwnd = resolveWindow(argv[2]);
         status = needWindow(hwnd, argv[2]);
