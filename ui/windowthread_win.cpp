@@ -54,13 +54,12 @@ void CALLBACK checkFront(HWND, UINT, UINT_PTR, DWORD)
     if (GetActiveWindow() != answer || !holdsFocus(answer))
         SetFocus(answer);
     // The program the activation went back to may have raised its window over it afterwards (seen under
-    // Wine: the answer foreground, yet hidden behind). Asking for the top it has changes nothing, so it goes
-    // above every window and back, which stacks it on top of the others again.
-    if ((GetWindowLongW(answer, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0) {
-        const UINT restack = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
-        SetWindowPos(answer, HWND_TOPMOST, 0, 0, 0, 0, restack);
-        SetWindowPos(answer, HWND_NOTOPMOST, 0, 0, 0, 0, restack);
-    }
+    // Wine: the answer foreground, yet hidden behind, topmost or not). Asking for the top it has changes
+    // nothing, so it leaves its band and comes back, which stacks it on top of the others again.
+    const bool topmost = (GetWindowLongW(answer, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    const UINT restack = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+    SetWindowPos(answer, topmost ? HWND_NOTOPMOST : HWND_TOPMOST, 0, 0, 0, 0, restack);
+    SetWindowPos(answer, topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, restack);
 }
 
 }  // namespace

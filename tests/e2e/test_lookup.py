@@ -287,17 +287,28 @@ def test_typing_stops_at_25_characters(look):
     key(look, "Escape")
 
 
-def test_several_databases_ask_and_the_second_is_used(look):
-    # Without looking ahead. Looked up ahead, the choice opens the moment the box hides, and under Wine it
-    # was seen answering its messages and holding the foreground while not yet on the X screen: the clicks
-    # then went to the desktop behind it.
-    start_lexitray(look, lookahead=0)
+def caption_drawn_active(desk, window, label):
+    """Whether the screen shows the window's caption, active, across its middle: a window stacked behind
+    another is foreground and active for every call that asks, yet the screen shows the other one."""
+    left, top, right, _ = map(int, window["rect"].split(","))
+    image = Image.open(desk.screenshot(label)).convert("RGB")
+    row = [image.getpixel((x, top + 8)) for x in range((left + right) // 2, right - 30, 4)]
+    return all(blue > 200 and red < 120 for red, _, blue in row)
+
+
+# Looked up ahead, the choice opens the moment the box hides, and the box's old owner may raise its window
+# over it afterwards: it must still be drawn on top, where the clicks go.
+@pytest.mark.parametrize("lookahead", [0, 1], ids=["looked-up-on-enter", "looked-up-ahead"])
+def test_several_databases_ask_and_the_second_is_used(look, lookahead):
+    start_lexitray(look, lookahead=lookahead)
     open_notepad(look, "glimmerwort shines\r\n")
     select_first_word(look)
     key(look, HOTKEY)
     wait_word_box(look.prefix)
     key(look, "Return")
     choice = wait_choice(look.prefix)
+    time.sleep(0.5)
+    assert caption_drawn_active(look, choice, "choice-on-top"), "the choice is hidden behind another window"
     texts, items = unicode_view(look.prefix, choice["hwnd"])
     assert [text for _, _, text in items] == ["Lexitray Test Dictionary", "Lexitray Second Test Dictionary"]
     assert [selected for _, selected, _ in items] == [True, False]
