@@ -437,7 +437,8 @@ void compareWithRealDictd()
 {
     ASSERT_EQ(netStartup(), 1);
 #ifdef _WIN32
-    GTEST_SKIP() << "the databases are linked from the Debian folders, which only the native build reaches";
+    GTEST_SKIP()
+        << "the served databases are linked into folders with POSIX calls: compared in the native run";
 #else
     // Each database the dictd serves, linked into a folder of its own so that they load in its order.
     const char* stateDir = getenv("LEXITRAY_DICTD_DIR");
