@@ -3,6 +3,7 @@ the look-ups waiting, and a month's worth of look-ups in a few minutes, after wh
 handles, objects or memory than it did after the first few."""
 import os
 import random
+import re
 import time
 
 import test_lookup as lk
@@ -401,8 +402,11 @@ class ImpatientUser:
 
     def follow(self):
         text = [lk.viewer_text(self.desk.prefix, self.viewer)]
-        # Not the word shown: following it would change nothing to see.
-        words = [w for w in FOLLOWABLE if w in text[0] and f" {w} " not in self.viewer["caption"]]
+        # Where each word stands whole ("flower", not the start of "flowerless": a double click there takes
+        # the longer word), and not the word shown: following it would change nothing to see.
+        spots = {w: m.start() for w in FOLLOWABLE
+                 for m in [re.search(rf"(?<![\w'-]){w}(?![\w'-])", text[0])] if m}
+        words = [w for w in spots if f" {w} " not in self.viewer["caption"]]
         if not words:
             return False
         word = self.rng.choice(words)
@@ -410,7 +414,7 @@ class ImpatientUser:
         self.note(f"follows {word!r} ({kind})")
         if kind != "dictd":
             self.serve(kind)
-        at = text[0].index(word)
+        at = spots[word]
         if self.watch.foreground == self.viewer["hwnd"] and self.rng.random() < 0.5:
             # The word selected in the viewer, and the hotkey: the viewer looks it up in its place.
             self.note(f"selects {word!r} in the viewer and presses the hotkey")
