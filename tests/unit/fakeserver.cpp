@@ -160,10 +160,23 @@ FakeServer::~FakeServer() { stop(); }
 void FakeServer::stop()
 {
     stopping = true;
-    if (acceptThread.joinable())
+    const bool accepted = acceptThread.joinable();
+    if (accepted)
         acceptThread.join();
     if (listener != invalidHandle) {
-        closeHandle(toSocket(listener));
+        // A connection the client made (and may have closed already) can still wait in the queue for the
+        // accept thread, which is slow to wake on a loaded host: it counts as made, then is closed.
+        SOCKET s = toSocket(listener);
+        while (accepted && waitReady(s, false, 0)) {
+            SOCKET connection = accept(s, nullptr, nullptr);
+            if (connection == INVALID_SOCKET)
+                break;
+            closeHandle(connection);
+            std::lock_guard<std::mutex> guard(lock);
+            requests.push_back(std::string());
+            closedByClient.push_back(true);
+        }
+        closeHandle(s);
         listener = invalidHandle;
     }
     std::vector<std::thread> threads;

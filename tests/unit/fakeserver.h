@@ -59,7 +59,8 @@ public:
     bool listening() const { return listener != invalidHandle; }
     // The address text to give the client as host.
     const char* host() const { return hostText; }
-    // Stops accepting, ends every connection and waits for its thread.
+    // Stops accepting (a connection still queued is counted, then closed), ends every connection and
+    // waits for its thread.
     void stop();
     int connectionCount();
     // The count once it has reached expected, or after waitMs: what the client has connected so far.
