@@ -9,12 +9,13 @@
 #include "core/dictzip.h"
 #include "core/offlinefiles.h"
 
-const OfflineLimits offlineDefaultLimits = {1024ull * 1024 * 1024, 1024};
+const OfflineLimits offlineDefaultLimits = {1024ull * 1024 * 1024, 1024, (uint64_t)SIZE_MAX - 1};
 OfflineLimits offlineLimits = offlineDefaultLimits;
 
 // One loaded database. The index is mapped (or lent by the caller) and never copied.
 struct OfflineDatabase {
     char* name;
+    char* dataPath;  // named when a definition cannot be read
     char* description;
     MappedFile mapped;
     const char* index;
@@ -23,12 +24,16 @@ struct OfflineDatabase {
     bool zipped;
     DictzipReader zip;
     uint64_t dataLength;
-    // How headwords compare: byte by byte (allchars, UTF-8 and 8-bit databases), or ignoring what is
-    // neither alphanumeric nor space and ASCII case.
-    bool bytewise;
+    // The special entries, each kept as it is: a requested word keeps all its characters (allChars) or
+    // only the alphanumeric ones and spaces; it is folded to lower case unless caseSensitive.
+    bool allChars;
     bool caseSensitive;
     bool utf8;
-    char* alphabet;  // the UTF-8 letters lev tries in a UTF-8 database, or null for a-z
+    bool eightBit;
+    // How headwords compare: byte by byte (any of allChars, utf8, eightBit), or ignoring what is neither
+    // alphanumeric nor space and ASCII case.
+    bool bytewise;
+    char* alphabet;  // the letters lev tries (UTF-8 in a UTF-8 database), or null for the default ones
 };
 
 // What is loaded: the databases in the order found, and one message per refused database.
@@ -48,6 +53,10 @@ static const size_t noEntry = (size_t)-1;
 // A base64 number of more digits could overflow; no offset needs them.
 static const size_t maxBase64Digits = 10;
 static const size_t maxDescriptionBytes = 1024;
+// Names go into requests beside a word; a longer file name is cut. Room for a suffix such as "-12".
+static const size_t maxNameBytes = 64;
+static const size_t nameSuffixBytes = 4;
+static const int maxNameSuffix = 1000;
 // The most bytes one character takes in UTF-8, and the room a lev candidate needs beyond the word.
 static const size_t utf8MaxBytes = 4;
 // The bytes lev inserts and substitutes in a database that is not UTF-8: a-z, then the bytes that begin
@@ -167,7 +176,7 @@ static bool isAlnumCodePoint(uint32_t c)
 }
 
 // The requested word as the database compares it, into out (room for outSize bytes): lower case unless
-// the database is case-sensitive; without allchars, white space becomes a blank and what is neither
+// the database is case-sensitive; white space becomes a blank and, without allchars, what is neither
 // alphanumeric nor space is dropped. Returns its length, or noEntry when the word is not UTF-8 or too long.
 static size_t normalisedWord(const OfflineDatabase* db, bool allChars, const char* word, size_t length,
                              char* out, size_t outSize)
@@ -181,13 +190,11 @@ static size_t normalisedWord(const OfflineDatabase* db, bool allChars, const cha
         if (size == 0)
             return noEntry;
         at += size;
-        if (!allChars) {
-            if (isSpaceCodePoint(c))
-                c = ' ';
-            else if (!isAlnumCodePoint(c))
-                continue;
-        }
-        if (!db->caseSensitive)
+        if (isSpaceCodePoint(c))
+            c = ' ';
+        else if (!allChars && !isAlnumCodePoint(c))
+            continue;
+        else if (!db->caseSensitive)
             c = lowerCodePoint(c);
         if (outSize - written < utf8MaxBytes + 1)
             return noEntry;
@@ -374,7 +381,8 @@ static bool readEntry(const OfflineDatabase* db, size_t at, IndexEntry* entry, s
 // Reads the data of an entry into a new zero-terminated text; null when it cannot be read.
 static char* readDefinition(OfflineDatabase* db, const IndexEntry& entry)
 {
-    if (entry.offset > db->dataLength || entry.length > db->dataLength - entry.offset)
+    if (entry.offset > db->dataLength || entry.length > db->dataLength - entry.offset ||
+        entry.length > offlineLimits.maxDefinitionBytes)
         return nullptr;
     char* text = (char*)malloc((size_t)entry.length + 1);
     if (text == nullptr)
@@ -433,6 +441,7 @@ static void addRefusal(const char* format, const char* path, const char* why)
 static void releaseDatabase(OfflineDatabase* db)
 {
     free(db->name);
+    free(db->dataPath);
     free(db->description);
     free(db->alphabet);
     unmapFile(&db->mapped);
@@ -455,6 +464,9 @@ static const char* indexProblem(const OfflineDatabase* db)
             return "a line of its index is not \"headword, offset, length\"";
         if (entry.offset > db->dataLength || entry.length > db->dataLength - entry.offset)
             return "its index points past the end of the definitions";
+        // length + 1 bytes must be addressable (a 32-bit build wraps 4 GiB - 1 to 0).
+        if (entry.length > offlineLimits.maxDefinitionBytes)
+            return "a definition in it is larger than this computer can hold";
         if (previous != nullptr && compareHeadwords(db, previous, entry.headword, end) > 0)
             return "its index is not sorted";
         previous = entry.headword;
@@ -464,15 +476,17 @@ static const char* indexProblem(const OfflineDatabase* db)
 }
 
 // Reads the special entries that decide how the database compares and what it is called.
+// Each is looked up with the flags found before it, as dictd does.
 static void readDatabaseFlags(OfflineDatabase* db)
 {
     db->bytewise = true;
-    bool allChars = hasSpecialEntry(db, "00-database-allchars", true);
-    db->bytewise = allChars;
-    db->caseSensitive = hasSpecialEntry(db, "00-database-casesensitive", allChars);
-    db->utf8 = hasSpecialEntry(db, "00-database-utf8", allChars);
-    bool eightBit = hasSpecialEntry(db, "00-database-8bit-new", allChars);
-    db->bytewise = allChars || db->utf8 || eightBit;
+    db->allChars = hasSpecialEntry(db, "00-database-allchars", true);
+    db->bytewise = db->allChars;
+    db->caseSensitive = hasSpecialEntry(db, "00-database-casesensitive", db->allChars);
+    db->utf8 = hasSpecialEntry(db, "00-database-utf8", db->allChars);
+    db->bytewise = db->allChars || db->utf8;
+    db->eightBit = hasSpecialEntry(db, "00-database-8bit-new", db->allChars);
+    db->bytewise = db->allChars || db->utf8 || db->eightBit;
 }
 
 static void readDescription(OfflineDatabase* db, bool allChars)
@@ -501,21 +515,66 @@ static void readAlphabet(OfflineDatabase* db, bool allChars)
     char* text = specialEntry(db, "00-database-alphabet", allChars, &length);
     if (text == nullptr)
         return;
-    // Its first line, as far as it is UTF-8.
+    // Its first line, in a UTF-8 database as far as it is UTF-8.
     size_t kept = 0;
     uint32_t c;
-    size_t size;
-    while (kept < length && text[kept] != '\n' &&
-           (size = decodeUtf8((const unsigned char*)text + kept, length - kept, &c)) != 0)
+    size_t size = 1;
+    while (kept < length && text[kept] != '\n' && text[kept] != '\0' &&
+           (!db->utf8 || (size = decodeUtf8((const unsigned char*)text + kept, length - kept, &c)) != 0))
         kept += size;
     db->alphabet = copyText(text, kept);
     free(text);
 }
 
-// Finishes a database whose index and data are in place: flags, checks, description. False (refusal
-// recorded) when it is refused; the database is then released.
-static bool finishDatabase(OfflineDatabase* db, const char* indexPath)
+static bool nameTaken(const char* name)
 {
+    for (int i = 0; i < databaseCount; i++) {
+        if (strcmp(databases[i].name, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The name a database is asked by: its file name where that is a protocol atom no other database
+// has; else what is neither blank, control nor quote replaced by '_', cut to maxNameBytes on a UTF-8
+// boundary, and a suffix "-2", "-3"... for a name taken. True in *renamed when it got a suffix.
+static char* safeName(const char* name, bool* renamed)
+{
+    char safe[maxNameBytes + 1];
+    size_t length = strlen(name);
+    if (length > maxNameBytes - nameSuffixBytes) {
+        length = maxNameBytes - nameSuffixBytes;
+        while (length > 0 && ((unsigned char)name[length] & 0xC0) == 0x80)
+            length--;
+    }
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)name[i];
+        safe[i] = c <= ' ' || c == 0x7F || c == '"' || c == '\'' || c == '\\' ? '_' : (char)c;
+    }
+    safe[length] = '\0';
+    // "*" and "!" ask for every database.
+    if (length == 0 || strcmp(safe, "*") == 0 || strcmp(safe, "!") == 0)
+        snprintf(safe, sizeof safe, "_");
+    *renamed = false;
+    size_t base = strlen(safe);
+    for (int suffix = 2; nameTaken(safe) && suffix < maxNameSuffix; suffix++) {
+        snprintf(safe + base, sizeof safe - base, "-%d", suffix);
+        *renamed = true;
+    }
+    return copyText(safe, strlen(safe));
+}
+
+// Finishes a database whose index and data are in place: flags, checks, description, its name among the
+// others (folder says where it was found). False (refusal recorded) when it is refused; the database is
+// then released.
+static bool finishDatabase(OfflineDatabase* db, const char* indexPath, const char* name, const char* folder)
+{
+    bool renamed = false;
+    db->name = safeName(name, &renamed);
+    if (db->name == nullptr) {
+        releaseDatabase(db);
+        return false;
+    }
     readDatabaseFlags(db);
     const char* problem = indexProblem(db);
     if (problem != nullptr) {
@@ -523,10 +582,17 @@ static bool finishDatabase(OfflineDatabase* db, const char* indexPath)
         releaseDatabase(db);
         return false;
     }
-    bool allChars = db->bytewise && !db->utf8;
-    readDescription(db, allChars);
-    if (db->utf8)
-        readAlphabet(db, allChars);
+    readDescription(db, db->allChars);
+    if (renamed && folder != nullptr && db->description != nullptr) {
+        // The same name twice: the description tells them apart.
+        size_t length = strlen(db->description) + strlen(folder) + 8;
+        char* told = (char*)malloc(length);
+        if (told != nullptr)
+            snprintf(told, length, "%s (in %s)", db->description, folder);
+        free(db->description);
+        db->description = told;
+    }
+    readAlphabet(db, db->allChars);
     OfflineDatabase* grown =
         (OfflineDatabase*)realloc(databases, ((size_t)databaseCount + 1) * sizeof(OfflineDatabase));
     if (grown == nullptr || db->description == nullptr) {
@@ -554,9 +620,9 @@ static bool openData(OfflineDatabase* db, const char** problem)
     return true;
 }
 
+// Loads the database of one index file found in the folder given as context.
 static void loadDatabase(const char* indexPath, const char* name, void* context)
 {
-    (void)context;
     OfflineDatabase db;
     memset(&db, 0, sizeof db);
     size_t pathLength = strlen(indexPath);
@@ -564,6 +630,7 @@ static void loadDatabase(const char* indexPath, const char* name, void* context)
     char* dataPath = (char*)malloc(pathLength + 4);
     if (dataPath == nullptr)
         return;
+    db.dataPath = dataPath;
     memcpy(dataPath, indexPath, pathLength - suffixLength);
     strcpy(dataPath + pathLength - suffixLength, ".dict.dz");
     db.zipped = offlineFileExists(dataPath);
@@ -573,21 +640,19 @@ static void loadDatabase(const char* indexPath, const char* name, void* context)
     if (!db.zipped && !offlineFileExists(dataPath)) {
         addRefusal("The dictionary file %s was left out: %s.", indexPath,
                    "there is no .dict.dz or .dict file beside it");
-        free(dataPath);
+        releaseDatabase(&db);
         return;
     }
     if (!openFileForReading(dataPath, &db.source.file)) {
         addRefusal("The dictionary file %s was left out: %s.", dataPath, "it cannot be opened");
-        free(dataPath);
+        releaseDatabase(&db);
         return;
     }
     if (!openData(&db, &why)) {
         addRefusal("The dictionary file %s was left out: the file is damaged (%s).", dataPath, why);
-        free(dataPath);
         releaseDatabase(&db);
         return;
     }
-    free(dataPath);
     switch (mapFileReadOnly(indexPath, offlineLimits.maxIndexBytes, &db.mapped)) {
     case mapDone:
         break;
@@ -608,12 +673,7 @@ static void loadDatabase(const char* indexPath, const char* name, void* context)
     }
     db.index = db.mapped.data;
     db.indexSize = (size_t)db.mapped.size;
-    db.name = copyText(name, strlen(name));
-    if (db.name == nullptr) {
-        releaseDatabase(&db);
-        return;
-    }
-    finishDatabase(&db, indexPath);
+    finishDatabase(&db, indexPath, name, (const char*)context);
 }
 
 bool addOfflineDictionaryFromMemory(const char* name, const char* index, size_t indexLength, const char* data,
@@ -639,12 +699,8 @@ bool addOfflineDictionaryFromMemory(const char* name, const char* index, size_t 
     }
     db.index = index;
     db.indexSize = indexLength;
-    db.name = copyText(name, strlen(name));
-    if (db.name == nullptr) {
-        releaseDatabase(&db);
-        return false;
-    }
-    return finishDatabase(&db, name);
+    db.dataPath = copyText(name, strlen(name));
+    return finishDatabase(&db, name, name, "memory");
 }
 
 void unloadOfflineDictionaries()
@@ -667,7 +723,7 @@ int loadOfflineDictionaries(const char* const* folders, int folderCount)
     OfflineLockHeld held;
     unloadOfflineDictionaries();
     for (int i = 0; i < folderCount; i++) {
-        if (folders[i] != nullptr && !listIndexFiles(folders[i], loadDatabase, nullptr))
+        if (folders[i] != nullptr && !listIndexFiles(folders[i], loadDatabase, (void*)folders[i]))
             addRefusal("The dictionary folder %s was left out: %s.", folders[i], "it cannot be read");
     }
     return databaseCount;
@@ -748,12 +804,16 @@ static void checkCandidate(const OfflineDatabase* db, const char* candidate, siz
 static void searchLevBytes(const OfflineDatabase* db, const char* word, size_t length, char* buffer,
                            MatchList* list)
 {
-    char alphabet[26 + 256 - firstLeadByte];
+    char defaultAlphabet[26 + 256 - firstLeadByte];
     size_t letters = 0;
     for (int c = 'a'; c <= 'z'; c++)
-        alphabet[letters++] = (char)c;
+        defaultAlphabet[letters++] = (char)c;
     for (int c = firstLeadByte; c <= 0xFF; c++)
-        alphabet[letters++] = (char)c;
+        defaultAlphabet[letters++] = (char)c;
+    // The database's own alphabet replaces them, byte by byte.
+    const char* alphabet = db->alphabet != nullptr ? db->alphabet : defaultAlphabet;
+    if (db->alphabet != nullptr)
+        letters = strlen(db->alphabet);
     for (size_t i = 0; i < length; i++) {
         memcpy(buffer, word, i);
         memcpy(buffer + i, word + i + 1, length - i - 1);
@@ -886,9 +946,8 @@ static void searchDatabase(const OfflineDatabase* db, Strategy strategy, const c
     size_t room = wordLength * 2 + 2 * utf8MaxBytes + 2;
     char* normal = (char*)malloc(room);
     char* buffer = (char*)malloc(room + utf8MaxBytes);
-    size_t length = normal == nullptr
-                        ? noEntry
-                        : normalisedWord(db, db->bytewise && !db->utf8, word, wordLength, normal, room);
+    size_t length =
+        normal == nullptr ? noEntry : normalisedWord(db, db->allChars, word, wordLength, normal, room);
     // A word made only of what the database ignores matches nothing.
     if (buffer != nullptr && length != noEntry && !(length == 0 && wordLength > 0)) {
         switch (strategy) {
@@ -948,14 +1007,6 @@ static bool sameHeadword(const IndexEntry& a, const IndexEntry& b)
     return a.shownLength == b.shownLength && memcmp(a.shown, b.shown, a.shownLength) == 0;
 }
 
-static size_t headwordHash(const IndexEntry& entry)
-{
-    size_t hash = 2166136261u;
-    for (size_t i = 0; i < entry.shownLength; i++)
-        hash = (hash ^ (unsigned char)entry.shown[i]) * 16777619u;
-    return hash;
-}
-
 // The databases a request names: all ("*" and "!"), or the one of that name; false when none has it.
 static bool selectDatabases(const char* name, int* first, int* last, bool* stopAtFirst)
 {
@@ -994,37 +1045,24 @@ static void answerMatch(const char* database, const char* strategyName, const ch
         OfflineDatabase* db = &databases[d];
         MatchList list = {nullptr, 0, 0, false};
         searchDatabase(db, strategy, word, &list);
-        int shownBefore = total;
-        // dictd lists each headword text once per database: a hash table of the lines listed so far.
-        size_t slots = 16;
-        while (slots < (size_t)list.count * 2)
-            slots *= 2;
-        size_t* listed = (size_t*)malloc(slots * sizeof(size_t));
-        if (listed != nullptr)
-            memset(listed, 0xff, slots * sizeof(size_t));
-        for (int i = 0; i < list.count && listed != nullptr; i++) {
-            IndexEntry entry, earlier;
+        // dictd leaves out a headword the same as the one just listed, but lists it again further on.
+        IndexEntry previous = {nullptr, 0, nullptr, 0, 0, 0};
+        for (int i = 0; i < list.count; i++) {
+            IndexEntry entry;
             size_t next;
             if (!readEntry(db, list.lines[i], &entry, &next))
                 continue;
-            size_t slot = headwordHash(entry) & (slots - 1);
-            bool seen = false;
-            while (listed[slot] != noEntry && !seen) {
-                seen = readEntry(db, listed[slot], &earlier, &next) && sameHeadword(entry, earlier);
-                slot = (slot + 1) & (slots - 1);
-            }
-            if (seen)
+            if (previous.shown != nullptr && sameHeadword(entry, previous))
                 continue;
-            listed[slot] = list.lines[i];
+            previous = entry;
             appendText(&lines, db->name);
             appendReplyText(&lines, " ", 1);
             appendQuoted(&lines, entry.shown, entry.shownLength);
             appendReplyText(&lines, "\r\n", 2);
             total++;
         }
-        free(listed);
         free(list.lines);
-        if (stopAtFirst && total > shownBefore)
+        if (stopAtFirst && list.count > 0)
             break;
     }
     if (total == 0) {
@@ -1050,19 +1088,29 @@ static void answerDefine(const char* database, const char* word, ReplyText* repl
     }
     ReplyText bodies = {nullptr, 0, 0, false};
     int total = 0;
-    for (int d = first; d < last; d++) {
+    // dictd sends a definition once where neighbouring lines point at the same data, in one database or
+    // across two; it starts as if one at offset 0 of length 0 had been sent.
+    uint64_t previousOffset = 0;
+    uint64_t previousLength = 0;
+    const OfflineDatabase* damaged = nullptr;
+    for (int d = first; d < last && damaged == nullptr; d++) {
         OfflineDatabase* db = &databases[d];
         MatchList list = {nullptr, 0, 0, false};
         searchDatabase(db, strategyExact, word, &list);
-        int before = total;
         for (int i = 0; i < list.count; i++) {
             IndexEntry entry;
             size_t next;
             if (!readEntry(db, list.lines[i], &entry, &next))
                 continue;
-            char* text = readDefinition(db, entry);
-            if (text == nullptr)
+            if (entry.offset == previousOffset && entry.length == previousLength)
                 continue;
+            previousOffset = entry.offset;
+            previousLength = entry.length;
+            char* text = readDefinition(db, entry);
+            if (text == nullptr) {
+                damaged = db;
+                break;
+            }
             appendText(&bodies, "151 ");
             appendQuoted(&bodies, entry.shown, entry.shownLength);
             appendReplyText(&bodies, " ", 1);
@@ -1076,10 +1124,17 @@ static void answerDefine(const char* database, const char* word, ReplyText* repl
             total++;
         }
         free(list.lines);
-        if (stopAtFirst && total > before)
+        if (stopAtFirst && list.count > 0)
             break;
     }
-    if (total == 0) {
+    if (damaged != nullptr) {
+        // Not "no match": the index lists the word, its data cannot be read.
+        char status[1024];
+        snprintf(status, sizeof status,
+                 "%d The dictionary file %s is damaged: a definition in it cannot be read.\r\n",
+                 offlineDamagedStatus, damaged->dataPath != nullptr ? damaged->dataPath : damaged->name);
+        appendText(reply, status);
+    } else if (total == 0) {
         appendText(reply, "552 no match\r\n");
     } else {
         char status[64];

@@ -10,6 +10,9 @@
 struct OfflineLimits {
     uint64_t maxIndexBytes;  // a larger index is refused, not mapped
     size_t maxWordBytes;     // a longer requested word matches nothing
+    // A longer definition is refused; less than SIZE_MAX so that its copy's terminator fits (tests set
+    // it as on a 32-bit build).
+    uint64_t maxDefinitionBytes;
 };
 extern OfflineLimits offlineLimits;
 extern const OfflineLimits offlineDefaultLimits;
@@ -30,6 +33,10 @@ const char* offlineRefusal(int index);
 // files; the bytes must outlive it. False (with a refusal recorded) when the database is refused.
 bool addOfflineDictionaryFromMemory(const char* name, const char* index, size_t indexLength, const char* data,
                                     size_t dataLength, bool zipped);
+
+// The status of a DEFINE whose definition is listed but cannot be read (damaged data); its text names
+// the file.
+const int offlineDamagedStatus = 420;
 
 // Answers one DICT request line (with or without its CR LF) as dictd would, appending the whole reply
 // text to reply: MATCH (strategies exact, prefix, lev and "." for lev), DEFINE, SHOW DB / SHOW DATABASES;

@@ -5,8 +5,11 @@
 #include "core/baseforms.h"
 #include "core/dictsession.h"
 #include "core/offlinedict.h"
+#include "core/userinterface.h"
 
 static const int matchStatus = 152;
+// Room for a message naming a damaged file.
+static const int messageBytes = 1024;
 
 // The offline answer to a request built from format and its texts; empty when it cannot be built.
 static ReplyText askOffline(const char* format, const char* first, const char* second)
@@ -69,5 +72,15 @@ int DictSession::findOfflineMatches(const char* word)
 int DictSession::retrieveOfflineDefinitions(const char* database, const char* word)
 {
     ReplyText reply = askOffline("define %s %s\r\n", database, word);
+    // Damaged data is said, not taken for a word that is not there.
+    if (beginsWithStatus(reply.data, reply.length, offlineDamagedStatus)) {
+        const char* text = reply.data + 4;
+        size_t length = reply.length - 4;
+        while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n'))
+            length--;
+        char message[messageBytes];
+        snprintf(message, sizeof message, "%.*s", (int)length, text);
+        showMessage(nullptr, "%s", message);
+    }
     return keepDefinitions(&reply, false);
 }

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
+#include <process.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -53,6 +54,17 @@ std::string temporaryFolder(const std::string& name)
     return folder;
 }
 
+// A folder that this run alone uses: a run that failed half-way leaves nothing another run trips on.
+std::string ownFolder(const std::string& name)
+{
+#ifdef _WIN32
+    int process = _getpid();
+#else
+    int process = (int)getpid();
+#endif
+    return temporaryFolder(name + "-" + std::to_string(process));
+}
+
 #ifdef _WIN32
 // File names are UTF-8 here as in the program; the C library would read them in the ANSI code page.
 std::wstring wide(const std::string& text)
@@ -82,6 +94,39 @@ void removeFiles(const std::string& folder, const std::vector<std::string>& name
     for (const std::string& name : names)
         removeFile(folder + "/" + name);
 }
+
+// Extends a file to size bytes with a hole (nothing is written before its last byte).
+void extendFile(const std::string& path, uint64_t size)
+{
+#ifdef _WIN32
+    FILE* file = _wfopen(wide(path).c_str(), L"r+b");
+    ASSERT_NE(nullptr, file) << path;
+    ASSERT_EQ(0, _fseeki64(file, (long long)size - 1, SEEK_SET));
+#else
+    FILE* file = fopen(path.c_str(), "r+b");
+    ASSERT_NE(nullptr, file) << path;
+    ASSERT_EQ(0, fseeko(file, (off_t)size - 1, SEEK_SET));
+#endif
+    fputc('\n', file);
+    fclose(file);
+}
+
+// Removes the files written into a folder and the folder itself when it goes out of scope, after
+// unloading (Windows keeps a mapped file), whether or not the test failed.
+struct FilesWritten {
+    std::string folder;
+    std::vector<std::string> names;
+    ~FilesWritten()
+    {
+        unloadOfflineDictionaries();
+        removeFiles(folder, names);
+#ifdef _WIN32
+        _wrmdir(wide(folder).c_str());
+#else
+        rmdir(folder.c_str());
+#endif
+    }
+};
 
 std::string base64(uint64_t value)
 {
@@ -187,7 +232,10 @@ struct BadFiles {
     std::string (*dictzip)();  // empty: no .dict.dz
     std::string (*dict)();     // empty: no .dict
     bool loads;
-    const char* named;  // the file the refusal names
+    const char* named;              // the file the refusal names; for one that loads, the name it is asked by
+    const char* defined = nullptr;  // how a DEFINE of "quince" in one that loads begins
+    uint64_t dictBytes = 0;         // 0, or the size the .dict is made (a hole after the text)
+    uint64_t maxDefinition = 0;     // 0, or the limit a build of that pointer width has
 };
 
 std::string sampleIndex() { return sample.index; }
@@ -235,6 +283,19 @@ std::string unsortedIndex()
     return index;
 }
 std::string tooFewColumns() { return sample.index + "zebra\tA\n"; }
+// The last chunk's first stored byte changed: the header is sound, the definition of "quince" in it not.
+std::string lastChunkDamaged()
+{
+    std::string file = sampleDictzip();
+    unsigned count = (unsigned char)file[20] | (unsigned char)file[21] << 8;
+    size_t lastAt = 22 + 2 * (count - 1);
+    size_t lastSize = (unsigned char)file[lastAt] | (unsigned char)file[lastAt + 1] << 8;
+    file[file.size() - 8 - lastSize] ^= 0x55;
+    return file;
+}
+// One definition of 4 GiB - 1 bytes, in a .dict made that large: length + 1 wraps on a 32-bit build.
+const uint64_t fourGiB = 4ull * 1024 * 1024 * 1024;
+std::string hugeEntry() { return sample.index + "zz\tA\t" + base64(fourGiB - 1) + "\n"; }
 
 TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
 {
@@ -248,12 +309,23 @@ TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
         {"an unsorted index", "unsorted", unsortedIndex, noFile, sampleDict, false, "unsorted.index"},
         {"a line of two columns", "columns", tooFewColumns, noFile, sampleDict, false, "columns.index"},
         {"an index without data", "lonely", sampleIndex, noFile, noFile, false, "lonely.index"},
-        {"a name in Greek and German", "λεξικό-Mädchen", sampleIndex, sampleDictzip, noFile, true, ""},
+        {"a name in Greek and German", "λεξικό-Mädchen", sampleIndex, sampleDictzip, noFile, true,
+         "λεξικό-Mädchen"},
+        {"a name with spaces", "My Dict", sampleIndex, sampleDictzip, noFile, true, "My_Dict"},
+        {"a name over 60 bytes", "a-name-of-seventy-bytes-that-goes-on-and-on-and-on-and-on-and-on-end",
+         sampleIndex, sampleDictzip, noFile, true,
+         "a-name-of-seventy-bytes-that-goes-on-and-on-and-on-and-on-an"},
+        {"a name that asks for every database", "!", sampleIndex, sampleDictzip, noFile, true, "_"},
+        {"a chunk damaged inside", "inside", sampleIndex, lastChunkDamaged, noFile, true, "inside",
+         "420 The dictionary file "},
+        {"a definition of 4 GiB on a 32-bit build", "huge", hugeEntry, noFile, sampleDict, false,
+         "huge.index", nullptr, fourGiB + 16, 0xFFFFFFFEull},
     };
     for (const BadFiles& row : rows) {
         SCOPED_TRACE(row.what);
-        std::string folder = temporaryFolder("damaged");
-        std::vector<std::string> files = {"good.index", "good.dict.dz"};
+        FilesWritten written = {ownFolder("damaged"), {"good.index", "good.dict.dz"}};
+        const std::string& folder = written.folder;
+        std::vector<std::string>& files = written.names;
         writeFile(folder + "/good.index", sample.index);
         writeFile(folder + "/good.dict.dz", sampleDictzip());
         std::string name = row.name;
@@ -264,8 +336,12 @@ TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
             if (!bytes.empty()) {
                 files.push_back(name + ending);
                 writeFile(folder + "/" + name + ending, bytes);
+                if (row.dictBytes != 0)
+                    extendFile(folder + "/" + name + ending, row.dictBytes);
             }
         }
+        if (row.maxDefinition != 0)
+            offlineLimits.maxDefinitionBytes = row.maxDefinition;
         const char* folders[] = {folder.c_str()};
         int loaded = loadOfflineDictionaries(folders, 1);
         EXPECT_EQ(row.loads ? 2 : 1, loaded);
@@ -277,11 +353,11 @@ TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
         EXPECT_EQ("152 1 matches found\r\ngood \"pear\"\r\n.\r\n250 ok\r\n",
                   answer("match good exact pear\r\n"));
         if (row.loads) {
-            EXPECT_EQ(0u, answer("define " + name + " quince").find("150 1 definitions retrieved\r\n"));
+            std::string defined = row.defined != nullptr ? row.defined : "150 1 definitions retrieved\r\n";
+            EXPECT_EQ(0u, answer(std::string("define \"") + row.named + "\" quince").find(defined))
+                << answer(std::string("define \"") + row.named + "\" quince");
         }
-        // Windows keeps a mapped file from being removed: unload first.
-        unloadOfflineDictionaries();
-        removeFiles(folder, files);
+        offlineLimits = offlineDefaultLimits;
     }
 }
 
@@ -347,10 +423,29 @@ struct Exchange {
     const char* reply;
 };
 
+// Flags kept apart: allchars with utf8 keeps punctuation; headwords compare byte by byte.
+const Dictionary computing = dictionaryOf({
+    {"00-database-allchars", ""},
+    {"00-database-short", "     Computing"},
+    {"00-database-utf8", ""},
+    {"c", "a language"},
+    {"c++", "another"},
+});
+// Neighbouring lines with the same data, and the same headword apart.
+const std::string repeatsData = "aaaa\nbbbb\n";
+const std::string repeatsIndex = "a\tA\tF\nA\tA\tF\nA-\tF\tF\na\tA\tF\n";
+
 TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
 {
     ASSERT_TRUE(addOfflineDictionaryFromMemory("sample", sample.index.data(), sample.index.size(),
                                                sample.data.data(), sample.data.size(), false));
+    // The same name again gets a suffix and says where it came from.
+    ASSERT_TRUE(addOfflineDictionaryFromMemory("sample", sample.index.data(), sample.index.size(),
+                                               sample.data.data(), sample.data.size(), false));
+    ASSERT_TRUE(addOfflineDictionaryFromMemory("cpp", computing.index.data(), computing.index.size(),
+                                               computing.data.data(), computing.data.size(), false));
+    ASSERT_TRUE(addOfflineDictionaryFromMemory("repeats", repeatsIndex.data(), repeatsIndex.size(),
+                                               repeatsData.data(), repeatsData.size(), false));
     const char* processor = "152 1 matches found\r\nsample \"data processor\"\r\n.\r\n250 ok\r\n";
     const Exchange rows[] = {
         {"match sample exact \"data processor\"\r\n", processor},
@@ -366,7 +461,15 @@ TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
         {"define ! APPLE", "150 1 definitions retrieved\r\n151 \"apple\" sample \"Sample "
                            "Dictionary\"\r\napple\r\na fruit\r\n.\r\n"
                            "250 ok\r\n"},
-        {"show db", "110 1 databases present\r\nsample \"Sample Dictionary\"\r\n.\r\n250 ok\r\n"},
+        {"show db",
+         "110 4 databases present\r\nsample \"Sample Dictionary\"\r\nsample-2 \"Sample Dictionary (in "
+         "memory)\"\r\ncpp \"Computing\"\r\nrepeats \"repeats\"\r\n.\r\n250 ok\r\n"},
+        {"match cpp exact C++", "152 1 matches found\r\ncpp \"c++\"\r\n.\r\n250 ok\r\n"},
+        {"match repeats exact a", "152 4 matches found\r\nrepeats \"a\"\r\nrepeats \"A\"\r\nrepeats "
+                                  "\"A-\"\r\nrepeats \"a\"\r\n.\r\n250 ok\r\n"},
+        {"define repeats a",
+         "150 3 definitions retrieved\r\n151 \"a\" repeats \"repeats\"\r\naaaa\r\n.\r\n151 \"A-\" "
+         "repeats \"repeats\"\r\nbbbb\r\n.\r\n151 \"a\" repeats \"repeats\"\r\naaaa\r\n.\r\n250 ok\r\n"},
         {"show strat", "501 syntax error, illegal parameters\r\n"},
         {"client lexitray", "500 unknown command\r\n"},
         {"", "500 unknown command\r\n"},
@@ -504,6 +607,14 @@ void compareWithRealDictd()
         {"match freedict-deu-eng lev mädchen", "freedict-deu-eng"},
         {"match freedict-deu-eng exact \"Mäd-chen\"", "freedict-deu-eng"},
         {"match freedict-deu-eng prefix haus", "freedict-deu-eng"},
+        {"match foldoc exact C++", "foldoc"},
+        {"match foldoc exact \".NET\"", "foldoc"},
+        {"define jargon -oid", "jargon"},
+        {"match jargon exact \"(tm)\"", "jargon"},
+        {"match jargon lev hakc", "jargon"},
+        {"define gcide aardvark", "gcide"},
+        {"match gcide exact a", "gcide"},
+        {"match gcide exact auto", "gcide"},
         {"frobnicate", nullptr},
     };
     int compared = 0;
@@ -537,6 +648,18 @@ TEST_F(OfflineDictionaries, RepliesAreTheRealDictdsByteForByteInGermanToo)
     if (comparedDictd == nullptr)
         GTEST_SKIP()
             << "LEXITRAY_FREEDICT_DICTD is not set: no FreeDict dictd was started (scripts/test starts one)";
+    compareWithRealDictd();
+    comparedDictd = nullptr;
+}
+
+// And with the one serving FOLDOC and the Jargon File, marked both allchars and utf8.
+TEST_F(OfflineDictionaries, RepliesAreTheRealDictdsByteForByteForAllcharsDatabases)
+{
+    comparedDictd = dictdAt("LEXITRAY_COMPUTING_DICTD");
+    if (comparedDictd == nullptr)
+        GTEST_SKIP()
+            << "LEXITRAY_COMPUTING_DICTD is not set: no dictd serving FOLDOC was started (scripts/test "
+               "starts one)";
     compareWithRealDictd();
     comparedDictd = nullptr;
 }
