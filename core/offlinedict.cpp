@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "core/dictzip.h"
+#include "core/offlinechars.h"
 #include "core/offlinefiles.h"
 
 const OfflineLimits offlineDefaultLimits = {1024ull * 1024 * 1024, 1024, (uint64_t)SIZE_MAX - 1};
@@ -57,8 +58,6 @@ static const size_t maxDescriptionBytes = 1024;
 static const size_t maxNameBytes = 64;
 static const size_t nameSuffixBytes = 4;
 static const int maxNameSuffix = 1000;
-// The most bytes one character takes in UTF-8, and the room a lev candidate needs beyond the word.
-static const size_t utf8MaxBytes = 4;
 // The bytes lev inserts and substitutes in a database that is not UTF-8: a-z, then the bytes that begin
 // a UTF-8 sequence, as dictd does.
 static const int firstLeadByte = 0xC0;
@@ -76,104 +75,6 @@ static char* copyText(const char* text, size_t length)
 }
 
 static void appendText(ReplyText* reply, const char* text) { appendReplyText(reply, text, strlen(text)); }
-
-// Decodes one UTF-8 character at text[0, length); its byte count, or 0 when the bytes are not UTF-8.
-static size_t decodeUtf8(const unsigned char* text, size_t length, uint32_t* codePoint)
-{
-    if (length == 0)
-        return 0;
-    unsigned char first = text[0];
-    if (first < 0x80) {
-        *codePoint = first;
-        return 1;
-    }
-    size_t count = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC2 ? 2 : 0;
-    if (count == 0 || first > 0xF4 || count > length)
-        return 0;
-    uint32_t value = first & (0x7F >> count);
-    for (size_t i = 1; i < count; i++) {
-        if ((text[i] & 0xC0) != 0x80)
-            return 0;
-        value = value << 6 | (text[i] & 0x3F);
-    }
-    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < least[count] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    *codePoint = value;
-    return count;
-}
-
-static size_t encodeUtf8(uint32_t codePoint, char* out)
-{
-    if (codePoint < 0x80) {
-        out[0] = (char)codePoint;
-        return 1;
-    }
-    if (codePoint < 0x800) {
-        out[0] = (char)(0xC0 | codePoint >> 6);
-        out[1] = (char)(0x80 | (codePoint & 0x3F));
-        return 2;
-    }
-    if (codePoint < 0x10000) {
-        out[0] = (char)(0xE0 | codePoint >> 12);
-        out[1] = (char)(0x80 | (codePoint >> 6 & 0x3F));
-        out[2] = (char)(0x80 | (codePoint & 0x3F));
-        return 3;
-    }
-    out[0] = (char)(0xF0 | codePoint >> 18);
-    out[1] = (char)(0x80 | (codePoint >> 12 & 0x3F));
-    out[2] = (char)(0x80 | (codePoint >> 6 & 0x3F));
-    out[3] = (char)(0x80 | (codePoint & 0x3F));
-    return 4;
-}
-
-// Lower case of the letters of the scripts dictionaries here use (Latin, Greek, Cyrillic); others stay.
-static uint32_t lowerCodePoint(uint32_t c)
-{
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
-        return c + 32;
-    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177) || (c >= 0x1E00 && c <= 0x1E95) ||
-        (c >= 0x1EA0 && c <= 0x1EFF))
-        return c % 2 == 0 ? c + 1 : c;
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
-        return c % 2 == 1 ? c + 1 : c;
-    if (c == 0x178)
-        return 0xFF;
-    if ((c >= 0x391 && c <= 0x3A9 && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
-        return c + 32;
-    if (c >= 0x400 && c <= 0x40F)
-        return c + 80;
-    if (c == 0x386)
-        return 0x3AC;
-    if (c >= 0x388 && c <= 0x38A)
-        return c + 37;
-    if (c == 0x38C)
-        return 0x3CC;
-    if (c == 0x38E || c == 0x38F)
-        return c + 63;
-    return c;
-}
-
-static bool isSpaceCodePoint(uint32_t c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1680 || (c >= 0x2000 && c <= 0x2006) ||
-           (c >= 0x2008 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x205F || c == 0x3000;
-}
-
-// Letters and digits; outside ASCII everything but the punctuation, symbol and space blocks.
-static bool isAlnumCodePoint(uint32_t c)
-{
-    if (c < 0x80)
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (c < 0xC0)
-        return c == 0xAA || c == 0xB5 || c == 0xBA;
-    if (c == 0xD7 || c == 0xF7)
-        return false;
-    if ((c >= 0x2000 && c <= 0x2BFF) || (c >= 0x3000 && c <= 0x303F) || (c >= 0xFE30 && c <= 0xFE6F) ||
-        (c >= 0xFF00 && c <= 0xFF0F) || (c >= 0xFF1A && c <= 0xFF20))
-        return false;
-    return !isSpaceCodePoint(c);
-}
 
 // The requested word as the database compares it, into out (room for outSize bytes): lower case unless
 // the database is case-sensitive; white space becomes a blank and, without allchars, what is neither

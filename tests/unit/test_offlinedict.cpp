@@ -5,8 +5,10 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <locale.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <wctype.h>
 #ifdef _WIN32
 #include <direct.h>
 #include <process.h>
@@ -20,6 +22,7 @@
 
 #include "core/dictzip.h"
 #include "core/netio.h"
+#include "core/offlinechars.h"
 #include "core/offlinedict.h"
 #include "tests/unit/fakeserver.h"
 
@@ -434,6 +437,9 @@ const Dictionary computing = dictionaryOf({
 // Neighbouring lines with the same data, and the same headword apart.
 const std::string repeatsData = "aaaa\nbbbb\n";
 const std::string repeatsIndex = "a\tA\tF\nA\tA\tF\nA-\tF\tF\na\tA\tF\n";
+// A database that is not UTF-8 with an alphabet of its own: lev tries its "1".
+const std::string plainData = "1\nab\nab1\n";
+const std::string plainIndex = "00-database-alphabet\tA\tC\nab\tC\tD\nab1\tF\tE\n";
 
 TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
 {
@@ -446,6 +452,8 @@ TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
                                                computing.data.data(), computing.data.size(), false));
     ASSERT_TRUE(addOfflineDictionaryFromMemory("repeats", repeatsIndex.data(), repeatsIndex.size(),
                                                repeatsData.data(), repeatsData.size(), false));
+    ASSERT_TRUE(addOfflineDictionaryFromMemory("plain", plainIndex.data(), plainIndex.size(),
+                                               plainData.data(), plainData.size(), false));
     const char* processor = "152 1 matches found\r\nsample \"data processor\"\r\n.\r\n250 ok\r\n";
     const Exchange rows[] = {
         {"match sample exact \"data processor\"\r\n", processor},
@@ -462,8 +470,9 @@ TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
                            "Dictionary\"\r\napple\r\na fruit\r\n.\r\n"
                            "250 ok\r\n"},
         {"show db",
-         "110 4 databases present\r\nsample \"Sample Dictionary\"\r\nsample-2 \"Sample Dictionary (in "
-         "memory)\"\r\ncpp \"Computing\"\r\nrepeats \"repeats\"\r\n.\r\n250 ok\r\n"},
+         "110 5 databases present\r\nsample \"Sample Dictionary\"\r\nsample-2 \"Sample Dictionary (in "
+         "memory)\"\r\ncpp \"Computing\"\r\nrepeats \"repeats\"\r\nplain \"plain\"\r\n.\r\n250 ok\r\n"},
+        {"match plain lev ab", "152 1 matches found\r\nplain \"ab1\"\r\n.\r\n250 ok\r\n"},
         {"match cpp exact C++", "152 1 matches found\r\ncpp \"c++\"\r\n.\r\n250 ok\r\n"},
         {"match repeats exact a", "152 4 matches found\r\nrepeats \"a\"\r\nrepeats \"A\"\r\nrepeats "
                                   "\"A-\"\r\nrepeats \"a\"\r\n.\r\n250 ok\r\n"},
@@ -488,6 +497,23 @@ TEST_F(OfflineDictionaries, BodiesAreDotStuffedWithCrLfLines)
         "\r\n250 ok\r\n",
         answer("define dots ellipsis"));
 }
+
+#ifndef _WIN32
+// Case folding is the C library's in C.UTF-8, for every code point (Windows' towlower differs).
+TEST(OfflineCharacters, CaseFoldingIsTheCLibrarysInCUtf8)
+{
+    char* saved = strdup(setlocale(LC_CTYPE, nullptr));
+    ASSERT_NE(nullptr, setlocale(LC_CTYPE, "C.UTF-8"));
+    int differences = 0;
+    for (uint32_t c = 0; c <= 0x10FFFF; c++) {
+        if (lowerCodePoint(c) != (uint32_t)towlower((wint_t)c) && differences++ < 5)
+            ADD_FAILURE() << std::hex << c << " lowers to " << lowerCodePoint(c);
+    }
+    EXPECT_EQ(0, differences);
+    setlocale(LC_CTYPE, saved);
+    free(saved);
+}
+#endif
 
 // ---- Against the real dictd
 
@@ -545,7 +571,8 @@ void compareWithRealDictd()
 #else
     // Each database the dictd serves, linked into a folder of its own so that they load in its order.
     const char* stateDir = getenv("LEXITRAY_DICTD_DIR");
-    std::string places[] = {stateDir != nullptr ? stateDir : "/tmp/lexitray-dictd", "/usr/share/dictd"};
+    std::string state = stateDir != nullptr ? stateDir : "/tmp/lexitray-dictd";
+    std::string places[] = {state, state + "-computing", "/usr/share/dictd"};
     std::vector<std::string> served = servedDatabases();
     std::vector<std::string> folders;
     std::vector<std::string> links;
@@ -613,6 +640,29 @@ void compareWithRealDictd()
         {"match jargon exact \"(tm)\"", "jargon"},
         {"match jargon lev hakc", "jargon"},
         {"define gcide aardvark", "gcide"},
+        // Case folding and the characters that count, as the C library has them in C.UTF-8.
+        {"match letters exact ȘIR", "letters"},
+        {"match letters exact ŢARĂ", "letters"},
+        {"match letters exact ҐАНОК", "letters"},
+        {"match letters exact ὉΔΌΣ", "letters"},
+        {"match letters exact ἈΘΗ͂ΝΑΙ", "letters"},
+        {"match letters exact \"ἀθῆναι\"", "letters"},
+        {"match letters exact \"ἀθῆναι\"", "letters"},
+        {"match letters exact \"café\"", "letters"},
+        {"match letters exact ԲԱՐԵՒ", "letters"},
+        {"match letters exact ＡＢＣ", "letters"},
+        {"match letters exact İSTANBUL", "letters"},
+        {"match letters exact ISTANBUL", "letters"},
+        {"match letters exact café", "letters"},
+        {"match letters exact café😀", "letters"},
+        {"match letters exact ca​fé", "letters"},
+        {"match letters exact NAÏVE", "letters"},
+        {"match letters exact STRASSE", "letters"},
+        {"match letters exact ǄEMAL", "letters"},
+        {"match letters exact ΒETA", "letters"},
+        {"match letters prefix ș", "letters"},
+        {"match letters lev ȘIT", "letters"},
+        {"define letters İstanbul", "letters"},
         {"match gcide exact a", "gcide"},
         {"match gcide exact auto", "gcide"},
         {"frobnicate", nullptr},
