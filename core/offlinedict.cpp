@@ -58,6 +58,9 @@ static const size_t maxDescriptionBytes = 1024;
 static const size_t maxNameBytes = 64;
 static const size_t nameSuffixBytes = 4;
 static const int maxNameSuffix = 1000;
+// dictd's limits: the most matches one MATCH lists and definitions one DEFINE sends, over all databases.
+static const int maxMatches = 2000;
+static const int maxDefinitions = 200;
 // The bytes lev inserts and substitutes in a database that is not UTF-8: a-z, then the bytes that begin
 // a UTF-8 sequence, as dictd does.
 static const int firstLeadByte = 0xC0;
@@ -655,11 +658,14 @@ struct MatchList {
     size_t* lines;
     int count;
     int capacity;
-    bool full;  // memory ran out: no more entries
+    bool full;  // memory ran out or the limit was reached: no more entries
+    int limit;  // the most entries it may hold
 };
 
 static void addLine(MatchList* list, size_t line)
 {
+    if (list->count >= list->limit)
+        list->full = true;
     if (list->full)
         return;
     if (list->count == list->capacity) {
@@ -888,14 +894,18 @@ static void appendQuoted(ReplyText* reply, const char* text, size_t length)
     appendReplyText(reply, "\"", 1);
 }
 
-// Appends a definition body as it goes on the wire: each line ends in CR LF, a leading dot is doubled.
+// Appends a definition body as dictd sends it: up to a zero byte, each line ending in CR LF.
 static void appendBody(ReplyText* reply, const char* text, size_t length)
 {
+    const char* zero = (const char*)memchr(text, '\0', length);
+    if (zero != nullptr)
+        length = (size_t)(zero - text);
     size_t at = 0;
     while (at < length) {
         const char* found = (const char*)memchr(text + at, '\n', length - at);
         size_t end = found == nullptr ? length : (size_t)(found - text);
-        if (text[at] == '.')
+        // dictd doubles the dot of a line that is only a dot, and leaves other lines as they are.
+        if (text[at] == '.' && end == at + 1 && found != nullptr)
             appendReplyText(reply, ".", 1);
         appendReplyText(reply, text + at, end - at);
         appendReplyText(reply, "\r\n", 2);
@@ -942,10 +952,12 @@ static void answerMatch(const char* database, const char* strategyName, const ch
     }
     ReplyText lines = {nullptr, 0, 0, false};
     int total = 0;
+    int found = 0;  // before repeats are left out, as dictd counts against its limit
     for (int d = first; d < last; d++) {
         OfflineDatabase* db = &databases[d];
-        MatchList list = {nullptr, 0, 0, false};
+        MatchList list = {nullptr, 0, 0, false, maxMatches - found};
         searchDatabase(db, strategy, word, &list);
+        found += list.count;
         // dictd leaves out a headword the same as the one just listed, but lists it again further on.
         IndexEntry previous = {nullptr, 0, nullptr, 0, 0, 0};
         for (int i = 0; i < list.count; i++) {
@@ -989,6 +1001,7 @@ static void answerDefine(const char* database, const char* word, ReplyText* repl
     }
     ReplyText bodies = {nullptr, 0, 0, false};
     int total = 0;
+    int found = 0;  // before repeats are left out, as dictd counts against its limit
     // dictd sends a definition once where neighbouring lines point at the same data, in one database or
     // across two; it starts as if one at offset 0 of length 0 had been sent.
     uint64_t previousOffset = 0;
@@ -996,8 +1009,9 @@ static void answerDefine(const char* database, const char* word, ReplyText* repl
     const OfflineDatabase* damaged = nullptr;
     for (int d = first; d < last && damaged == nullptr; d++) {
         OfflineDatabase* db = &databases[d];
-        MatchList list = {nullptr, 0, 0, false};
+        MatchList list = {nullptr, 0, 0, false, maxDefinitions - found};
         searchDatabase(db, strategyExact, word, &list);
+        found += list.count;
         for (int i = 0; i < list.count; i++) {
             IndexEntry entry;
             size_t next;

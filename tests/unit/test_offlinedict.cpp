@@ -17,6 +17,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -493,7 +494,8 @@ TEST_F(OfflineDictionaries, BodiesAreDotStuffedWithCrLfLines)
     ASSERT_TRUE(addOfflineDictionaryFromMemory("dots", dotted.index.data(), dotted.index.size(),
                                                dotted.data.data(), dotted.data.size(), false));
     EXPECT_EQ(
-        "150 1 definitions retrieved\r\n151 \"ellipsis\" dots \"dots\"\r\nellipsis\r\n....\r\n..\r\nend\r\n."
+        // As dictd sends it: only a line of one dot is doubled.
+        "150 1 definitions retrieved\r\n151 \"ellipsis\" dots \"dots\"\r\nellipsis\r\n...\r\n..\r\nend\r\n."
         "\r\n250 ok\r\n",
         answer("define dots ellipsis"));
 }
@@ -542,6 +544,150 @@ std::string rawReply(const std::string& request)
     if (statistics != std::string::npos && text.find("\r\n", statistics) == text.size() - 2)
         text = text.substr(0, statistics) + "\r\n";
     return text;
+}
+
+// Splits the replies to requests sent one after another on one connection: each ends with its final
+// status line, and text blocks (after 110, 151, 152) end with a line of one dot.
+std::vector<std::string> splitReplies(const std::string& text)
+{
+    std::vector<std::string> replies;
+    std::string reply;
+    bool inBlock = false;
+    size_t at = text.find("\r\n");  // after the greeting
+    while (at != std::string::npos && at + 2 < text.size()) {
+        size_t end = text.find("\r\n", at + 2);
+        if (end == std::string::npos)
+            break;
+        std::string line = text.substr(at + 2, end - at - 2);
+        at = end;
+        if (inBlock) {
+            reply += line + "\r\n";
+            inBlock = line != ".";
+            continue;
+        }
+        if (line.compare(0, 4, "221 ") == 0)
+            break;
+        size_t statistics = line.find(" [d/m/c = ");
+        if (statistics != std::string::npos)
+            line.resize(statistics);
+        reply += line + "\r\n";
+        std::string code = line.substr(0, 3);
+        if (code == "110" || code == "151" || code == "152")
+            inBlock = true;
+        else if (code != "150") {
+            replies.push_back(reply);
+            reply.clear();
+        }
+    }
+    return replies;
+}
+
+// The requests a sample asks about one headword: as it is, in capitals, punctuated, its prefix, two
+// misspellings for lev, and its definitions. Empty when it cannot be put in a request.
+std::vector<std::string> requestsAbout(const std::string& database, const std::string& headword)
+{
+    if (headword.empty() || headword.size() > 200 ||
+        headword.find_first_of("\"\\\r\n\t") != std::string::npos)
+        return {};
+    std::string upper = headword;
+    for (char& c : upper)
+        c = c >= 'a' && c <= 'z' ? (char)(c - 32) : c;
+    // Where each character starts: the misspellings change whole characters.
+    std::vector<size_t> starts;
+    for (size_t at = 0; at < headword.size(); at++) {
+        if (((unsigned char)headword[at] & 0xC0) != 0x80)
+            starts.push_back(at);
+    }
+    starts.push_back(headword.size());
+    size_t count = starts.size() - 1;
+    std::string swapped = headword;
+    if (count >= 2) {
+        size_t a = starts[count - 2], b = starts[count - 1];
+        swapped = headword.substr(0, a) + headword.substr(b) + headword.substr(a, b - a);
+    }
+    std::string shorter = headword.substr(0, starts[count / 2]) + headword.substr(starts[count / 2 + 1]);
+    std::string prefix = headword.substr(0, starts[(count + 1) / 2]);
+    auto quoted = [](const std::string& word) { return "\"" + word + "\""; };
+    return {"match " + database + " exact " + quoted(headword),
+            "match " + database + " exact " + quoted(upper),
+            "match " + database + " exact " + quoted(headword + "!"),
+            "match " + database + " exact " + quoted("-" + headword),
+            "match " + database + " prefix " + quoted(prefix),
+            "match " + database + " lev " + quoted(swapped),
+            "match " + database + " lev " + quoted(shorter),
+            "define " + database + " " + quoted(headword)};
+}
+
+// Whether the text is UTF-8 (dictd answers other bytes with an error of its own).
+bool isUtf8(const std::string& text)
+{
+    for (size_t at = 0; at < text.size();) {
+        uint32_t c;
+        size_t size = decodeUtf8((const unsigned char*)text.data() + at, text.size() - at, &c);
+        if (size == 0)
+            return false;
+        at += size;
+    }
+    return true;
+}
+
+// Asks the dictd and the offline reader the same sample of requests about one database's index: every
+// step-th headword (every one with step 1). Returns how many were compared; differences fail the test.
+int compareSample(const std::string& database, const std::string& indexPath, size_t step)
+{
+    std::string index;
+    FILE* file = fopen(indexPath.c_str(), "rb");
+    if (file == nullptr)
+        return 0;
+    char piece[65536];
+    size_t got;
+    while ((got = fread(piece, 1, sizeof piece, file)) > 0)
+        index.append(piece, got);
+    fclose(file);
+    std::vector<std::string> requests;
+    size_t line = 0;
+    for (size_t at = 0; at < index.size(); line++) {
+        size_t end = index.find('\n', at);
+        end = end == std::string::npos ? index.size() : end;
+        std::string entry = index.substr(at, end - at);
+        at = end + 1;
+        if (line % step != 0 && entry.compare(0, 11, "00-database") != 0 &&
+            entry.compare(0, 10, "00database") != 0)
+            continue;
+        size_t tab = entry.find('\t');
+        size_t lastTab = entry.rfind('\t');
+        std::string headword = entry.substr(0, tab);
+        // A fourth column is the headword as written.
+        if (std::count(entry.begin(), entry.end(), '\t') == 3)
+            headword = entry.substr(lastTab + 1);
+        if (!isUtf8(headword))
+            continue;
+        for (const std::string& request : requestsAbout(database, headword))
+            requests.push_back(request);
+    }
+    const size_t batch = 200;
+    int differences = 0;
+    for (size_t first = 0; first < requests.size(); first += batch) {
+        size_t last = std::min(requests.size(), first + batch);
+        std::string sent;
+        for (size_t i = first; i < last; i++)
+            sent += requests[i] + "\r\n";
+        std::vector<std::string> replies =
+            splitReplies(dictdConversation(realDictd(), sent + "quit\r\n", rawTimeoutMs));
+        if (replies.size() != last - first) {
+            ADD_FAILURE() << replies.size() << " replies from the dictd to " << requests[first]
+                          << " and after";
+            return (int)first;
+        }
+        for (size_t i = first; i < last; i++) {
+            std::string offline = answer(requests[i]);
+            if (offline != replies[i - first] && differences++ < 10)
+                ADD_FAILURE() << requests[i] << "\n  dictd:   " << replies[i - first]
+                              << "\n  offline: " << offline;
+        }
+    }
+    EXPECT_EQ(0, differences) << "of " << requests.size() << " requests to " << database;
+    return (int)requests.size();
 }
 
 std::vector<std::string> servedDatabases()
@@ -596,6 +742,21 @@ void compareWithRealDictd()
     for (const std::string& folder : folders)
         folderNames.push_back(folder.c_str());
     int loaded = loadOfflineDictionaries(folderNames.data(), (int)folderNames.size());
+    // The samples read the indexes through the links; every headword when LEXITRAY_COMPARE_ALL is set.
+    const char* all = getenv("LEXITRAY_COMPARE_ALL");
+    const size_t sampledHeadwords = 260;
+    for (size_t i = 0; i < served.size() && loaded == (int)served.size(); i++) {
+        std::string index = folders[i] + "/" + served[i] + ".index";
+        size_t lines = 0;
+        FILE* file = fopen(index.c_str(), "rb");
+        for (int c; file != nullptr && (c = fgetc(file)) != EOF;)
+            lines += c == '\n';
+        if (file != nullptr)
+            fclose(file);
+        size_t step = all != nullptr && all[0] == '1' ? 1 : std::max<size_t>(1, lines / sampledHeadwords);
+        printf("  %s: %d requests about its headwords compared\n", served[i].c_str(),
+               compareSample(served[i], index, step));
+    }
     for (const std::string& link : links)
         remove(link.c_str());
     ASSERT_EQ((int)served.size(), loaded) << (offlineRefusalCount() > 0 ? offlineRefusal(0) : "");
