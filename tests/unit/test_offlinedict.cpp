@@ -742,10 +742,14 @@ void compareWithRealDictd()
     for (const std::string& folder : folders)
         folderNames.push_back(folder.c_str());
     int loaded = loadOfflineDictionaries(folderNames.data(), (int)folderNames.size());
-    // The samples read the indexes through the links; every headword when LEXITRAY_COMPARE_ALL is set.
+    // The samples read the indexes through the links; every headword when LEXITRAY_COMPARE_ALL is 1
+    // (scripts/compare-offline), only the database LEXITRAY_COMPARE_ONLY names when it names one.
     const char* all = getenv("LEXITRAY_COMPARE_ALL");
+    const char* only = getenv("LEXITRAY_COMPARE_ONLY");
     const size_t sampledHeadwords = 260;
     for (size_t i = 0; i < served.size() && loaded == (int)served.size(); i++) {
+        if (only != nullptr && only[0] != '\0' && served[i] != only)
+            continue;
         std::string index = folders[i] + "/" + served[i] + ".index";
         size_t lines = 0;
         FILE* file = fopen(index.c_str(), "rb");
