@@ -17,10 +17,12 @@ struct OfflineLimits {
 extern OfflineLimits offlineLimits;
 extern const OfflineLimits offlineDefaultLimits;
 
-// Loads (replacing any loaded before) every database found in the folders (UTF-8 paths; on Windows
-// converted to wide at the file seam so that names in any code page work). A database is a NAME.index
-// beside NAME.dict.dz or NAME.dict; its name is NAME. Bad files are refused, never trusted: each refused
-// database is left out with one message naming the file, the others still load. Returns how many loaded.
+// Loads (replacing any loaded before, but keeping without a new check a database whose two files have
+// the same size and time of change as when it was loaded) every database found in the folders (UTF-8 paths;
+// on Windows converted to wide at the file seam so that names in any code page work). A database is a
+// NAME.index beside NAME.dict.dz or NAME.dict; its name is NAME. Bad files are refused, never trusted: each
+// refused database is left out with one message naming the file, the others still load. Returns how many
+// loaded.
 int loadOfflineDictionaries(const char* const* folders, int folderCount);
 // Unmaps, closes and frees everything loaded.
 void unloadOfflineDictionaries();
@@ -28,6 +30,9 @@ int offlineDictionaryCount();
 int offlineRefusalCount();
 // The message for one refused database; null outside [0, offlineRefusalCount()).
 const char* offlineRefusal(int index);
+// Whether that refusal was told already: marked told in this load, or the same refusal in an earlier one.
+bool offlineRefusalTold(int index);
+void markOfflineRefusalsTold();
 
 // Adds a database held in memory (index text and data, dictzip when zipped) as loading would add it from
 // files; the bytes must outlive it. False (with a refusal recorded) when the database is refused.

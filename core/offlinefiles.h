@@ -11,6 +11,12 @@ typedef void (*IndexFileFound)(const char* path, const char* name, void* context
 bool listIndexFiles(const char* folder, IndexFileFound found, void* context);
 // Whether path names an existing regular file.
 bool offlineFileExists(const char* path);
+// A regular file's size and time of last change (in the system's units); false when there is none.
+struct FileStamp {
+    uint64_t size;
+    uint64_t changed;
+};
+bool offlineFileStamp(const char* path, FileStamp* stamp);
 
 // A file mapped read-only: size bytes at data, never written. handle and mapping belong to the seam.
 struct MappedFile {

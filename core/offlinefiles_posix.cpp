@@ -40,6 +40,16 @@ bool offlineFileExists(const char* path)
     return stat(path, &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool offlineFileStamp(const char* path, FileStamp* stamp)
+{
+    struct stat status;
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    stamp->size = (uint64_t)status.st_size;
+    stamp->changed = (uint64_t)status.st_mtim.tv_sec * 1000000000u + (uint64_t)status.st_mtim.tv_nsec;
+    return true;
+}
+
 MapOutcome mapFileReadOnly(const char* path, uint64_t sizeLimit, MappedFile* file)
 {
     *file = MappedFile{nullptr, 0, 0, 0};

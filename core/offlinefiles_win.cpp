@@ -86,6 +86,19 @@ bool offlineFileExists(const char* path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool offlineFileStamp(const char* path, FileStamp* stamp)
+{
+    wchar_t* wide = widened(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    BOOL found = wide != nullptr && GetFileAttributesExW(wide, GetFileExInfoStandard, &data);
+    free(wide);
+    if (!found || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    stamp->size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    stamp->changed = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
+
 // The lock of the offline dictionaries: a critical section, which the thread holding it may enter again.
 static CRITICAL_SECTION offlineSection;
 static INIT_ONCE offlineSectionMade = INIT_ONCE_STATIC_INIT;

@@ -16,8 +16,15 @@ OfflineLimits offlineLimits = offlineDefaultLimits;
 // What is loaded: the databases in the order found, and one message per refused database.
 OfflineDatabase* offlineDatabases = nullptr;
 int offlineDatabaseCount = 0;
-static char** refusals = nullptr;
+struct Refusal {
+    char* message;
+    bool told;
+};
+static Refusal* refusals = nullptr;
 static int refusalCount = 0;
+// While a load runs, what the one before loaded: a database found unchanged is taken from here.
+static OfflineDatabase* reusable = nullptr;
+static int reusableCount = 0;
 
 static const size_t maxDescriptionBytes = 1024;
 // Names go into requests beside a word; a longer file name is cut. Room for a suffix such as "-12".
@@ -39,19 +46,20 @@ static void addRefusal(const char* format, const char* path, const char* why)
 {
     char message[1024];
     snprintf(message, sizeof message, format, path, why);
-    char** grown = (char**)realloc(refusals, ((size_t)refusalCount + 1) * sizeof(char*));
+    Refusal* grown = (Refusal*)realloc(refusals, ((size_t)refusalCount + 1) * sizeof(Refusal));
     if (grown == nullptr)
         return;
     refusals = grown;
     char* copy = copyOfflineText(message, strlen(message));
     if (copy != nullptr)
-        refusals[refusalCount++] = copy;
+        refusals[refusalCount++] = {copy, false};
 }
 
 static void releaseDatabase(OfflineDatabase* db)
 {
     free(db->name);
     free(db->dataPath);
+    free(db->indexPath);
     free(db->description);
     free(db->alphabet);
     unmapFile(&db->mapped);
@@ -178,7 +186,8 @@ static char* safeName(const char* name, bool* renamed)
 // Finishes a database whose index and data are in place: flags, checks, description, its name among the
 // others (folder says where it was found). False (refusal recorded) when it is refused; the database is
 // then released.
-static bool finishDatabase(OfflineDatabase* db, const char* indexPath, const char* name, const char* folder)
+static bool finishDatabase(OfflineDatabase* db, const char* indexPath, const char* name, const char* folder,
+                           bool checked)
 {
     bool renamed = false;
     db->name = safeName(name, &renamed);
@@ -187,7 +196,7 @@ static bool finishDatabase(OfflineDatabase* db, const char* indexPath, const cha
         return false;
     }
     readDatabaseFlags(db);
-    const char* problem = indexProblem(db);
+    const char* problem = checked ? nullptr : indexProblem(db);
     if (problem != nullptr) {
         addRefusal("The dictionary file %s was left out: the file is damaged (%s).", indexPath, problem);
         releaseDatabase(db);
@@ -231,6 +240,35 @@ static bool openData(OfflineDatabase* db, const char** problem)
     return true;
 }
 
+// Moves into db the database loaded before from the same two files, unchanged since; false when there is
+// none. Its name, description and flags are found again (the order or the other names may have changed);
+// its index is not checked again.
+static bool takeUnchanged(OfflineDatabase* db)
+{
+    for (int i = 0; i < reusableCount; i++) {
+        OfflineDatabase* earlier = &reusable[i];
+        if (earlier->indexPath == nullptr || db->indexPath == nullptr ||
+            strcmp(earlier->indexPath, db->indexPath) != 0 || strcmp(earlier->dataPath, db->dataPath) != 0 ||
+            memcmp(&earlier->indexStamp, &db->indexStamp, sizeof db->indexStamp) != 0 ||
+            memcmp(&earlier->dataStamp, &db->dataStamp, sizeof db->dataStamp) != 0)
+            continue;
+        FileStamp indexStamp = db->indexStamp;
+        FileStamp dataStamp = db->dataStamp;
+        free(db->indexPath);
+        free(db->dataPath);
+        *db = *earlier;
+        memset(earlier, 0, sizeof *earlier);
+        free(db->name);
+        free(db->description);
+        free(db->alphabet);
+        db->name = db->description = db->alphabet = nullptr;
+        db->indexStamp = indexStamp;
+        db->dataStamp = dataStamp;
+        return true;
+    }
+    return false;
+}
+
 // Loads the database of one index file found in the folder given as context.
 static void loadDatabase(const char* indexPath, const char* name, void* context)
 {
@@ -252,6 +290,12 @@ static void loadDatabase(const char* indexPath, const char* name, void* context)
         addRefusal("The dictionary file %s was left out: %s.", indexPath,
                    "there is no .dict.dz or .dict file beside it");
         releaseDatabase(&db);
+        return;
+    }
+    db.indexPath = copyOfflineText(indexPath, strlen(indexPath));
+    bool stamped = offlineFileStamp(indexPath, &db.indexStamp) && offlineFileStamp(dataPath, &db.dataStamp);
+    if (stamped && takeUnchanged(&db)) {
+        finishDatabase(&db, indexPath, name, (const char*)context, true);
         return;
     }
     if (!openFileForReading(dataPath, &db.source.file)) {
@@ -285,7 +329,7 @@ static void loadDatabase(const char* indexPath, const char* name, void* context)
     db.reader = &dictdReader;
     db.index = db.mapped.data;
     db.indexSize = (size_t)db.mapped.size;
-    finishDatabase(&db, indexPath, name, (const char*)context);
+    finishDatabase(&db, indexPath, name, (const char*)context, false);
 }
 
 bool addOfflineDictionaryFromMemory(const char* name, const char* index, size_t indexLength, const char* data,
@@ -313,7 +357,7 @@ bool addOfflineDictionaryFromMemory(const char* name, const char* index, size_t 
     db.index = index;
     db.indexSize = indexLength;
     db.dataPath = copyOfflineText(name, strlen(name));
-    return finishDatabase(&db, name, name, "memory");
+    return finishDatabase(&db, name, name, "memory", false);
 }
 
 void unloadOfflineDictionaries()
@@ -325,7 +369,7 @@ void unloadOfflineDictionaries()
     offlineDatabases = nullptr;
     offlineDatabaseCount = 0;
     for (int i = 0; i < refusalCount; i++)
-        free(refusals[i]);
+        free(refusals[i].message);
     free(refusals);
     refusals = nullptr;
     refusalCount = 0;
@@ -334,12 +378,45 @@ void unloadOfflineDictionaries()
 int loadOfflineDictionaries(const char* const* folders, int folderCount)
 {
     OfflineLockHeld held;
-    unloadOfflineDictionaries();
+    // What was loaded stays aside until the new list is made: unchanged databases move over.
+    reusable = offlineDatabases;
+    reusableCount = offlineDatabaseCount;
+    Refusal* earlier = refusals;
+    int earlierCount = refusalCount;
+    offlineDatabases = nullptr;
+    offlineDatabaseCount = 0;
+    refusals = nullptr;
+    refusalCount = 0;
     for (int i = 0; i < folderCount; i++) {
         if (folders[i] != nullptr && !listIndexFiles(folders[i], loadDatabase, (void*)folders[i]))
             addRefusal("The dictionary folder %s was left out: %s.", folders[i], "it cannot be read");
     }
+    for (int i = 0; i < refusalCount; i++) {
+        for (int k = 0; k < earlierCount && !refusals[i].told; k++)
+            refusals[i].told = earlier[k].told && strcmp(earlier[k].message, refusals[i].message) == 0;
+    }
+    for (int i = 0; i < reusableCount; i++)
+        releaseDatabase(&reusable[i]);
+    free(reusable);
+    reusable = nullptr;
+    reusableCount = 0;
+    for (int i = 0; i < earlierCount; i++)
+        free(earlier[i].message);
+    free(earlier);
     return offlineDatabaseCount;
+}
+
+bool offlineRefusalTold(int index)
+{
+    OfflineLockHeld held;
+    return index >= 0 && index < refusalCount && refusals[index].told;
+}
+
+void markOfflineRefusalsTold()
+{
+    OfflineLockHeld held;
+    for (int i = 0; i < refusalCount; i++)
+        refusals[i].told = true;
 }
 
 int offlineDictionaryCount()
@@ -357,5 +434,5 @@ int offlineRefusalCount()
 const char* offlineRefusal(int index)
 {
     OfflineLockHeld held;
-    return index >= 0 && index < refusalCount ? refusals[index] : nullptr;
+    return index >= 0 && index < refusalCount ? refusals[index].message : nullptr;
 }

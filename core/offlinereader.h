@@ -49,8 +49,12 @@ extern const OfflineReader dictdReader;
 struct OfflineDatabase {
     const OfflineReader* reader;
     char* name;
-    char* dataPath;  // named when a definition cannot be read
+    char* dataPath;   // named when a definition cannot be read
+    char* indexPath;  // null for one held in memory
     char* description;
+    // The files as they were when checked: a load keeps a database whose files are unchanged.
+    FileStamp indexStamp;
+    FileStamp dataStamp;
     // A dictd-format database: NAME.index, and NAME.dict.dz or NAME.dict.
     MappedFile mapped;
     const char* index;

@@ -14,6 +14,7 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -377,6 +378,39 @@ TEST_F(OfflineDictionaries, AnIndexOverTheSizeLimitIsRefusedUnmapped)
     ASSERT_EQ(1, offlineRefusalCount());
     EXPECT_NE(nullptr, strstr(offlineRefusal(0), "large.index was left out: the file is larger than 1 GiB"));
     EXPECT_EQ(1024ull * 1024 * 1024, offlineDefaultLimits.maxIndexBytes);
+}
+
+TEST_F(OfflineDictionaries, AnUnchangedDatabaseIsKeptAndEachRefusalToldOnce)
+{
+    FilesWritten written = {ownFolder("reload"), {"good.index", "good.dict", "bad.index", "bad.dict"}};
+    const std::string& folder = written.folder;
+    writeFile(folder + "/good.index", sample.index);
+    writeFile(folder + "/good.dict", sample.data);
+    writeFile(folder + "/bad.index", unsortedIndex());
+    writeFile(folder + "/bad.dict", sample.data);
+    const char* folders[] = {folder.c_str()};
+    EXPECT_EQ(1, loadOfflineDictionaries(folders, 1));
+    ASSERT_EQ(1, offlineRefusalCount());
+    EXPECT_FALSE(offlineRefusalTold(0));
+    markOfflineRefusalsTold();
+    EXPECT_EQ(1, loadOfflineDictionaries(folders, 1));
+    ASSERT_EQ(1, offlineRefusalCount());
+    EXPECT_TRUE(offlineRefusalTold(0)) << "the same refusal again";
+#ifndef _WIN32
+    // Rewritten unsorted with the same size and time of change: kept as it was, not read again.
+    std::string index = folder + "/good.index";
+    struct stat before;
+    ASSERT_EQ(0, stat(index.c_str(), &before));
+    writeFile(index, unsortedIndex());
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, index.c_str(), times, 0));
+    EXPECT_EQ(1, loadOfflineDictionaries(folders, 1));
+    // Changed: checked again, and refused with a refusal not yet told.
+    writeFile(index, unsortedIndex() + "zz\tA\tB\n");
+    EXPECT_EQ(0, loadOfflineDictionaries(folders, 1));
+    ASSERT_EQ(2, offlineRefusalCount());
+    EXPECT_TRUE(offlineRefusalTold(0) != offlineRefusalTold(1));
+#endif
 }
 
 // ---- Reading dictzip data
