@@ -1,10 +1,12 @@
 // The offline dictionaries' folders: the user's own under the local application data, and the one
-// the installer fills beside the program. Loaded at start and whenever the settings are saved.
+// the installer fills beside the program. Loaded at start and whenever the settings are saved, on a
+// thread of its own so that neither the tray icon nor the settings wait for it.
 #include <windows.h>
 #include <shlobj.h>
 
 #include "app/trayapp.h"
 #include "core/offlinedict.h"
+#include "core/offlinefiles.h"
 #include "ui/widetext.h"
 
 namespace {
@@ -42,39 +44,66 @@ void appendWide(wchar_t* note, const wchar_t* text)
     lstrcpynW(note + used, text, noteUnits - used);
 }
 
-// One message for every database left out, naming each file.
-void tellRefusals(HWND owner)
+// One message for the databases left out that were not told before, naming each file. The list is read
+// under the dictionaries' lock (another load may replace it); the message waits on no lock.
+void tellRefusals()
 {
-    const int count = offlineRefusalCount();
-    if (count == 0)
-        return;
-    static wchar_t note[noteUnits];
+    wchar_t note[noteUnits];
+    wchar_t line[noteUnits];
     note[0] = L'\0';
     appendWide(note, L"Some offline dictionaries were left out:\n");
-    for (int i = 0; i < count && i < refusalsShown; i++) {
-        static wchar_t line[noteUnits];
-        utf8ToWide(offlineRefusal(i), line, noteUnits);
-        appendWide(note, L"\n");
-        appendWide(note, line);
+    int told = 0;
+    lockOfflineFiles();
+    const int count = offlineRefusalCount();
+    for (int i = 0; i < count; i++) {
+        if (offlineRefusalTold(i))
+            continue;
+        if (told++ < refusalsShown) {
+            utf8ToWide(offlineRefusal(i), line, noteUnits);
+            appendWide(note, L"\n");
+            appendWide(note, line);
+        }
     }
-    if (count > refusalsShown)
+    markOfflineRefusalsTold();
+    unlockOfflineFiles();
+    if (told == 0)
+        return;
+    if (told > refusalsShown)
         appendWide(note, L"\n\u2026");
-    MessageBoxW(owner, note, L"Lexitray", MB_OK | MB_ICONWARNING);
+    MessageBoxW(nullptr, note, L"Lexitray", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+}
+
+// The folders one load reads, handed to its thread.
+struct LoadRequest {
+    char folders[2][folderBytes];
+    int count;
+};
+
+DWORD WINAPI loadInBackground(void* parameter)
+{
+    LoadRequest* request = static_cast<LoadRequest*>(parameter);
+    const char* found[2] = {request->folders[0], request->folders[1]};
+    loadOfflineDictionaries(found, request->count);
+    HeapFree(GetProcessHeap(), 0, request);
+    tellRefusals();
+    return 0;
 }
 
 }  // namespace
 
 void loadUserDictionaries(HWND owner)
 {
-    static char folders[2][folderBytes];
-    const char* found[2];
+    (void)owner;  // the refusals are told from the loading thread, owned by no window
+    LoadRequest* request =
+        static_cast<LoadRequest*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(LoadRequest)));
+    if (request == nullptr)
+        return;
+    char(*folders)[folderBytes] = request->folders;
     int count = 0;
     wchar_t path[folderUnits];
     if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK &&
-        takeFolder(path, userFolderTail, folders[count])) {
-        found[count] = folders[count];
+        takeFolder(path, userFolderTail, folders[count]))
         count++;
-    }
     const DWORD length = GetModuleFileNameW(nullptr, path, folderUnits);
     if (length > 0 && length < static_cast<DWORD>(folderUnits)) {
         wchar_t* lastSlash = nullptr;
@@ -83,12 +112,18 @@ void loadUserDictionaries(HWND owner)
                 lastSlash = at;
         if (lastSlash != nullptr) {
             *lastSlash = L'\0';
-            if (takeFolder(path, programFolderTail, folders[count])) {
-                found[count] = folders[count];
+            if (takeFolder(path, programFolderTail, folders[count]))
                 count++;
-            }
         }
     }
-    loadOfflineDictionaries(found, count);
-    tellRefusals(owner);
+    request->count = count;
+    // Look-ups wait for the load from now on, not only once the thread runs.
+    announceOfflineLoad();
+    HANDLE thread = CreateThread(nullptr, 0, loadInBackground, request, 0, nullptr);
+    if (thread == nullptr) {
+        // No thread: load here rather than not at all.
+        loadInBackground(request);
+        return;
+    }
+    CloseHandle(thread);
 }

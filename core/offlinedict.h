@@ -24,6 +24,10 @@ extern const OfflineLimits offlineDefaultLimits;
 // refused database is left out with one message naming the file, the others still load. Returns how many
 // loaded.
 int loadOfflineDictionaries(const char* const* folders, int folderCount);
+// Says that a load is about to start on a thread of its own: until it ends (loadOfflineDictionaries ends
+// one announced load), a look-up waits for it, up to its reply time-out, rather than find nothing. Never
+// waited for on the window thread: it does not ask the offline dictionaries.
+void announceOfflineLoad();
 // Unmaps, closes and frees everything loaded.
 void unloadOfflineDictionaries();
 int offlineDictionaryCount();

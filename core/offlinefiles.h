@@ -46,3 +46,8 @@ void closeOpenedFile(OpenedFile* file);
 // thread may load them anew); the thread that holds it may take it again.
 void lockOfflineFiles();
 void unlockOfflineFiles();
+
+// Loads announced and not yet finished: add 1 when one is about to start on a thread of its own, -1 when
+// it ends; a wait returns once none is pending or after milliseconds.
+void addPendingOfflineLoads(int change);
+void waitForPendingOfflineLoads(int milliseconds);

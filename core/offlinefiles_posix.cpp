@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -126,3 +127,34 @@ static pthread_mutex_t offlineMutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 void lockOfflineFiles() { pthread_mutex_lock(&offlineMutex); }
 
 void unlockOfflineFiles() { pthread_mutex_unlock(&offlineMutex); }
+
+static pthread_mutex_t pendingMutex = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t pendingDone = PTHREAD_COND_INITIALIZER;
+static int pendingLoads = 0;
+
+void addPendingOfflineLoads(int change)
+{
+    pthread_mutex_lock(&pendingMutex);
+    pendingLoads += change;
+    if (pendingLoads <= 0) {
+        pendingLoads = 0;
+        pthread_cond_broadcast(&pendingDone);
+    }
+    pthread_mutex_unlock(&pendingMutex);
+}
+
+void waitForPendingOfflineLoads(int milliseconds)
+{
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += milliseconds / 1000;
+    until.tv_nsec += (long)(milliseconds % 1000) * 1000000;
+    if (until.tv_nsec >= 1000000000) {
+        until.tv_sec++;
+        until.tv_nsec -= 1000000000;
+    }
+    pthread_mutex_lock(&pendingMutex);
+    while (pendingLoads > 0 && pthread_cond_timedwait(&pendingDone, &pendingMutex, &until) == 0) {
+    }
+    pthread_mutex_unlock(&pendingMutex);
+}

@@ -210,3 +210,31 @@ void closeOpenedFile(OpenedFile* file)
         CloseHandle((HANDLE)file->handle);
     *file = OpenedFile{0, 0, false};
 }
+
+// Loads pending: a slim lock and a condition, both ready without initialisation.
+static SRWLOCK pendingLock = SRWLOCK_INIT;
+static CONDITION_VARIABLE pendingDone = CONDITION_VARIABLE_INIT;
+static int pendingLoads = 0;
+
+void addPendingOfflineLoads(int change)
+{
+    AcquireSRWLockExclusive(&pendingLock);
+    pendingLoads += change;
+    if (pendingLoads <= 0) {
+        pendingLoads = 0;
+        WakeAllConditionVariable(&pendingDone);
+    }
+    ReleaseSRWLockExclusive(&pendingLock);
+}
+
+void waitForPendingOfflineLoads(int milliseconds)
+{
+    const ULONGLONG until = GetTickCount64() + (ULONGLONG)milliseconds;
+    AcquireSRWLockExclusive(&pendingLock);
+    while (pendingLoads > 0) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= until || !SleepConditionVariableSRW(&pendingDone, &pendingLock, (DWORD)(until - now), 0))
+            break;
+    }
+    ReleaseSRWLockExclusive(&pendingLock);
+}

@@ -403,8 +403,12 @@ int loadOfflineDictionaries(const char* const* folders, int folderCount)
     for (int i = 0; i < earlierCount; i++)
         free(earlier[i].message);
     free(earlier);
-    return offlineDatabaseCount;
+    int loaded = offlineDatabaseCount;
+    addPendingOfflineLoads(-1);
+    return loaded;
 }
+
+void announceOfflineLoad() { addPendingOfflineLoads(1); }
 
 bool offlineRefusalTold(int index)
 {
@@ -421,6 +425,7 @@ void markOfflineRefusalsTold()
 
 int offlineDictionaryCount()
 {
+    waitForPendingOfflineLoads(dictLimits.replyTimeoutMs);
     OfflineLockHeld held;
     return offlineDatabaseCount;
 }

@@ -286,6 +286,7 @@ static int splitRequest(const char* line, size_t length, size_t room, char** sta
 
 void answerOfflineRequest(const char* request, size_t length, ReplyText* reply)
 {
+    waitForPendingOfflineLoads(dictLimits.replyTimeoutMs);
     OfflineLockHeld held;
     while (length > 0 && (request[length - 1] == '\n' || request[length - 1] == '\r'))
         length--;

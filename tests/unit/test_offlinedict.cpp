@@ -19,7 +19,9 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/dictzip.h"
@@ -411,6 +413,24 @@ TEST_F(OfflineDictionaries, AnUnchangedDatabaseIsKeptAndEachRefusalToldOnce)
     ASSERT_EQ(2, offlineRefusalCount());
     EXPECT_TRUE(offlineRefusalTold(0) != offlineRefusalTold(1));
 #endif
+}
+
+// A look-up that comes while an announced load has yet to begin waits for it rather than find nothing.
+TEST_F(OfflineDictionaries, ALookUpWaitsForAnAnnouncedLoad)
+{
+    FilesWritten written = {ownFolder("announced"), {"sample.index", "sample.dict"}};
+    writeFile(written.folder + "/sample.index", sample.index);
+    writeFile(written.folder + "/sample.dict", sample.data);
+    announceOfflineLoad();
+    std::thread loading([&written]() {
+        // Late, as a loading thread may start on a busy computer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const char* folders[] = {written.folder.c_str()};
+        loadOfflineDictionaries(folders, 1);
+    });
+    EXPECT_EQ(1, offlineDictionaryCount());
+    EXPECT_EQ("152 1 matches found\r\nsample \"pear\"\r\n.\r\n250 ok\r\n", answer("match * exact pear"));
+    loading.join();
 }
 
 // ---- Reading dictzip data
