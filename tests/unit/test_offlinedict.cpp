@@ -29,6 +29,7 @@
 #include "core/offlinechars.h"
 #include "core/offlinedict.h"
 #include "tests/unit/fakeserver.h"
+#include "tests/unit/uidoubles.h"
 
 namespace {
 
@@ -363,6 +364,11 @@ TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
             std::string defined = row.defined != nullptr ? row.defined : "150 1 definitions retrieved\r\n";
             EXPECT_EQ(0u, answer(std::string("define \"") + row.named + "\" quince").find(defined))
                 << answer(std::string("define \"") + row.named + "\" quince");
+            // The look-up says what cannot be read instead of ending with nothing shown.
+            resetUiDoubles();
+            bool read = dictSession.retrieveOfflineDefinitions(row.named, "quince") == dictSuccess;
+            EXPECT_EQ(row.defined == nullptr, read);
+            EXPECT_EQ(row.defined == nullptr ? 0 : 1, countUiCalls("showMessage"));
         }
         offlineLimits = offlineDefaultLimits;
     }
