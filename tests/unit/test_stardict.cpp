@@ -13,6 +13,8 @@
 #include <unistd.h>
 #endif
 
+#include <ctype.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -503,5 +505,213 @@ TEST(Stardict, TheFilesBesideTheIfoAreFoundAndRefusalsSayWhy)
     EXPECT_FALSE(openStardict((written.folder + "/missing.ifo").c_str(), &dict, &problem));
     EXPECT_STREQ("one of its files cannot be read", problem);
 }
+
+// ---- The same entries as sdcv
+
+#ifndef _WIN32
+// One sdcv answer: the headwords and definitions it printed for a word.
+typedef std::vector<std::pair<std::string, std::string>> Answer;
+
+// Reads one JSON string at text[*at] ('"'), as sdcv writes them.
+std::string jsonString(const std::string& text, size_t* at)
+{
+    std::string out;
+    for ((*at)++; *at < text.size() && text[*at] != '"'; (*at)++) {
+        if (text[*at] != '\\') {
+            out += text[*at];
+            continue;
+        }
+        char c = text[++*at];
+        static const char escapes[] = "n\nt\tr\rb\bf\f";
+        const char* known = strchr(escapes, c);
+        if (c == 'u') {
+            unsigned code = (unsigned)strtoul(text.substr(*at + 1, 4).c_str(), nullptr, 16);
+            *at += 4;
+            char utf8[4];
+            int n = code < 0x80 ? 1 : code < 0x800 ? 2 : 3;
+            utf8[0] = (char)(n == 1 ? code : n == 2 ? 0xC0 | code >> 6 : 0xE0 | code >> 12);
+            if (n == 3)
+                utf8[1] = (char)(0x80 | (code >> 6 & 0x3F));
+            if (n > 1)
+                utf8[n - 1] = (char)(0x80 | (code & 0x3F));
+            out.append(utf8, (size_t)n);
+        } else {
+            out += known != nullptr && c != '\0' ? known[1] : c;
+        }
+    }
+    (*at)++;
+    return out;
+}
+
+// Asks sdcv for every word at once (-j: one JSON line per word), in folder and for bookname only.
+std::vector<Answer> askSdcv(const std::string& folder, const std::string& bookname, const Words& words)
+{
+    std::string command = "LANG=C.UTF-8 sdcv -n -j -0 -1 -x -2 '" + folder + "' -u '" + bookname + "' --";
+    for (const std::string& word : words) {
+        std::string quoted = word;
+        for (size_t at = 0; (at = quoted.find('\'', at)) != std::string::npos; at += 4)
+            quoted.replace(at, 1, "'\\''");
+        command += " '" + quoted + "'";
+    }
+    std::string output;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    char buffer[65536];
+    size_t got;
+    while (pipe != nullptr && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, got);
+    if (pipe != nullptr)
+        pclose(pipe);
+    std::vector<Answer> answers;
+    size_t start = 0, end;
+    while ((end = output.find('\n', start)) != std::string::npos) {
+        std::string line = output.substr(start, end - start);
+        start = end + 1;
+        if (line.empty() || line[0] != '[')
+            continue;
+        Answer answer;
+        size_t at = 0;
+        while ((at = line.find("\"word\":", at)) != std::string::npos) {
+            at += 7;
+            std::string word = jsonString(line, &at);
+            at = line.find("\"definition\":", at) + 13;
+            answer.push_back({word, jsonString(line, &at)});
+        }
+        answers.push_back(answer);
+    }
+    return answers;
+}
+
+// What this reader finds for the word, in sdcv's form: each definition after a line break.
+Answer readerAnswer(StardictDictionary* dict, const std::string& word)
+{
+    Answer answer;
+    StardictMatches found = {};
+    findStardictWord(dict, word.data(), word.size(), &found);
+    for (int i = 0; i < found.count; i++) {
+        size_t length;
+        std::string headword = stardictHeadword(dict, found.entries[i], &length);
+        const char* problem = nullptr;
+        char* text = readStardictDefinition(dict, found.entries[i], &length, &problem);
+        answer.push_back({headword, text != nullptr ? "\n" + std::string(text, length) : problem});
+        free(text);
+    }
+    releaseStardictMatches(&found);
+    return answer;
+}
+
+// The word as it is (0), in upper case (1), lower case (2), capitalised (3): ASCII letters only.
+std::string changeAsciiCase(const std::string& word, int form)
+{
+    std::string changed = word;
+    for (size_t i = 0; i < word.size() && form > 0; i++) {
+        bool upper = form == 1 || (form == 3 && i == 0);
+        changed[i] = (char)(upper ? toupper((unsigned char)word[i]) : tolower((unsigned char)word[i]));
+    }
+    return changed;
+}
+
+// Headwords picked across the index, each also in upper and lower case and capitalised (ASCII letters), and
+// the same from sdcv and from this reader: 0 differences.
+void compareWithSdcv(const std::string& ifoPath, const std::string& sdcvFolder, int picks)
+{
+    StardictDictionary dict;
+    const char* problem = nullptr;
+    ASSERT_TRUE(openStardict(ifoPath.c_str(), &dict, &problem)) << problem;
+    Words sample;
+    for (int pick = 0; pick < picks; pick++) {
+        size_t length;
+        std::string word =
+            stardictHeadword(&dict, (uint32_t)((uint64_t)dict.wordCount * pick / picks), &length);
+        // sdcv reads these as patterns or commands, and trims spaces.
+        if (word.find_first_of("*?/|@") != std::string::npos || word.front() == ' ' || word.back() == ' ')
+            continue;
+        // Each form whose lower, upper or capitalised form is the headword: where the case rules find it.
+        for (int form = 0; form < 4; form++) {
+            std::string changed = changeAsciiCase(word, form);
+            bool reached = false;
+            for (int back = 0; back < 4; back++)
+                reached = reached || changeAsciiCase(changed, back) == word;
+            if (reached)
+                sample.push_back(changed);
+        }
+    }
+    std::vector<Answer> expected = askSdcv(sdcvFolder, dict.bookname, sample);
+    ASSERT_EQ(sample.size(), expected.size());
+    int differences = 0;
+    for (size_t i = 0; i < sample.size(); i++) {
+        Answer answer = readerAnswer(&dict, sample[i]);
+        if (answer != expected[i] && ++differences <= 5) {
+            ADD_FAILURE() << "'" << sample[i] << "': sdcv gives " << expected[i].size() << " entries, "
+                          << (expected[i].empty() ? "" : expected[i][0].first + ": " + expected[i][0].second)
+                          << "\nthe reader " << answer.size() << ", "
+                          << (answer.empty() ? "" : answer[0].first + ": " + answer[0].second);
+        }
+    }
+    EXPECT_EQ(0, differences) << "of " << sample.size() << " words";
+    closeStardict(&dict);
+}
+
+bool installed(const char* path) { return access(path, R_OK) == 0; }
+
+TEST(Stardict, CzechEntriesAreSdcvs)
+{
+    const char* ifo = "/usr/share/stardict/dic/czech-cizi.ifo";
+    if (!installed("/usr/bin/sdcv") || !installed(ifo))
+        GTEST_SKIP() << "sdcv or Debian's stardict-czech is not installed (scripts/setup installs them)";
+    compareWithSdcv(ifo, "/usr/share/stardict/dic", 300);
+}
+
+// WordNet converted by Debian's stardict-tools. Its converter, on a 64-bit host, writes each 32-bit offset
+// and size into 8 bytes (the value, then four zeros), which no reader takes: the test rewrites the index with
+// 64-bit offsets for this reader and with 32-bit ones for sdcv, which reads no other.
+TEST(Stardict, WordNetConvertedEntriesAreSdcvs)
+{
+    const char* converter = "/usr/lib/stardict-tools/dictd2dic";
+    if (!installed("/usr/bin/sdcv") || !installed(converter) || !installed("/usr/share/dictd/wn.index"))
+        GTEST_SKIP() << "sdcv, stardict-tools or dict-wn is not installed (scripts/setup installs them)";
+    std::string folder = folderOfItsOwn("wordnet");
+    struct Removed {
+        std::string folder;
+        ~Removed() { EXPECT_EQ(0, system(("rm -rf '" + folder + "'").c_str())); }
+    } removed = {folder};
+    std::string script =
+        "cd '" + folder + "' && mkdir -p wide narrow && cp /usr/share/dictd/wn.index . && " +
+        "zcat /usr/share/dictd/wn.dict.dz > wn.dict && touch wn.idxhead && " + converter +
+        " wn >/dev/null && mv dictd_freedict2_wn.dict.dz wide/wn.dict.dz && ln wide/wn.dict.dz narrow/";
+    ASSERT_EQ(0, system(script.c_str()));
+    FILE* file = fopen((folder + "/dictd_freedict2_wn.idx").c_str(), "rb");
+    ASSERT_NE(nullptr, file);
+    std::string converted, wide;
+    char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+        converted.append(buffer, got);
+    fclose(file);
+    std::string narrow;
+    size_t count = 0;
+    const std::string padding(4, '\0');
+    for (size_t at = 0; at < converted.size(); count++) {
+        size_t zero = converted.find('\0', at);
+        ASSERT_NE(std::string::npos, zero);
+        ASSERT_EQ(padding, converted.substr(zero + 5, 4));
+        ASSERT_EQ(padding, converted.substr(zero + 13, 4));
+        std::string word = converted.substr(at, zero + 1 - at);
+        std::string offset = converted.substr(zero + 1, 4), size = converted.substr(zero + 9, 4);
+        wide += word + padding + offset + size;
+        narrow += word + offset + size;
+        at = zero + 17;
+    }
+    EXPECT_EQ(147306u, count);
+    WrittenFiles wideFiles = {folder + "/wide", {}}, narrowFiles = {folder + "/narrow", {}};
+    std::string info =
+        "StarDict's dict ifo file\nversion=3.0.0\nbookname=wn\nsametypesequence=m\nwordcount=" +
+        std::to_string(count) + "\n";
+    wideFiles.write("wn.ifo", info + "idxoffsetbits=64\nidxfilesize=" + std::to_string(wide.size()) + "\n");
+    narrowFiles.write("wn.ifo", info + "idxfilesize=" + std::to_string(narrow.size()) + "\n");
+    narrowFiles.write("wn.idx", narrow);
+    wideFiles.write("wn.idx", wide);
+    compareWithSdcv(folder + "/wide/wn.ifo", folder + "/narrow", 120);
+}
+#endif
 
 }  // namespace
