@@ -219,30 +219,31 @@ struct LookupCase {
     Words exact, prefix, near;
 };
 
+const LookupCase lookupCases[] = {
+    {"perl", {"perl"}, {"Perl", "perl"}, {}},
+    {"Perl", {"Perl"}, {"Perl", "perl"}, {}},
+    {"PERL", {"perl"}, {"Perl", "perl"}, {}},
+    {"acv", {"ACV"}, {"ACV"}, {}},
+    {"pRAHA", {"Praha"}, {"Praha"}, {}},
+    {"ČAJ", {"čaj"}, {}, {}},
+    {"řÍM", {"Řím"}, {}, {}},
+    {"ŸES", {"ÿes"}, {}, {}},
+    {"ΣΊΣΥΦΟΣ", {"Σίσυφος"}, {}, {}},
+    {"pomme", {"apple"}, {}, {}},
+    {"apple", {"apple"}, {"apple", "Apples", "applet"}, {"Apples", "applet", "apply"}},
+    {"rome", {"Řím"}, {}, {}},
+    {"aple", {}, {}, {"apple"}},
+    {"appel", {}, {}, {"apple"}},
+    {"Říím", {}, {}, {"Řím"}},
+    {"ap", {}, {"apple", "Apples", "applet", "apply"}, {}},
+    {"banana", {}, {}, {}},
+};
+
 TEST(Stardict, WordsAreFoundAsSdcvFindsThemWithPrefixAndNearCandidates)
 {
-    const LookupCase rows[] = {
-        {"perl", {"perl"}, {"Perl", "perl"}, {}},
-        {"Perl", {"Perl"}, {"Perl", "perl"}, {}},
-        {"PERL", {"perl"}, {"Perl", "perl"}, {}},
-        {"acv", {"ACV"}, {"ACV"}, {}},
-        {"pRAHA", {"Praha"}, {"Praha"}, {}},
-        {"ČAJ", {"čaj"}, {}, {}},
-        {"řÍM", {"Řím"}, {}, {}},
-        {"ŸES", {"ÿes"}, {}, {}},
-        {"ΣΊΣΥΦΟΣ", {"Σίσυφος"}, {}, {}},
-        {"pomme", {"apple"}, {}, {}},
-        {"apple", {"apple"}, {"apple", "Apples", "applet"}, {"Apples", "applet", "apply"}},
-        {"rome", {"Řím"}, {}, {}},
-        {"aple", {}, {}, {"apple"}},
-        {"appel", {}, {}, {"apple"}},
-        {"Říím", {}, {}, {"Řím"}},
-        {"ap", {}, {"apple", "Apples", "applet", "apply"}, {}},
-        {"banana", {}, {}, {}},
-    };
     Opened opened(dictionaryOf(lookupEntries, "m", false, lookupSynonyms));
     ASSERT_TRUE(opened.open) << opened.problem;
-    for (const LookupCase& row : rows) {
+    for (const LookupCase& row : lookupCases) {
         SCOPED_TRACE(row.word);
         StardictMatches exact = {}, prefix = {}, near = {};
         EXPECT_EQ(!row.exact.empty(), findStardictWord(&opened.dict, row.word, strlen(row.word), &exact));
@@ -577,6 +578,33 @@ void compareWithSdcv(const std::string& ifoPath, const std::string& sdcvFolder, 
 }
 
 bool installed(const char* path) { return access(path, R_OK) == 0; }
+
+// The look-up table's rows that find something, asked of sdcv in the table's dictionary written out.
+TEST(Stardict, TheLookUpTableIsSdcvs)
+{
+    if (!installed("/usr/bin/sdcv"))
+        GTEST_SKIP() << "sdcv is not installed (scripts/setup installs it)";
+    WrittenFiles written("lookups");
+    Files files = dictionaryOf(lookupEntries, "m", false, lookupSynonyms);
+    written.write("book.ifo", files.ifo);
+    written.write("book.idx", files.idx);
+    written.write("book.syn", files.syn);
+    written.write("book.dict", files.dict);
+    written.names.insert(written.names.end(), {"book.idx.oft", "book.syn.oft"});
+    Words words;
+    for (const LookupCase& row : lookupCases) {
+        if (!row.exact.empty())
+            words.push_back(row.word);
+    }
+    std::vector<Answer> answers = askSdcv(written.folder, "Test Book", words);
+    ASSERT_EQ(words.size(), answers.size());
+    for (size_t i = 0, k = 0; i < sizeof lookupCases / sizeof *lookupCases; i++) {
+        Words found;
+        for (const auto& entry : lookupCases[i].exact.empty() ? Answer() : answers[k++])
+            found.push_back(entry.first);
+        EXPECT_EQ(lookupCases[i].exact, found) << lookupCases[i].word;
+    }
+}
 
 TEST(Stardict, CzechEntriesAreSdcvs)
 {
