@@ -657,6 +657,12 @@ TEST(Stardict, WordNetConvertedEntriesAreSdcvs)
     ASSERT_EQ(0, system(script.c_str()));
     compareWithSdcv(written.folder + "/wide/wn.ifo", written.folder + "/narrow", 120);
 }
+#else
+// sdcv, the converter and Debian's dictionaries are Linux programs and files.
+const char* const nativeOnly = "sdcv runs on Linux: compared in the native run";
+TEST(Stardict, TheLookUpTableIsSdcvs) { GTEST_SKIP() << nativeOnly; }
+TEST(Stardict, CzechEntriesAreSdcvs) { GTEST_SKIP() << nativeOnly; }
+TEST(Stardict, WordNetConvertedEntriesAreSdcvs) { GTEST_SKIP() << nativeOnly; }
 #endif
 
 }  // namespace
