@@ -155,10 +155,11 @@ static size_t changeWordCase(const char* word, size_t length, CaseChange change,
         } else {
             bool upper = change == caseUpper || (change == caseCapitalised && first);
             uint32_t changed = changeCase(c, upper);
-            // A sigma ending a word is written as the final sigma.
-            bool wordEnds = at + size == length || (unsigned char)word[at + size] < 0x80;
-            if (changed == 0x3C3 && !first && wordEnds &&
-                !(at + size < length && isalnum((unsigned char)word[at + size])))
+            // A sigma ending a word (at the end, or before a space or punctuation) is the final sigma.
+            size_t next = at + size;
+            bool wordEnds =
+                next == length || ((unsigned char)word[next] < 0x80 && !isalnum((unsigned char)word[next]));
+            if (changed == 0x3C3 && !first && wordEnds)
                 changed = 0x3C2;
             written += encodeUtf8(changed, out + written);
             at += size;
