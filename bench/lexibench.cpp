@@ -635,7 +635,9 @@ static void benchStardict()
         fclose(out);
     StardictDictionary dict;
     const char* problem = "it was not converted";
+    Clock::time_point openStart = Clock::now();
     if (written && openStardict((std::string(folder) + "/bench.ifo").c_str(), &dict, &problem)) {
+        figure("stardict_open_and_check", secondsSince(openStart) * 1000, "ms");
         figure("stardict_entries", dict.wordCount, "entries");
         struct Timed {
             const char* name;
