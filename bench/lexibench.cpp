@@ -1,7 +1,8 @@
 // lexibench: times reading replies from loopback, cutting definitions replies, and a look-up's
 // exchanges against the local dictd, directly and through delaying proxies (scripts/bench starts
 // them), counts the words of an English text that end in "not found", and times offline look-ups in
-// WordNet's dictd files; prints one line per figure as "name value unit".
+// WordNet's dictd files and in WordNet converted to StarDict; prints one line per figure as "name value
+// unit".
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -9,6 +10,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/offlinedict.h"
+#include "core/stardict.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 
@@ -567,6 +570,113 @@ static void benchOffline()
     unloadOfflineDictionaries();
 }
 
+// Reads a whole file; empty when it cannot.
+static std::string wholeFile(const std::string& path)
+{
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    char buffer[65536];
+    size_t got;
+    while (file != nullptr && (got = fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, got);
+    if (file != nullptr)
+        fclose(file);
+    return bytes;
+}
+
+// The same two look-ups in a StarDict dictionary of 100,000 entries: WordNet converted by stardict-tools
+// (whose index, with each 32-bit number padded to 8 bytes, is rewritten), every third entry or so left out.
+static void benchStardict()
+{
+    const char* converter = "/usr/lib/stardict-tools/dictd2dic";
+    if (access(converter, X_OK) != 0 || access("/usr/share/dictd/wn.index", R_OK) != 0) {
+        printf("stardict: stardict-tools or dict-wn is not installed\n");
+        return;
+    }
+    char folderTemplate[] = "/tmp/lexibench-stardict-XXXXXX";
+    const char* folder = mkdtemp(folderTemplate);
+    if (folder == nullptr)
+        return;
+    std::string at = std::string("cd ") + folder + " && ";
+    std::string convert = at +
+                          "cp /usr/share/dictd/wn.index . && zcat /usr/share/dictd/wn.dict.dz > wn.dict && " +
+                          "touch wn.idxhead && " + converter + " wn >/dev/null && " +
+                          "mv dictd_freedict2_wn.dict.dz bench.dict.dz && rm wn.dict";
+    std::string converted = system(convert.c_str()) == 0
+                                ? wholeFile(std::string(folder) + "/dictd_freedict2_wn.idx")
+                                : std::string();
+    const size_t tail = 16, wanted = 100000;
+    size_t total = 0;
+    for (size_t i = 0; (i = converted.find('\0', i)) != std::string::npos && i + tail < converted.size();
+         total++)
+        i += tail + 1;
+    std::string idx;
+    size_t kept = 0, entry = 0;
+    for (size_t i = 0; i < converted.size() && total > 0; entry++) {
+        size_t zero = converted.find('\0', i);
+        if (zero == std::string::npos || converted.size() - zero - 1 < tail)
+            break;
+        std::string word = converted.substr(i, zero - i);
+        if (entry * wanted / total != (entry + 1) * wanted / total || word == "serendipity") {
+            idx += word + '\0' + converted.substr(zero + 1, 4) + converted.substr(zero + 9, 4);
+            kept++;
+        }
+        i = zero + 1 + tail;
+    }
+    std::string ifo = "StarDict's dict ifo file\nversion=2.4.2\nbookname=wn\nsametypesequence=m\nwordcount=" +
+                      std::to_string(kept) + "\nidxfilesize=" + std::to_string(idx.size()) + "\n";
+    FILE* out = fopen((std::string(folder) + "/bench.idx").c_str(), "wb");
+    bool written = out != nullptr && fwrite(idx.data(), 1, idx.size(), out) == idx.size();
+    if (out != nullptr)
+        fclose(out);
+    out = fopen((std::string(folder) + "/bench.ifo").c_str(), "wb");
+    written = written && out != nullptr && fwrite(ifo.data(), 1, ifo.size(), out) == ifo.size();
+    if (out != nullptr)
+        fclose(out);
+    StardictDictionary dict;
+    const char* problem = "it was not converted";
+    Clock::time_point openStart = Clock::now();
+    if (written && openStardict((std::string(folder) + "/bench.ifo").c_str(), &dict, &problem)) {
+        figure("stardict_open_and_check", secondsSince(openStart) * 1000, "ms");
+        figure("stardict_entries", dict.wordCount, "entries");
+        struct Timed {
+            const char* name;
+            const char* word;
+            bool near;
+        };
+        const Timed runs[] = {{"stardict_exact_and_define_serendipity", "serendipity", false},
+                              {"stardict_lev_wn_serendipty", "serendipty", true},
+                              {"stardict_lev_wn_hous", "hous", true}};
+        for (const Timed& run : runs) {
+            std::vector<double> times;
+            int found = 0;
+            for (int i = 0; i < lookUpRuns; i++) {
+                Clock::time_point start = Clock::now();
+                StardictMatches matches = {nullptr, 0, 0, false};
+                if (run.near)
+                    findStardictNear(&dict, run.word, strlen(run.word), &matches);
+                else
+                    findStardictWord(&dict, run.word, strlen(run.word), &matches);
+                for (int m = 0; m < matches.count && !run.near; m++) {
+                    size_t length;
+                    free(readStardictDefinition(&dict, matches.entries[m], &length, &problem));
+                }
+                found = matches.count;
+                releaseStardictMatches(&matches);
+                times.push_back(secondsSince(start) * 1000);
+            }
+            figure(std::string(run.name) + "_found", found, "entries");
+            figure(std::string(run.name) + "_median", median(times), "ms");
+            figure(std::string(run.name) + "_fastest", fastest(times), "ms");
+        }
+        closeStardict(&dict);
+    } else {
+        printf("stardict: the converted WordNet was refused: %s\n", problem);
+    }
+    if (system(("rm -rf " + std::string(folder)).c_str()) != 0)
+        fprintf(stderr, "stardict: %s was not removed\n", folder);
+}
+
 int main(int argc, char** argv)
 {
     bool replies = true, lookUps = true;
@@ -576,6 +686,7 @@ int main(int argc, char** argv)
         replies = false;
     if (argc > 1 && strcmp(argv[1], "offline") == 0) {
         benchOffline();
+        benchStardict();
         return 0;
     }
     netStartup();
@@ -593,6 +704,7 @@ int main(int argc, char** argv)
         benchThroughProxies();
         benchNotFound();
         benchOffline();
+        benchStardict();
     }
     return 0;
 }
