@@ -9,6 +9,8 @@
 typedef void (*IndexFileFound)(const char* path, const char* name, void* context);
 // Lists the NAME.index files directly in folder (UTF-8); false when the folder cannot be read.
 bool listIndexFiles(const char* folder, IndexFileFound found, void* context);
+// The same for the NAME.ifo files (StarDict dictionaries), name without ".ifo".
+bool listInfoFiles(const char* folder, IndexFileFound found, void* context);
 // Whether path names an existing regular file.
 bool offlineFileExists(const char* path);
 // A regular file's size and time of last change (in the system's units); false when there is none.

@@ -12,27 +12,35 @@
 
 #include <string>
 
-static const char indexSuffix[] = ".index";
-static const size_t indexSuffixLength = sizeof indexSuffix - 1;
-
-bool listIndexFiles(const char* folder, IndexFileFound found, void* context)
+// The regular files directly in folder whose names end with suffix.
+static bool listEnding(const char* folder, const char* suffix, IndexFileFound found, void* context)
 {
+    size_t suffixLength = strlen(suffix);
     DIR* dir = opendir(folder);
     if (dir == nullptr)
         return false;
     while (struct dirent* entry = readdir(dir)) {
         size_t length = strlen(entry->d_name);
-        if (length <= indexSuffixLength ||
-            strcmp(entry->d_name + length - indexSuffixLength, indexSuffix) != 0)
+        if (length <= suffixLength || strcmp(entry->d_name + length - suffixLength, suffix) != 0)
             continue;
         std::string path = std::string(folder) + "/" + entry->d_name;
         if (!offlineFileExists(path.c_str()))
             continue;
-        std::string name(entry->d_name, length - indexSuffixLength);
+        std::string name(entry->d_name, length - suffixLength);
         found(path.c_str(), name.c_str(), context);
     }
     closedir(dir);
     return true;
+}
+
+bool listIndexFiles(const char* folder, IndexFileFound found, void* context)
+{
+    return listEnding(folder, ".index", found, context);
+}
+
+bool listInfoFiles(const char* folder, IndexFileFound found, void* context)
+{
+    return listEnding(folder, ".ifo", found, context);
 }
 
 bool offlineFileExists(const char* path)

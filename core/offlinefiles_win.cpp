@@ -29,26 +29,22 @@ static bool narrowed(const wchar_t* text, char* out, int capacity)
     return WideCharToMultiByte(CP_UTF8, 0, text, -1, out, capacity, nullptr, nullptr) > 0;
 }
 
-static const wchar_t indexPattern[] = L"\\*.index";
-static const wchar_t indexSuffix[] = L".index";
-static const size_t indexSuffixLength = 6;
-
-// The folder's index files, each named by its path and name (without ".index") in UTF-8.
-static bool listWith(const wchar_t* pattern, const char* folder, IndexFileFound found, void* context,
-                     char* path, char* name)
+// The folder's files ending with suffix, each named by its path and name (without the suffix) in UTF-8.
+static bool listWith(const wchar_t* pattern, const wchar_t* suffix, const char* folder, IndexFileFound found,
+                     void* context, char* path, char* name)
 {
     WIN32_FIND_DATAW entry;
     HANDLE search = FindFirstFileW(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     size_t folderLength = strlen(folder);
+    size_t suffixLength = wcslen(suffix);
     do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         // The pattern also matches short-name aliases ("x.indexold"): keep only names that end so.
         size_t length = wcslen(entry.cFileName);
-        if (length <= indexSuffixLength ||
-            _wcsicmp(entry.cFileName + length - indexSuffixLength, indexSuffix) != 0)
+        if (length <= suffixLength || _wcsicmp(entry.cFileName + length - suffixLength, suffix) != 0)
             continue;
         if (!narrowed(entry.cFileName, name, MAX_PATH * 3) ||
             folderLength + 2 + strlen(name) > (size_t)utf8PathBytes)
@@ -56,26 +52,38 @@ static bool listWith(const wchar_t* pattern, const char* folder, IndexFileFound 
         memcpy(path, folder, folderLength);
         path[folderLength] = '\\';
         strcpy(path + folderLength + 1, name);
-        name[strlen(name) - indexSuffixLength] = '\0';
+        name[strlen(name) - suffixLength] = '\0';
         found(path, name, context);
     } while (FindNextFileW(search, &entry));
     FindClose(search);
     return true;
 }
 
-bool listIndexFiles(const char* folder, IndexFileFound found, void* context)
+// The files directly in folder whose names end with suffix (ASCII).
+static bool listEnding(const char* folder, const wchar_t* suffix, IndexFileFound found, void* context)
 {
     wchar_t* pattern = widened(folder);
     char* path = (char*)malloc(utf8PathBytes + MAX_PATH * 3);
     bool listed = false;
     if (pattern != nullptr && path != nullptr &&
-        wcslen(pattern) + wcslen(indexPattern) < (size_t)widePathUnits) {
-        wcscat(pattern, indexPattern);
-        listed = listWith(pattern, folder, found, context, path, path + utf8PathBytes);
+        wcslen(pattern) + 2 + wcslen(suffix) < (size_t)widePathUnits) {
+        wcscat(pattern, L"\\*");
+        wcscat(pattern, suffix);
+        listed = listWith(pattern, suffix, folder, found, context, path, path + utf8PathBytes);
     }
     free(path);
     free(pattern);
     return listed;
+}
+
+bool listIndexFiles(const char* folder, IndexFileFound found, void* context)
+{
+    return listEnding(folder, L".index", found, context);
+}
+
+bool listInfoFiles(const char* folder, IndexFileFound found, void* context)
+{
+    return listEnding(folder, L".ifo", found, context);
 }
 
 bool offlineFileExists(const char* path)

@@ -9,6 +9,7 @@
 #include "core/offlinechars.h"
 #include "core/offlineindex.h"
 #include "core/offlinereader.h"
+#include "core/stardict.h"
 
 const OfflineLimits offlineDefaultLimits = {1024ull * 1024 * 1024, 1024, (uint64_t)SIZE_MAX - 1};
 OfflineLimits offlineLimits = offlineDefaultLimits;
@@ -65,6 +66,7 @@ static void releaseDatabase(OfflineDatabase* db)
     unmapFile(&db->mapped);
     closeDictzip(&db->zip);
     closeOpenedFile(&db->source.file);
+    closeStardictDatabase(db);
     memset(db, 0, sizeof *db);
 }
 
@@ -145,6 +147,17 @@ static void readAlphabet(OfflineDatabase* db, bool allChars)
     free(text);
 }
 
+// How many of the first `limit` bytes of text to keep so as not to cut a UTF-8 sequence.
+static size_t cutUtf8(const char* text, size_t limit)
+{
+    size_t length = strlen(text);
+    if (length <= limit)
+        return length;
+    while (limit > 0 && ((unsigned char)text[limit] & 0xC0) == 0x80)
+        limit--;
+    return limit;
+}
+
 static bool nameTaken(const char* name)
 {
     for (int i = 0; i < offlineDatabaseCount; i++) {
@@ -195,14 +208,20 @@ static bool finishDatabase(OfflineDatabase* db, const char* indexPath, const cha
         releaseDatabase(db);
         return false;
     }
-    readDatabaseFlags(db);
+    // A StarDict dictionary was checked as it was opened, and has none of dictd's special entries.
+    bool dictd = db->stardict == nullptr;
+    if (dictd)
+        readDatabaseFlags(db);
     const char* problem = checked ? nullptr : indexProblem(db);
     if (problem != nullptr) {
         addRefusal("The dictionary file %s was left out: the file is damaged (%s).", indexPath, problem);
         releaseDatabase(db);
         return false;
     }
-    readDescription(db, db->allChars);
+    if (dictd)
+        readDescription(db, db->allChars);
+    else
+        db->description = copyOfflineText(name, cutUtf8(name, maxDescriptionBytes));
     if (renamed && folder != nullptr && db->description != nullptr) {
         // The same name twice: the description tells them apart.
         size_t length = strlen(db->description) + strlen(folder) + 8;
@@ -212,7 +231,8 @@ static bool finishDatabase(OfflineDatabase* db, const char* indexPath, const cha
         free(db->description);
         db->description = told;
     }
-    readAlphabet(db, db->allChars);
+    if (dictd)
+        readAlphabet(db, db->allChars);
     OfflineDatabase* grown = (OfflineDatabase*)realloc(offlineDatabases, ((size_t)offlineDatabaseCount + 1) *
                                                                              sizeof(OfflineDatabase));
     if (grown == nullptr || db->description == nullptr) {
@@ -250,7 +270,9 @@ static bool takeUnchanged(OfflineDatabase* db)
         if (earlier->indexPath == nullptr || db->indexPath == nullptr ||
             strcmp(earlier->indexPath, db->indexPath) != 0 || strcmp(earlier->dataPath, db->dataPath) != 0 ||
             memcmp(&earlier->indexStamp, &db->indexStamp, sizeof db->indexStamp) != 0 ||
-            memcmp(&earlier->dataStamp, &db->dataStamp, sizeof db->dataStamp) != 0)
+            memcmp(&earlier->dataStamp, &db->dataStamp, sizeof db->dataStamp) != 0 ||
+            memcmp(&earlier->infoStamp, &db->infoStamp, sizeof db->infoStamp) != 0 ||
+            memcmp(&earlier->synonymStamp, &db->synonymStamp, sizeof db->synonymStamp) != 0)
             continue;
         FileStamp indexStamp = db->indexStamp;
         FileStamp dataStamp = db->dataStamp;
@@ -332,6 +354,27 @@ static void loadDatabase(const char* indexPath, const char* name, void* context)
     finishDatabase(&db, indexPath, name, (const char*)context, false);
 }
 
+// Loads the StarDict dictionary of one NAME.ifo found in the folder given as context; it is named by its
+// bookname.
+static void loadStardict(const char* ifoPath, const char*, void* context)
+{
+    OfflineDatabase db;
+    memset(&db, 0, sizeof db);
+    db.indexPath = copyOfflineText(ifoPath, strlen(ifoPath));
+    bool stamped = stampStardictFiles(ifoPath, &db);
+    const char* why = nullptr;
+    if (db.indexPath == nullptr || db.dataPath == nullptr)
+        why = "there is not enough memory";
+    else if (!(stamped && takeUnchanged(&db)))
+        openStardictDatabase(ifoPath, &db, &why);
+    if (why != nullptr) {
+        addRefusal("The dictionary file %s was left out: %s.", ifoPath, why);
+        releaseDatabase(&db);
+        return;
+    }
+    finishDatabase(&db, ifoPath, db.stardict->bookname, (const char*)context, true);
+}
+
 bool addOfflineDictionaryFromMemory(const char* name, const char* index, size_t indexLength, const char* data,
                                     size_t dataLength, bool zipped)
 {
@@ -390,6 +433,8 @@ int loadOfflineDictionaries(const char* const* folders, int folderCount)
     for (int i = 0; i < folderCount; i++) {
         if (folders[i] != nullptr && !listIndexFiles(folders[i], loadDatabase, (void*)folders[i]))
             addRefusal("The dictionary folder %s was left out: %s.", folders[i], "it cannot be read");
+        else if (folders[i] != nullptr)
+            listInfoFiles(folders[i], loadStardict, (void*)folders[i]);
     }
     for (int i = 0; i < refusalCount; i++) {
         for (int k = 0; k < earlierCount && !refusals[i].told; k++)

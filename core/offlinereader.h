@@ -8,6 +8,7 @@
 #include "core/offlinefiles.h"
 
 struct OfflineDatabase;
+struct StardictDictionary;
 
 const size_t noEntry = (size_t)-1;
 
@@ -44,6 +45,7 @@ struct OfflineReader {
     char* (*definition)(OfflineDatabase* db, size_t at, size_t* length);
 };
 extern const OfflineReader dictdReader;
+extern const OfflineReader stardictReader;
 
 // One loaded database. The index is mapped (or lent by the caller) and never copied.
 struct OfflineDatabase {
@@ -73,7 +75,19 @@ struct OfflineDatabase {
     // alphanumeric nor space and ASCII case.
     bool bytewise;
     char* alphabet;  // the letters lev tries (UTF-8 in a UTF-8 database), or null for the default ones
+    // A StarDict dictionary (NAME.ifo is its indexPath, its .dict.dz or .dict the dataPath, the .idx's
+    // stamp the indexStamp); null for a dictd-format one.
+    StardictDictionary* stardict;
+    FileStamp infoStamp;
+    FileStamp synonymStamp;  // zero without a .syn
 };
+
+// A StarDict dictionary (core/offlinestardict.cpp): the stamps of its files and the path of its data
+// (false when one it needs is missing), opening it as the database's stardict (false with *problem set
+// to what is wrong), and closing it.
+bool stampStardictFiles(const char* ifoPath, OfflineDatabase* db);
+bool openStardictDatabase(const char* ifoPath, OfflineDatabase* db, const char** problem);
+void closeStardictDatabase(OfflineDatabase* db);
 
 // What is loaded, in the order found (core/offlineloader.cpp). Every public function holds the seam's
 // lock: a look-up's thread answers from the databases while the window thread may load them anew (the

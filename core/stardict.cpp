@@ -1112,19 +1112,28 @@ static const char* renderEntry(const StardictDictionary* dict, const char* data,
     return nullptr;
 }
 
-char* readStardictDefinition(StardictDictionary* dict, uint32_t entry, size_t* length, const char** problem)
+bool stardictEntryData(const StardictDictionary* dict, uint32_t entry, uint64_t* offset, uint32_t* size)
 {
     size_t wordLength;
     const char* headword = stardictHeadword(dict, entry, &wordLength);
-    if (headword == nullptr) {
+    if (headword == nullptr)
+        return false;
+    const char* tail = headword + wordLength + 1;
+    *offset = bigEndian32(tail);
+    if (dict->offsets64)
+        *offset = *offset << 32 | bigEndian32(tail + 4);
+    *size = bigEndian32(tail + (dict->offsets64 ? 8 : 4));
+    return true;
+}
+
+char* readStardictDefinition(StardictDictionary* dict, uint32_t entry, size_t* length, const char** problem)
+{
+    uint64_t offset;
+    uint32_t size;
+    if (!stardictEntryData(dict, entry, &offset, &size)) {
         *problem = "there is no such entry";
         return nullptr;
     }
-    const char* tail = headword + wordLength + 1;
-    uint64_t offset = bigEndian32(tail);
-    if (dict->offsets64)
-        offset = offset << 32 | bigEndian32(tail + 4);
-    uint32_t size = bigEndian32(tail + (dict->offsets64 ? 8 : 4));
     if (size > stardictLimits.maxDefinitionBytes) {
         *problem = "an entry is larger than the largest entry read";
         return nullptr;

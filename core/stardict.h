@@ -84,6 +84,8 @@ void findStardictNear(const StardictDictionary* dict, const char* word, size_t l
 
 // The headword of an entry (zero-terminated inside the index); null outside [0, wordCount).
 const char* stardictHeadword(const StardictDictionary* dict, uint32_t entry, size_t* length);
+// Where an entry's data lies in the .dict; false outside [0, wordCount).
+bool stardictEntryData(const StardictDictionary* dict, uint32_t entry, uint64_t* offset, uint32_t* size);
 // The definition of an entry as plain text, its parts one after another on their own lines: a new
 // zero-terminated block to free, or null with *problem set when the entry cannot be read or is damaged.
 char* readStardictDefinition(StardictDictionary* dict, uint32_t entry, size_t* length, const char** problem);

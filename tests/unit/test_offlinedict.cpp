@@ -209,6 +209,31 @@ std::string dictzipOf(const std::string& text, unsigned chunkLength)
     return file;
 }
 
+// A StarDict dictionary of "m" entries (given in StarDict's order) with 32-bit offsets.
+struct StardictFiles {
+    std::string ifo;
+    std::string idx;
+    std::string dict;
+};
+
+StardictFiles stardictOf(const std::string& bookname,
+                         const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    StardictFiles made;
+    for (const auto& entry : entries) {
+        made.idx += entry.first + '\0';
+        for (size_t value : {made.dict.size(), entry.second.size()}) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                made.idx += (char)(value >> shift & 0xff);
+        }
+        made.dict += entry.second;
+    }
+    made.ifo = "StarDict's dict ifo file\nversion=2.4.2\nbookname=" + bookname +
+               "\nwordcount=" + std::to_string(entries.size()) +
+               "\nidxfilesize=" + std::to_string(made.idx.size()) + "\nsametypesequence=m\n";
+    return made;
+}
+
 const Dictionary sample = dictionaryOf({
     {"00-database-short", "     Sample Dictionary"},
     {"apple", "a fruit"},
@@ -244,6 +269,7 @@ struct BadFiles {
     const char* defined = nullptr;  // how a DEFINE of "quince" in one that loads begins
     uint64_t dictBytes = 0;         // 0, or the size the .dict is made (a hole after the text)
     uint64_t maxDefinition = 0;     // 0, or the limit a build of that pointer width has
+    std::string (*ifo)() = nullptr;  // a StarDict dictionary: NAME.ifo, and index() its NAME.idx
 };
 
 std::string sampleIndex() { return sample.index; }
@@ -292,17 +318,26 @@ std::string unsortedIndex()
 }
 std::string tooFewColumns() { return sample.index + "zebra\tA\n"; }
 // The last chunk's first stored byte changed: the header is sound, the definition of "quince" in it not.
-std::string lastChunkDamaged()
+std::string damagedLastChunk(std::string file)
 {
-    std::string file = sampleDictzip();
     unsigned count = (unsigned char)file[20] | (unsigned char)file[21] << 8;
     size_t lastAt = 22 + 2 * (count - 1);
     size_t lastSize = (unsigned char)file[lastAt] | (unsigned char)file[lastAt + 1] << 8;
     file[file.size() - 8 - lastSize] ^= 0x55;
     return file;
 }
+std::string lastChunkDamaged() { return damagedLastChunk(sampleDictzip()); }
 // One definition of 4 GiB - 1 bytes, in a .dict made that large: length + 1 wraps on a 32-bit build.
 const uint64_t fourGiB = 4ull * 1024 * 1024 * 1024;
+// The sample's fruit as a StarDict dictionary, whole and damaged.
+const StardictFiles fruit = stardictOf(
+    "Sample StarDict", {{"apple", "a fruit"}, {"pear", "another fruit"}, {"quince", "a hard fruit"}});
+std::string fruitIfo() { return fruit.ifo; }
+std::string fruitIdx() { return fruit.idx; }
+std::string fruitDictzip() { return dictzipOf(fruit.dict, 16); }
+std::string fruitIdxLonger() { return fruit.idx + "zz" + std::string(9, '\0'); }
+std::string fruitDictCut() { return fruit.dict.substr(0, fruit.dict.size() - 3); }
+std::string fruitChunkDamaged() { return damagedLastChunk(fruitDictzip()); }
 std::string hugeEntry() { return sample.index + "zz\tA\t" + base64(fourGiB - 1) + "\n"; }
 
 TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
@@ -328,6 +363,14 @@ TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
          "420 The dictionary file "},
         {"a definition of 4 GiB on a 32-bit build", "huge", hugeEntry, noFile, sampleDict, false,
          "huge.index", nullptr, fourGiB + 16, 0xFFFFFFFEull},
+        {"a StarDict dictionary", "fruit", fruitIdx, fruitDictzip, noFile, true, "Sample_StarDict", nullptr,
+         0, 0, fruitIfo},
+        {"a StarDict chunk damaged inside", "fruit", fruitIdx, fruitChunkDamaged, noFile, true,
+         "Sample_StarDict", "420 The dictionary file ", 0, 0, fruitIfo},
+        {"a StarDict .idx longer than its .ifo says", "fruit", fruitIdxLonger, noFile, fruitDictzip, false,
+         "fruit.ifo", nullptr, 0, 0, fruitIfo},
+        {"a StarDict entry past the data", "fruit", fruitIdx, noFile, fruitDictCut, false, "fruit.ifo",
+         nullptr, 0, 0, fruitIfo},
     };
     for (const BadFiles& row : rows) {
         SCOPED_TRACE(row.what);
@@ -337,8 +380,13 @@ TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
         writeFile(folder + "/good.index", sample.index);
         writeFile(folder + "/good.dict.dz", sampleDictzip());
         std::string name = row.name;
-        files.push_back(name + ".index");
-        writeFile(folder + "/" + name + ".index", row.index());
+        std::string indexEnding = row.ifo != nullptr ? ".idx" : ".index";
+        files.push_back(name + indexEnding);
+        writeFile(folder + "/" + name + indexEnding, row.index());
+        if (row.ifo != nullptr) {
+            files.push_back(name + ".ifo");
+            writeFile(folder + "/" + name + ".ifo", row.ifo());
+        }
         for (const char* ending : {".dict.dz", ".dict"}) {
             std::string bytes = strcmp(ending, ".dict") == 0 ? row.dict() : row.dictzip();
             if (!bytes.empty()) {
@@ -364,6 +412,11 @@ TEST_F(OfflineDictionaries, DamagedFilesAreRefusedAndTheOthersLoad)
             std::string defined = row.defined != nullptr ? row.defined : "150 1 definitions retrieved\r\n";
             EXPECT_EQ(0u, answer(std::string("define \"") + row.named + "\" quince").find(defined))
                 << answer(std::string("define \"") + row.named + "\" quince");
+            for (const char* match : {"prefix QU", ". quinse"}) {
+                EXPECT_EQ(std::string("152 1 matches found\r\n") + row.named +
+                              " \"quince\"\r\n.\r\n250 ok\r\n",
+                          answer(std::string("match \"") + row.named + "\" " + match));
+            }
             // The look-up says what cannot be read instead of ending with nothing shown.
             resetUiDoubles();
             bool read = dictSession.retrieveOfflineDefinitions(row.named, "quince") == dictSuccess;
@@ -504,6 +557,15 @@ const std::string plainIndex = "00-database-alphabet\tA\tC\nab\tC\tD\nab1\tF\tE\
 
 TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
 {
+    // A StarDict dictionary from a folder first, answered through the same replies.
+    const StardictFiles german =
+        stardictOf("German Fruit", {{"Apfel", "apple"}, {"Birne", "pear"}, {"Quitte", "quince"}});
+    FilesWritten written = {ownFolder("requests"), {"de.ifo", "de.idx", "de.dict"}};
+    writeFile(written.folder + "/de.ifo", german.ifo);
+    writeFile(written.folder + "/de.idx", german.idx);
+    writeFile(written.folder + "/de.dict", german.dict);
+    const char* folders[] = {written.folder.c_str()};
+    ASSERT_EQ(1, loadOfflineDictionaries(folders, 1));
     ASSERT_TRUE(addOfflineDictionaryFromMemory("sample", sample.index.data(), sample.index.size(),
                                                sample.data.data(), sample.data.size(), false));
     // The same name again gets a suffix and says where it came from.
@@ -531,7 +593,8 @@ TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
                            "Dictionary\"\r\napple\r\na fruit\r\n.\r\n"
                            "250 ok\r\n"},
         {"show db",
-         "110 5 databases present\r\nsample \"Sample Dictionary\"\r\nsample-2 \"Sample Dictionary (in "
+         "110 6 databases present\r\nGerman_Fruit \"German Fruit\"\r\nsample \"Sample "
+         "Dictionary\"\r\nsample-2 \"Sample Dictionary (in "
          "memory)\"\r\ncpp \"Computing\"\r\nrepeats \"repeats\"\r\nplain \"plain\"\r\n.\r\n250 ok\r\n"},
         {"match plain lev ab", "152 1 matches found\r\nplain \"ab1\"\r\n.\r\n250 ok\r\n"},
         {"match cpp exact C++", "152 1 matches found\r\ncpp \"c++\"\r\n.\r\n250 ok\r\n"},
@@ -540,6 +603,11 @@ TEST_F(OfflineDictionaries, RequestsAreParsedAsDictdParsesThem)
         {"define repeats a",
          "150 3 definitions retrieved\r\n151 \"a\" repeats \"repeats\"\r\naaaa\r\n.\r\n151 \"A-\" "
          "repeats \"repeats\"\r\nbbbb\r\n.\r\n151 \"a\" repeats \"repeats\"\r\naaaa\r\n.\r\n250 ok\r\n"},
+        {"match * exact birne", "152 1 matches found\r\nGerman_Fruit \"Birne\"\r\n.\r\n250 ok\r\n"},
+        {"match German_Fruit prefix q", "152 1 matches found\r\nGerman_Fruit \"Quitte\"\r\n.\r\n250 ok\r\n"},
+        {"match German_Fruit . Bine", "152 1 matches found\r\nGerman_Fruit \"Birne\"\r\n.\r\n250 ok\r\n"},
+        {"define * QUITTE", "150 1 definitions retrieved\r\n151 \"Quitte\" German_Fruit \"German "
+                            "Fruit\"\r\nquince\r\n.\r\n250 ok\r\n"},
         {"show strat", "501 syntax error, illegal parameters\r\n"},
         {"client lexitray", "500 unknown command\r\n"},
         {"", "500 unknown command\r\n"},
