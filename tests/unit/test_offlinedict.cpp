@@ -443,32 +443,46 @@ TEST_F(OfflineDictionaries, AnIndexOverTheSizeLimitIsRefusedUnmapped)
 
 TEST_F(OfflineDictionaries, AnUnchangedDatabaseIsKeptAndEachRefusalToldOnce)
 {
-    FilesWritten written = {ownFolder("reload"), {"good.index", "good.dict", "bad.index", "bad.dict"}};
+    FilesWritten written = {
+        ownFolder("reload"),
+        {"good.index", "good.dict", "bad.index", "bad.dict", "fruit.ifo", "fruit.idx", "fruit.dict"}};
     const std::string& folder = written.folder;
     writeFile(folder + "/good.index", sample.index);
     writeFile(folder + "/good.dict", sample.data);
     writeFile(folder + "/bad.index", unsortedIndex());
     writeFile(folder + "/bad.dict", sample.data);
+    writeFile(folder + "/fruit.ifo", fruit.ifo);
+    writeFile(folder + "/fruit.idx", fruit.idx);
+    writeFile(folder + "/fruit.dict", fruit.dict);
     const char* folders[] = {folder.c_str()};
-    EXPECT_EQ(1, loadOfflineDictionaries(folders, 1));
+    EXPECT_EQ(2, loadOfflineDictionaries(folders, 1));
     ASSERT_EQ(1, offlineRefusalCount());
     EXPECT_FALSE(offlineRefusalTold(0));
     markOfflineRefusalsTold();
-    EXPECT_EQ(1, loadOfflineDictionaries(folders, 1));
+    EXPECT_EQ(2, loadOfflineDictionaries(folders, 1));
     ASSERT_EQ(1, offlineRefusalCount());
     EXPECT_TRUE(offlineRefusalTold(0)) << "the same refusal again";
 #ifndef _WIN32
-    // Rewritten unsorted with the same size and time of change: kept as it was, not read again.
+    // Rewritten with the same size and time of change: kept as it was, not read again.
+    auto rewriteKeepingTime = [](const std::string& path, const std::string& bytes) {
+        struct stat before;
+        ASSERT_EQ(0, stat(path.c_str(), &before));
+        writeFile(path, bytes);
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+    };
     std::string index = folder + "/good.index";
-    struct stat before;
-    ASSERT_EQ(0, stat(index.c_str(), &before));
-    writeFile(index, unsortedIndex());
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(0, utimensat(AT_FDCWD, index.c_str(), times, 0));
-    EXPECT_EQ(1, loadOfflineDictionaries(folders, 1));
-    // Changed: checked again, and refused with a refusal not yet told.
+    rewriteKeepingTime(index, unsortedIndex());
+    std::string renamed = fruit.ifo;
+    renamed.replace(renamed.find("StarDict\n"), 8, "StarDicT");
+    rewriteKeepingTime(folder + "/fruit.ifo", renamed);
+    EXPECT_EQ(2, loadOfflineDictionaries(folders, 1));
+    EXPECT_NE(std::string::npos, answer("show db").find("Sample_StarDict \"Sample StarDict\""));
+    // Changed: opened or checked again, and refused with a refusal not yet told.
+    writeFile(folder + "/fruit.ifo", renamed);
     writeFile(index, unsortedIndex() + "zz\tA\tB\n");
-    EXPECT_EQ(0, loadOfflineDictionaries(folders, 1));
+    EXPECT_EQ(1, loadOfflineDictionaries(folders, 1));
+    EXPECT_NE(std::string::npos, answer("show db").find("Sample_StarDicT \"Sample StarDicT\""));
     ASSERT_EQ(2, offlineRefusalCount());
     EXPECT_TRUE(offlineRefusalTold(0) != offlineRefusalTold(1));
 #endif
