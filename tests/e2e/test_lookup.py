@@ -822,7 +822,7 @@ def test_a_stardict_dictionary_in_the_users_folder_answers_with_no_server(look, 
     app, window = start_lexitray(look, **{f"server{i}": f"{DEAD_HOST} : Nobody home" for i in range(17)})
     look_up_typed(look, "Glimmerwort")
     viewer = wait_viewer(look.prefix)
-    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray StarDict Test", "offline \u2014 1 of 1")
+    wait_caption(look.prefix, viewer, "Glimmerwort", "Lexitray StarDict Test", "offline \u2014 1 of 1")
     # The markup is taken out: a line break for <br>, the entity decoded.
     assert viewer_text(look.prefix, viewer) == (
         "glimmerwort\r\nA plant whose leaves glow faintly at dusk & dawn."), viewer_text(look.prefix, viewer)
