@@ -799,46 +799,39 @@ def stardict_folder(look):
     """A small StarDict dictionary (HTML entries, its .dict zipped by dictzip) in the user's own folder."""
     folder = os.path.join(os.path.dirname(look.prefix.user_data_dir), "Local", "Lexitray", "Dictionaries")
     os.makedirs(folder, exist_ok=True)
-    entries = [("glimmerwort", "<b>glimmerwort</b><br>A plant whose leaves glow faintly at dusk &amp; dawn."),
-               ("Snorkelbloom", "<i>n.</i> A water flower that breathes through its stem.")]
     idx, data = b"", b""
-    for word, text in entries:
-        body = text.encode("utf-8")
-        idx += word.encode("utf-8") + b"\0" + len(data).to_bytes(4, "big") + len(body).to_bytes(4, "big")
-        data += body
-    with open(os.path.join(folder, "lexi-sd.idx"), "wb") as f:
-        f.write(idx)
-    with open(os.path.join(folder, "lexi-sd.dict"), "wb") as f:
-        f.write(data)
-    subprocess.run(["dictzip", os.path.join(folder, "lexi-sd.dict")], check=True)
-    with open(os.path.join(folder, "lexi-sd.ifo"), "w", encoding="utf-8") as f:
-        f.write(f"StarDict's dict ifo file\nversion=2.4.2\nwordcount={len(entries)}\nidxfilesize={len(idx)}\n"
-                "bookname=Lexitray StarDict Test\nsametypesequence=h\n")
+    for word, text in [("glimmerwort", "<b>glimmerwort</b><br>A plant that glows at dusk &amp; dawn."),
+                       ("Snorkelbloom", "<i>n.</i> A water flower.")]:
+        idx += word.encode() + b"\0" + len(data).to_bytes(4, "big") + len(text).to_bytes(4, "big")
+        data += text.encode()
+    stem = os.path.join(folder, "lexi-sd")
+    for ending, content in ((".idx", idx), (".dict", data), (".ifo", (
+            f"StarDict's dict ifo file\nversion=2.4.2\nwordcount=2\nidxfilesize={len(idx)}\n"
+            "bookname=Lexitray StarDict Test\nsametypesequence=h\n").encode())):
+        with open(stem + ending, "wb") as f:
+            f.write(content)
+    subprocess.run(["dictzip", stem + ".dict"], check=True)
     yield folder
     shutil.rmtree(os.path.dirname(folder))
 
 
 def test_a_stardict_dictionary_in_the_users_folder_answers_with_no_server(look, stardict_folder):
-    app, window = start_lexitray(look, **{f"server{i}": f"{DEAD_HOST} : Nobody home" for i in range(17)})
+    start_lexitray(look, **{f"server{i}": f"{DEAD_HOST} : Nobody home" for i in range(17)})
     look_up_typed(look, "Glimmerwort")
     viewer = wait_viewer(look.prefix)
     wait_caption(look.prefix, viewer, "Glimmerwort", "Lexitray StarDict Test", "offline \u2014 1 of 1")
     # The markup is taken out: a line break for <br>, the entity decoded.
-    assert viewer_text(look.prefix, viewer) == (
-        "glimmerwort\r\nA plant whose leaves glow faintly at dusk & dawn."), viewer_text(look.prefix, viewer)
+    assert viewer_text(look.prefix, viewer) == "glimmerwort\r\nA plant that glows at dusk & dawn."
     look.screenshot("offline-stardict")
     close_viewer(look, viewer)
-    # A misspelling brings the StarDict headword among the suggestions.
+    # "Did you mean?" offers the StarDict headword.
     look_up_typed(look, "snorkelblom")
     dialog = wait_suggestions(look.prefix)
     words = [text for _, _, text in unicode_view(look.prefix, dialog["hwnd"])[1]]
-    assert "Snorkelbloom" in words, words
     send_to(look.prefix, dialog, ID_SUGGEST_LIST, LB_SETCURSEL, words.index("Snorkelbloom"))
     key(look, "Return")
     viewer = wait_viewer(look.prefix)
-    caption = window_caption(look.prefix, viewer)
-    assert caption.startswith(viewer_caption("snorkelblom \u2192 Snorkelbloom", "Lexitray StarDict Test")), caption
-    assert viewer_text(look.prefix, viewer) == "n. A water flower that breathes through its stem."
+    assert viewer_text(look.prefix, viewer) == "n. A water flower."
     close_viewer(look, viewer)
 
 
