@@ -1143,8 +1143,8 @@ char* readStardictDefinition(StardictDictionary* dict, uint32_t entry, size_t* l
         *problem = "there is not enough memory for an entry";
         return nullptr;
     }
-    bool read = size == 0 || dict->zipped ? readDictzipRange(&dict->source, &dict->zip, offset, data, size)
-                                          : readSource(&dict->source, offset, data, size);
+    bool read = size == 0 || (dict->zipped ? readDictzipRange(&dict->source, &dict->zip, offset, data, size)
+                                           : readSource(&dict->source, offset, data, size));
     GrowingText text = {nullptr, 0, 0, false};
     const char* why = read ? renderEntry(dict, data, size, &text) : "the .dict file cannot be read there";
     free(data);

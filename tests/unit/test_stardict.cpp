@@ -180,6 +180,7 @@ TEST(Stardict, EachEntryTypeIsShownAsText)
         {"a picture before text", "Pm", bigEndian(3, 4) + "PNG" + "caption",
          "(a picture, not shown)\ncaption"},
         {"the last text part's zero", "m", "text" + z, "text"},
+        {"an empty entry", "m", "", ""},
         {"types named in each entry", "",
          "m" + std::string("first") + z + "W" + bigEndian(2, 4) + "ab" + "y" + "kana" + z + "k" + "x" + z,
          "first\n(a sound, not shown)\nkana\n(KingSoft data, not shown)"},
