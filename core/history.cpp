@@ -80,6 +80,9 @@ HistoryFault parseLine(const char* line, size_t length, KeptWord* kept)
         !takeField(tabs[2] + 1, static_cast<size_t>(end - tabs[2] - 1), kept->description,
                    sizeof kept->description))
         return historyLineTooLong;
+    for (const char* c = line; c < end; c++)
+        if (static_cast<unsigned char>(*c) < 0x20 && c != tabs[0] && c != tabs[1] && c != tabs[2])
+            return historyControlCharacter;
     size_t placeLength = static_cast<size_t>(tabs[2] - tabs[1] - 1);
     const char* place = tabs[1] + 1;
     if (placeLength == sizeof offlinePlace - 1 && memcmp(place, offlinePlace, placeLength) == 0)
@@ -156,6 +159,8 @@ const char* historyFaultText(HistoryFault fault)
         return "a line lacks its word or dictionary";
     case historyUnknownPlace:
         return "a line names neither online nor offline";
+    case historyControlCharacter:
+        return "a line holds control characters";
     }
     return "it is damaged";
 }

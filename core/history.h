@@ -24,13 +24,14 @@ const size_t historyFileSize = sizeof historyFirstLine + 1 + recentWordsDepth * 
 // Why a file was not taken; historyRead when it was.
 enum HistoryFault {
     historyRead,
-    historyNotOurs,       // the first line is not historyFirstLine
-    historyHasNul,        // a zero byte: a binary file
-    historyNotUtf8,       // bytes that are not UTF-8
-    historyLineTooLong,   // a field longer than its slot
-    historyTooManyLines,  // more words than Recent Words keeps
-    historyMissingField,  // a line without its tabs, or with an empty word or database
-    historyUnknownPlace,  // neither "online" nor "offline"
+    historyNotOurs,           // the first line is not historyFirstLine
+    historyHasNul,            // a zero byte: a binary file
+    historyNotUtf8,           // bytes that are not UTF-8
+    historyLineTooLong,       // a field longer than its slot
+    historyTooManyLines,      // more words than Recent Words keeps
+    historyMissingField,      // a line without its tabs, or with an empty word or database
+    historyUnknownPlace,      // neither "online" nor "offline"
+    historyControlCharacter,  // a control character (a tab too many, a lone CR) in a field
 };
 // The reason for a fault as the message names it, in English.
 const char* historyFaultText(HistoryFault fault);

@@ -45,9 +45,11 @@ struct PageWriter {
         if (!oneUnitLineEnds)
             put(u'\n');
     }
+    // An empty part may come as a null pointer.
     void copy(const char16_t* from, size_t length)
     {
-        memcpy(page->text + page->length, from, length * sizeof(char16_t));
+        if (length > 0)
+            memcpy(page->text + page->length, from, length * sizeof(char16_t));
         page->length += length;
     }
 };

@@ -212,6 +212,24 @@ TEST(KeptWords, FileRoundTripNewestFirst)
     EXPECT_STREQ(read[1].database, "jargon");
 }
 
+TEST(KeptWords, APageKeepsItsDatabaseToLookTheWordUpAgain)
+{
+    DictSession session = {};
+    snprintf(session.shownWord, dictWordSize, "glimmerwort");
+    snprintf(session.shownDatabase, dictSlotSize, "lexitest");
+    snprintf(session.shownDescription, dictSlotSize, "Lexitray test words");
+    session.shownServerIndex = offlineServerIndex;
+    ViewerPage page = {};
+    takeViewerPage(session, &page);
+    KeptWord word;
+    keepViewerPageWord(page, &word);
+    EXPECT_STREQ(word.word, "glimmerwort");
+    EXPECT_STREQ(word.database, "lexitest");
+    EXPECT_STREQ(word.description, "Lexitray test words");
+    EXPECT_TRUE(word.offline);
+    releaseViewerPage(&page);
+}
+
 TEST(KeptWords, DamagedOrForeignFilesAreRefusedWhole)
 {
     const std::string head = std::string(historyFirstLine) + "\n";
@@ -240,6 +258,8 @@ TEST(KeptWords, DamagedOrForeignFilesAreRefusedWhole)
         {"empty word", head + "\twn\tonline\t\n", historyMissingField},
         {"empty database", head + "a\t\tonline\t\n", historyMissingField},
         {"unknown place", head + "a\twn\telsewhere\t\n", historyUnknownPlace},
+        {"a tab too many", head + "a\twn\tonline\tWord\tNet\n", historyControlCharacter},
+        {"lone carriage return", head + "a\rb\twn\tonline\t\n", historyControlCharacter},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
