@@ -20,6 +20,7 @@
 #include "core/dictsession.h"
 #include "core/lookuptext.h"
 #include "core/offlinedict.h"
+#include "core/pagetext.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 
@@ -241,6 +242,66 @@ static void benchViewerText()
         }
         figure("viewer_text_" + sizeName(size), median(times), "ms");
         figure("viewer_text_" + sizeName(size) + "_shown", (double)shownLength / kibi, "KiB");
+    }
+}
+
+// Builds the viewer's page (links out of braces, headings) from definitions already in UTF-16, as
+// the window gives them: a WordNet-like entry of 75 senses in 75 parts, and one definition of 1 to
+// 40 MiB. Prints the time and the page's bytes (text, links and sections, counted from what it
+// holds, and the fresh memory the build touched) per byte of the definition's UTF-8 text.
+static void benchPageText()
+{
+    const std::u16string sense =
+        u"  v 1: destroy the integrity of; usually by force; cause to separate into pieces "
+        u"or fragments; \"He broke the glass plate\" [syn: {break}, {separate}, {split "
+        u"up},\r\n       {fall apart}, {come apart}]\r\n";
+    const size_t utf8SenseBytes = sense.size();  // ASCII: one byte a unit
+    const std::u16string word = u"break", description = u"WordNet (r) 3.0 (2006)";
+    {
+        std::vector<PagePart> parts(75, PagePart{word.data(), word.size(), description.data(),
+                                                 description.size(), sense.data(), sense.size()});
+        std::vector<double> times;
+        for (int run = 0; run < 21; run++) {
+            Clock::time_point start = Clock::now();
+            PageText page;
+            bool built = buildPageText(parts.data(), 75, true, &page);
+            times.push_back(secondsSince(start) * 1e6);
+            if (!built || page.sectionCount != 75)
+                printf("page_75_parts: wrong page\n");
+            releasePageText(&page);
+        }
+        figure("page_75_parts", median(times), "us");
+    }
+    const size_t sizes[] = {1 * mebi, 8 * mebi, 40 * mebi};
+    for (size_t size : sizes) {
+        std::u16string body;
+        body.reserve(size / utf8SenseBytes * sense.size() + 1);
+        while ((body.size() + sense.size()) <= size)
+            body += sense;
+        PagePart part = {word.data(),        word.size(), description.data(),
+                         description.size(), body.data(), body.size()};
+        std::vector<double> times;
+        double held = 0, touched = 0;
+        for (int run = 0; run < 5; run++) {
+            long faults = freshPageFaults();
+            Clock::time_point start = Clock::now();
+            PageText page;
+            bool built = buildPageText(&part, 1, true, &page);
+            times.push_back(secondsSince(start) * 1000);
+            // Freed blocks come back for later runs: only the first touches fresh memory.
+            if (run == 0)
+                touched = (double)(freshPageFaults() - faults) * 4096;
+            if (!built)
+                printf("page_text: no page\n");
+            held = (double)((body.size() + word.size() + description.size() + 8) * sizeof(char16_t) +
+                            (body.size() / sense.size()) * 5 * sizeof(PageLink) + sizeof(PageSection));
+            releasePageText(&page);
+        }
+        // The definition as the server sent it: one UTF-8 byte per unit here.
+        double textBytes = (double)body.size();
+        figure("page_text_" + sizeName(size), median(times), "ms");
+        figure("page_text_" + sizeName(size) + "_held_per_text_byte", held / textBytes, "x");
+        figure("page_text_" + sizeName(size) + "_touched_per_text_byte", touched / textBytes, "x");
     }
 }
 
@@ -574,6 +635,10 @@ int main(int argc, char** argv)
         lookUps = false;
     if (argc > 1 && strcmp(argv[1], "lookup") == 0)
         replies = false;
+    if (argc > 1 && strcmp(argv[1], "page") == 0) {
+        benchPageText();
+        return 0;
+    }
     if (argc > 1 && strcmp(argv[1], "offline") == 0) {
         benchOffline();
         return 0;
@@ -585,6 +650,7 @@ int main(int argc, char** argv)
     if (replies) {
         benchReplies();
         benchViewerText();
+        benchPageText();
     }
     if (lookUps) {
         dictLimits = dictDefaultLimits;
