@@ -47,7 +47,15 @@ bool isUtf8(const unsigned char* text, size_t length)
     return true;
 }
 
-bool hasLineBreakOrTab(const char* text) { return strpbrk(text, "\t\r\n") != nullptr; }
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20; }
+
+bool hasControl(const char* text)
+{
+    for (; *text != '\0'; text++)
+        if (isControl(*text))
+            return true;
+    return false;
+}
 
 // Copies field [from, from + length) into slot (capacity bytes with the terminator); false when it
 // does not fit.
@@ -81,7 +89,7 @@ HistoryFault parseLine(const char* line, size_t length, KeptWord* kept)
                    sizeof kept->description))
         return historyLineTooLong;
     for (const char* c = line; c < end; c++)
-        if (static_cast<unsigned char>(*c) < 0x20 && c != tabs[0] && c != tabs[1] && c != tabs[2])
+        if (isControl(*c) && c != tabs[0] && c != tabs[1] && c != tabs[2])
             return historyControlCharacter;
     size_t placeLength = static_cast<size_t>(tabs[2] - tabs[1] - 1);
     const char* place = tabs[1] + 1;
@@ -165,37 +173,41 @@ const char* historyFaultText(HistoryFault fault)
     return "it is damaged";
 }
 
+// Appends line (of lineLength bytes) whole to buffer, false when it does not fit.
+static bool appendLine(char* buffer, size_t capacity, size_t* length, const char* line, int lineLength)
+{
+    if (lineLength < 0 || static_cast<size_t>(lineLength) >= capacity - *length)
+        return false;
+    memcpy(buffer + *length, line, static_cast<size_t>(lineLength) + 1);
+    *length += static_cast<size_t>(lineLength);
+    return true;
+}
+
 size_t formatHistoryFile(const KeptWord* words, int count, char* buffer, size_t capacity)
 {
     if (capacity < 1)
         return 0;
     buffer[0] = '\0';
     size_t length = 0;
-    int written = 0;
     char line[historyLineSize];
-    for (int i = -1; i < count && written < recentWordsDepth; i++) {
-        int lineLength;
-        if (i < 0) {
-            lineLength = snprintf(line, sizeof line, "%s\n", historyFirstLine);
-        } else {
-            const KeptWord& kept = words[i];
-            char word[dictWordSize], database[dictSlotSize], description[dictSlotSize];
-            snprintf(word, sizeof word, "%s", kept.word);
-            snprintf(database, sizeof database, "%s", kept.database);
-            snprintf(description, sizeof description, "%s", kept.description);
-            if (word[0] == '\0' || database[0] == '\0' || hasLineBreakOrTab(word) ||
-                hasLineBreakOrTab(database))
-                continue;
-            for (char* c = description; (c = strpbrk(c, "\t\r\n")) != nullptr;)
-                *c = ' ';
-            lineLength = snprintf(line, sizeof line, "%s\t%s\t%s\t%s\n", word, database,
+    if (!appendLine(buffer, capacity, &length, line, snprintf(line, sizeof line, "%s\n", historyFirstLine)))
+        return length;
+    for (int i = 0, written = 0; i < count && written < recentWordsDepth; i++) {
+        const KeptWord& kept = words[i];
+        char word[dictWordSize], database[dictSlotSize], description[dictSlotSize];
+        // Each slot read no further than its own size, terminated or not.
+        snprintf(word, sizeof word, "%.*s", dictWordSize - 1, kept.word);
+        snprintf(database, sizeof database, "%.*s", dictSlotSize - 1, kept.database);
+        snprintf(description, sizeof description, "%.*s", dictSlotSize - 1, kept.description);
+        if (word[0] == '\0' || database[0] == '\0' || hasControl(word) || hasControl(database))
+            continue;
+        for (char* c = description; *c != '\0'; c++)
+            *c = isControl(*c) ? ' ' : *c;
+        int lineLength = snprintf(line, sizeof line, "%s\t%s\t%s\t%s\n", word, database,
                                   kept.offline ? offlinePlace : onlinePlace, description);
-            written++;
-        }
-        if (lineLength < 0 || static_cast<size_t>(lineLength) >= capacity - length)
+        if (!appendLine(buffer, capacity, &length, line, lineLength))
             break;
-        memcpy(buffer + length, line, static_cast<size_t>(lineLength) + 1);
-        length += static_cast<size_t>(lineLength);
+        written++;
     }
     return length;
 }

@@ -37,8 +37,9 @@ enum HistoryFault {
 const char* historyFaultText(HistoryFault fault);
 
 // The file for words (newest first): the first line, then per word a line "word TAB database TAB
-// online|offline TAB description", each ending in "\n". A word or database with a tab or line
-// break in it cannot be written faithfully and is left out; in a description they become blanks.
+// online|offline TAB description", each ending in "\n". A word or database with a control character
+// (a tab, a line break) in it cannot be written faithfully and is left out; in a description
+// control characters become blanks.
 // Writes at most capacity - 1 bytes and a terminator, whole lines only (historyFileSize is room
 // for recentWordsDepth words); returns the length.
 size_t formatHistoryFile(const KeptWord* words, int count, char* buffer, size_t capacity);

@@ -170,7 +170,10 @@ KeptWord kept(const char* word, const char* database, const char* description, b
 
 TEST(KeptWords, FileRoundTripNewestFirst)
 {
-    std::vector<KeptWord> words = {kept("glimmerwort", "wn", "WordNet\t(r) 3.0", false),
+    std::vector<KeptWord> words = {kept("glimmerwort", "wn",
+                                        "WordNet\t(r)\x1b"
+                                        "3.0",
+                                        false),
                                    kept("caf\xC3\xA9", "fd-fra-eng", "French-English", true),
                                    kept("bad\tword", "wn", "", false)};
     for (int i = 0; i < recentWordsDepth; i++)
