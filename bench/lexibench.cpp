@@ -559,6 +559,46 @@ static void benchNotFound()
     figure("not_found_with_base_forms", 100.0 * withBaseForms / (double)words.size(), "%");
 }
 
+// Builds the page of every dictionary's definitions of "break" from the local dictd (WordNet's
+// longest entry among them): its time, its definitions, links and size. The text is widened byte
+// by byte, which is exact for these ASCII entries.
+static void benchPageOfBreak()
+{
+    resetDictSession();
+    if (dictSession.retrieveDefinitions("*", "break", localDictd) != dictSuccess) {
+        fprintf(stderr, "no definitions of break from %s\n", localDictd);
+        return;
+    }
+    std::vector<std::u16string> bodies;
+    for (int i = 0; i < dictSession.getDefinitionCount(); i++) {
+        const char* text = dictSession.getDefinition(i);
+        bodies.emplace_back(text, text + strlen(text));
+    }
+    resetDictSession();
+    const std::u16string word = u"break", description = u"dictionary";
+    std::vector<PagePart> parts;
+    size_t units = 0;
+    for (const std::u16string& body : bodies) {
+        parts.push_back(
+            {word.data(), word.size(), description.data(), description.size(), body.data(), body.size()});
+        units += body.size();
+    }
+    std::vector<double> times;
+    size_t links = 0;
+    for (int run = 0; run < 21; run++) {
+        Clock::time_point start = Clock::now();
+        PageText page;
+        buildPageText(parts.data(), static_cast<int>(parts.size()), true, &page);
+        times.push_back(secondsSince(start) * 1e6);
+        links = page.linkCount;
+        releasePageText(&page);
+    }
+    figure("page_break_all_dictionaries", median(times), "us");
+    figure("page_break_definitions", (double)parts.size(), "definitions");
+    figure("page_break_links", (double)links, "links");
+    figure("page_break_text", (double)units / kibi, "KiB");
+}
+
 static void benchLookUps()
 {
     bool right = false;
@@ -570,6 +610,7 @@ static void benchLookUps()
     }
     figure("lookup_exchanges_glimmerwort_median", glimmerwort, "ms");
     figure("lookup_exchanges_glimmerwort_fastest", best, "ms");
+    benchPageOfBreak();
     double hack = timeLookUps("hack", "wn", &right, &best);
     if (right) {
         figure("lookup_exchanges_hack_wn_median", hack, "ms");
