@@ -23,6 +23,7 @@
 #include "core/lookuptext.h"
 #include "core/offlinedict.h"
 #include "core/stardict.h"
+#include "core/pagetext.h"
 #include "tests/unit/fakeserver.h"
 #include "tests/unit/uidoubles.h"
 
@@ -244,6 +245,66 @@ static void benchViewerText()
         }
         figure("viewer_text_" + sizeName(size), median(times), "ms");
         figure("viewer_text_" + sizeName(size) + "_shown", (double)shownLength / kibi, "KiB");
+    }
+}
+
+// Builds the viewer's page (links out of braces, headings) from definitions already in UTF-16, as
+// the window gives them: a WordNet-like entry of 75 senses in 75 parts, and one definition of 1 to
+// 40 MiB. Prints the time and the page's bytes (text, links and sections, counted from what it
+// holds, and the fresh memory the build touched) per byte of the definition's UTF-8 text.
+static void benchPageText()
+{
+    const std::u16string sense =
+        u"  v 1: destroy the integrity of; usually by force; cause to separate into pieces "
+        u"or fragments; \"He broke the glass plate\" [syn: {break}, {separate}, {split "
+        u"up},\r\n       {fall apart}, {come apart}]\r\n";
+    const size_t utf8SenseBytes = sense.size();  // ASCII: one byte a unit
+    const std::u16string word = u"break", description = u"WordNet (r) 3.0 (2006)";
+    {
+        std::vector<PagePart> parts(75, PagePart{word.data(), word.size(), description.data(),
+                                                 description.size(), sense.data(), sense.size()});
+        std::vector<double> times;
+        for (int run = 0; run < 21; run++) {
+            Clock::time_point start = Clock::now();
+            PageText page;
+            bool built = buildPageText(parts.data(), 75, true, &page);
+            times.push_back(secondsSince(start) * 1e6);
+            if (!built || page.sectionCount != 75)
+                printf("page_75_parts: wrong page\n");
+            releasePageText(&page);
+        }
+        figure("page_75_parts", median(times), "us");
+    }
+    const size_t sizes[] = {1 * mebi, 8 * mebi, 40 * mebi};
+    for (size_t size : sizes) {
+        std::u16string body;
+        body.reserve(size / utf8SenseBytes * sense.size() + 1);
+        while ((body.size() + sense.size()) <= size)
+            body += sense;
+        PagePart part = {word.data(),        word.size(), description.data(),
+                         description.size(), body.data(), body.size()};
+        std::vector<double> times;
+        double held = 0, touched = 0;
+        for (int run = 0; run < 5; run++) {
+            long faults = freshPageFaults();
+            Clock::time_point start = Clock::now();
+            PageText page;
+            bool built = buildPageText(&part, 1, true, &page);
+            times.push_back(secondsSince(start) * 1000);
+            // Freed blocks come back for later runs: only the first touches fresh memory.
+            if (run == 0)
+                touched = (double)(freshPageFaults() - faults) * 4096;
+            if (!built)
+                printf("page_text: no page\n");
+            held = (double)((body.size() + word.size() + description.size() + 8) * sizeof(char16_t) +
+                            (body.size() / sense.size()) * 5 * sizeof(PageLink) + sizeof(PageSection));
+            releasePageText(&page);
+        }
+        // The definition as the server sent it: one UTF-8 byte per unit here.
+        double textBytes = (double)body.size();
+        figure("page_text_" + sizeName(size), median(times), "ms");
+        figure("page_text_" + sizeName(size) + "_held_per_text_byte", held / textBytes, "x");
+        figure("page_text_" + sizeName(size) + "_touched_per_text_byte", touched / textBytes, "x");
     }
 }
 
@@ -501,6 +562,46 @@ static void benchNotFound()
     figure("not_found_with_base_forms", 100.0 * withBaseForms / (double)words.size(), "%");
 }
 
+// Builds the page of every dictionary's definitions of "break" from the local dictd (WordNet's
+// longest entry among them): its time, its definitions, links and size. The text is widened byte
+// by byte, which is exact for these ASCII entries.
+static void benchPageOfBreak()
+{
+    resetDictSession();
+    if (dictSession.retrieveDefinitions("*", "break", localDictd) != dictSuccess) {
+        fprintf(stderr, "no definitions of break from %s\n", localDictd);
+        return;
+    }
+    std::vector<std::u16string> bodies;
+    for (int i = 0; i < dictSession.getDefinitionCount(); i++) {
+        const char* text = dictSession.getDefinition(i);
+        bodies.emplace_back(text, text + strlen(text));
+    }
+    resetDictSession();
+    const std::u16string word = u"break", description = u"dictionary";
+    std::vector<PagePart> parts;
+    size_t units = 0;
+    for (const std::u16string& body : bodies) {
+        parts.push_back(
+            {word.data(), word.size(), description.data(), description.size(), body.data(), body.size()});
+        units += body.size();
+    }
+    std::vector<double> times;
+    size_t links = 0;
+    for (int run = 0; run < 21; run++) {
+        Clock::time_point start = Clock::now();
+        PageText page;
+        buildPageText(parts.data(), static_cast<int>(parts.size()), true, &page);
+        times.push_back(secondsSince(start) * 1e6);
+        links = page.linkCount;
+        releasePageText(&page);
+    }
+    figure("page_break_all_dictionaries", median(times), "us");
+    figure("page_break_definitions", (double)parts.size(), "definitions");
+    figure("page_break_links", (double)links, "links");
+    figure("page_break_text", (double)units / kibi, "KiB");
+}
+
 static void benchLookUps()
 {
     bool right = false;
@@ -512,6 +613,7 @@ static void benchLookUps()
     }
     figure("lookup_exchanges_glimmerwort_median", glimmerwort, "ms");
     figure("lookup_exchanges_glimmerwort_fastest", best, "ms");
+    benchPageOfBreak();
     double hack = timeLookUps("hack", "wn", &right, &best);
     if (right) {
         figure("lookup_exchanges_hack_wn_median", hack, "ms");
@@ -684,6 +786,10 @@ int main(int argc, char** argv)
         lookUps = false;
     if (argc > 1 && strcmp(argv[1], "lookup") == 0)
         replies = false;
+    if (argc > 1 && strcmp(argv[1], "page") == 0) {
+        benchPageText();
+        return 0;
+    }
     if (argc > 1 && strcmp(argv[1], "offline") == 0) {
         benchOffline();
         benchStardict();
@@ -696,6 +802,7 @@ int main(int argc, char** argv)
     if (replies) {
         benchReplies();
         benchViewerText();
+        benchPageText();
     }
     if (lookUps) {
         dictLimits = dictDefaultLimits;

@@ -210,6 +210,7 @@ void takeViewerPage(DictSession& session, ViewerPage* page)
         snprintf(page->dictionary, sizeof page->dictionary, "%s", session.shownDescription);
     else
         describeDatabase(session, session.shownDatabase, page->dictionary, dictSlotSize);
+    snprintf(page->database, sizeof page->database, "%s", session.shownDatabase);
     page->serverIndex = session.shownServerIndex;
     page->definitions = session.definitions;
     page->definitionCount = session.definitionCount;

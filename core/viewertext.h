@@ -35,6 +35,7 @@ struct ViewerPage {
     char askedWord[dictWordSize];
     char shownWord[dictWordSize];
     char dictionary[dictSlotSize];
+    char database[dictSlotSize];  // the name dictionary describes, to look the word up there again
     int serverIndex;
     char** definitions;
     int definitionCount;

@@ -96,6 +96,18 @@ seeds['pipelined'] = [bytes([0, 0, 0]) + no_match + match_two + no_match,
                       bytes([0, 0, 0]) + reply('152 3 found', 'wn "Boxed"', 'gcide "boxed"', 'wn "lone', '.',
                                                '250 ok')]
 
+# pagetext: a flag byte (bit 0: line ends as one unit), then a definition body with braces.
+seeds['pagetext'] = [b'\x00hack\r\n  n 1: a {programmer} [syn: {hack}, {hacker}]\r\n',
+                     b'\x01See {computer\r\n     science} and {C12H25OH}.\n',
+                     b'\x00{a {b} c} {} { } } {' + b'x' * 300 + b'} {end']
+
+# history: the kept words' file as written, an edited one and a foreign one.
+history_head = b'Lexitray kept words 1\n'
+seeds['history'] = [history_head + b'glimmerwort\tlexitest\tonline\tLexitray Test Dictionary\n'
+                    b'caf\xc3\xa9\tfd-fra-eng\toffline\tFrench-English\n',
+                    b'\xef\xbb\xbf' + history_head.replace(b'\n', b'\r\n') + b'hack\twn\tonline\t\r\n\r\n',
+                    b'[Recent]\nhack=wn\n']
+
 for target, inputs in seeds.items():
     folder = os.path.join(here, 'seeds', target)
     os.makedirs(folder, exist_ok=True)
