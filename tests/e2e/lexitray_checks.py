@@ -30,6 +30,8 @@ SEEDED_ORDER = [f"server{i}" for i in range(17)] + [
 LOCAL_HOST = "127.0.0.2"
 # The project's dictd that serves FreeDict's German-English dictionary alone.
 FREEDICT_HOST = "127.0.0.3"
+# The project's dictd that serves FOLDOC and the Jargon File.
+COMPUTING_HOST = "127.0.0.5"
 
 
 def prepared_profile(**changes):
