@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "config/config.h"
 #include "core/dictsession.h"
 #include "core/userinterface.h"
 #include "ui/uihost.h"
@@ -128,6 +129,9 @@ LookUpRun* startLookUp(const char* word, int serverIndex, bool silent)
         return nullptr;
     }
     snprintf(run->word, sizeof run->word, "%s", word);
+    // Copied here, on the thread that writes it: the look-up's thread never reads the flag itself.
+    run->session->skipChoice = hideDbDialog;
+    run->session->choiceCopied = true;
     run->serverIndex = serverIndex;
     run->state = runRunning;
     run->silent = silent;
