@@ -469,6 +469,7 @@ TEST_F(LookUpWord, IdleDefinitionsConnectionEndedByTheServerIsReplaced)
     ASSERT_EQ(4, server.connectionCount());
     EXPECT_EQ("", server.received(2));
     EXPECT_EQ("define beta glimmerwort\r\n", server.received(3));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
     EXPECT_STREQ("Second.", dictSession.getDefinition(0));
     EXPECT_EQ(0, countUiCalls("askYesNo"));
 }
