@@ -14,11 +14,13 @@ import test_lookup as lk
 from harness import HarnessError, parse_probe_output, stays_away, wait_for
 from lexitray_checks import LOCAL_HOST, elapsed_since, wait_icon, wait_message_box
 from test_lookup import NOT_RESPONDING
-from menu_steps import include_relay, open_menu, relay_calls, visible_menus
+from menu_steps import (SETTINGS_CAPTION, choose, include_relay, open_menu, relay_calls, send, visible_menus,
+                        wait_dialog, wait_gone)
 
 PROXY_NET = "127.0.97"          # the tests' proxies and servers listen on addresses of this net
 DELAY_MS = 50                   # each way: a 100 ms round trip, as to a public server from home
 TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+ID_OK, ID_SERVER, CB_SETCURSEL = 1, 1015, 0x14E   # the Settings dialog: Save, its server list
 GIANT_LINE = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ giant\r\n"
 
 
@@ -244,6 +246,37 @@ def test_the_selected_word_is_looked_up_before_enter_and_nothing_else_is(look):
             slow.close()
     finally:
         far.close()
+
+
+def test_a_settings_change_with_the_box_open_looks_up_afresh(look):
+    """The word looked up ahead on one server; Settings switches to another with the box open: Enter looks
+    the word up there, not with what the old settings began."""
+    logs = [os.path.join(look.prefix.build_dir, "e2e-artifacts", f"{look.name}-{n}.log") for n in "ab"]
+    proxies = []
+    try:
+        for log in logs:
+            open(log, "wb").close()
+            proxies.append(DelayProxy(10, log))
+        old, new = proxies
+        lk.open_notepad(look, "snorkelbloom grows under water\r\n")
+        _, _, icon = start_lexitray(look, server1=f"{old.host} : the old one", server2=f"{new.host} : the new one")
+        lk.select_first_word(look)
+        lk.key(look, lk.HOTKEY)
+        box = lk.wait_word_box(look.prefix)
+        wait_for("the look-up ahead", lambda: "exact snorkelbloom" in old.requests(), timeout=10)
+        choose(look, icon, "Settings")
+        dialog = wait_dialog(look.prefix, SETTINGS_CAPTION)
+        send(look.prefix, dialog, ID_SERVER, CB_SETCURSEL, 2)
+        look.prefix.probe("press", dialog["hwnd"], ID_OK)
+        wait_gone(look.prefix, SETTINGS_CAPTION)
+        look.prefix.probe("press", box["hwnd"], ID_OK)
+        viewer = lk.wait_viewer(look.prefix)
+        sent = new.requests()
+        assert "MATCH * exact snorkelbloom" in sent and "define" in sent, sent
+        lk.close_viewer(look, viewer)
+    finally:
+        for proxy in proxies:
+            proxy.close()
 
 
 @pytest.mark.parametrize("megabytes", [1, 8, 40])

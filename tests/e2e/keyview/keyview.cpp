@@ -50,7 +50,7 @@ const int keyDownBit = 0x8000;
 
 FILE* logFile;
 wchar_t selectedWord[wordCapacity];
-enum class Mode { keys, copy, hang, copyGrab, keysLate, copyHold } mode;
+enum class Mode { keys, copy, hang, copyGrab, keysLate, copyHold, keysPicture } mode;
 HWND pane;
 
 bool down(int virtualKey) { return (GetKeyState(virtualKey) & keyDownBit) != 0; }
@@ -96,6 +96,23 @@ void copySelection(const char* how, bool hold = false)
     logLine("copied how=%s", how);
 }
 
+// What a drawing program copies: no text at all, only a format of its own.
+void copyPicture()
+{
+    if (!OpenClipboard(pane)) {
+        logLine("copy-failed how=picture");
+        return;
+    }
+    EmptyClipboard();
+    static const char bits[] = "not text";
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, sizeof bits);
+    memcpy(GlobalLock(data), bits, sizeof bits);
+    GlobalUnlock(data);
+    SetClipboardData(RegisterClipboardFormatA(testFormatName), data);
+    CloseClipboard();
+    logLine("copied how=picture");
+}
+
 // Wakes the waiting grabclip and returns once it holds the clipboard, answering messages sent meanwhile
 // (emptying the clipboard this view owns waits for its answer).
 void letGrabberIn()
@@ -123,6 +140,8 @@ void onKeyDown(WPARAM virtualKey, bool system)
     if (plainCtrl && (virtualKey == VK_INSERT || virtualKey == 'C')) {
         if (mode == Mode::keysLate)
             SetTimer(pane, lateCopyTimer, lateCopyMs, nullptr);
+        else if (mode == Mode::keysPicture)
+            copyPicture();
         else
             copySelection(virtualKey == VK_INSERT ? "ctrl+insert" : "ctrl+c");
     }
@@ -207,12 +226,13 @@ int runView(const char* logPath, const char* word, const char* modeName)
     if (strcmp(word, "-") != 0)
         MultiByteToWideChar(CP_UTF8, 0, word, -1, selectedWord, wordCapacity);
     selectedWord[wordCapacity - 1] = 0;
-    mode = strcmp(modeName, "copy") == 0        ? Mode::copy
-           : strcmp(modeName, "hang") == 0      ? Mode::hang
-           : strcmp(modeName, "copy-grab") == 0 ? Mode::copyGrab
-           : strcmp(modeName, "keys-late") == 0 ? Mode::keysLate
-           : strcmp(modeName, "copy-hold") == 0 ? Mode::copyHold
-                                                : Mode::keys;
+    mode = strcmp(modeName, "copy") == 0           ? Mode::copy
+           : strcmp(modeName, "hang") == 0         ? Mode::hang
+           : strcmp(modeName, "copy-grab") == 0    ? Mode::copyGrab
+           : strcmp(modeName, "keys-late") == 0    ? Mode::keysLate
+           : strcmp(modeName, "copy-hold") == 0    ? Mode::copyHold
+           : strcmp(modeName, "keys-picture") == 0 ? Mode::keysPicture
+                                                   : Mode::keys;
 
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW frame = {};
