@@ -61,6 +61,17 @@ void showTrayMenu()
     DestroyMenu(menu);
 }
 
+bool lookupAfterMenu;
+
+void onTrayMenuClosed()
+{
+    trayMenuOpen = false;
+    if (lookupAfterMenu) {
+        lookupAfterMenu = false;
+        startLookup();
+    }
+}
+
 void onTrayIconMessage(WPARAM iconId, LPARAM mouseMessage)
 {
     if (iconId != trayIconId)

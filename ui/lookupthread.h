@@ -35,6 +35,10 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog);
 void abandonLookUp(LookUpRun* run);
 void releaseLookUp(DictSession* session);
 
+// At the program's end, once every look-up has been cancelled: waits for their threads to end (their
+// sockets closed), at most the given time.
+void waitForLookUpThreads(DWORD milliseconds);
+
 // Whether a look-up runs and is waiting on the network rather than on the user's answer.
 bool lookUpWaiting();
 // Cancels the look-up that runs, if one does: runLookUp returns null at once, and the look-up asks and

@@ -54,6 +54,28 @@ int openAsks;
 // every other thread). Taken on the window thread before the first look-up's thread starts.
 DWORD runSlot = TLS_OUT_OF_INDEXES;
 
+// The threads of look-ups that may still run (a cancelled one may be finishing a name's resolution), for
+// the program's end to wait for; a finished one's handle is closed when its slot is wanted.
+const int keptThreadCount = 16;
+HANDLE keptThreads[keptThreadCount];
+
+void keepThread(HANDLE thread)
+{
+    for (HANDLE& kept : keptThreads) {
+        if (kept != nullptr && WaitForSingleObject(kept, 0) == WAIT_OBJECT_0) {
+            CloseHandle(kept);
+            kept = nullptr;
+        }
+    }
+    for (HANDLE& kept : keptThreads) {
+        if (kept == nullptr) {
+            kept = thread;
+            return;
+        }
+    }
+    CloseHandle(thread);  // sixteen cancelled look-ups still resolving names: this one is not waited for
+}
+
 LookUpRun* runOfThisThread()
 {
     return runSlot == TLS_OUT_OF_INDEXES ? nullptr : static_cast<LookUpRun*>(TlsGetValue(runSlot));
@@ -140,7 +162,7 @@ LookUpRun* startLookUp(const char* word, int serverIndex, bool silent)
         freeRun(run);
         return nullptr;
     }
-    CloseHandle(thread);
+    keepThread(thread);
     return run;
 }
 
@@ -168,9 +190,14 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog)
     runningLookUp = outer;
 
     const bool wasCancelled = cancelled(run);
-    if (run->state.exchange(runAbandoned) != runFinished) {
-        // Still running, so cancelled: it ends by itself, and its status must not stay up meanwhile.
+    // A cancelled look-up's status goes with it, also when it had finished just before the cancel (its end
+    // was still on its way): nothing else would take "Retrieving definitions..." away.
+    if (wasCancelled)
         hideStatus();
+    if (run->state.exchange(runAbandoned) != runFinished) {
+        // Still running, so cancelled: it ends by itself.
+        if (!wasCancelled)
+            hideStatus();
         return nullptr;
     }
     DictSession* session = run->session;
@@ -187,6 +214,21 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog)
 DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
 {
     return finishLookUp(startLookUp(word, serverIndex, false), dialog);
+}
+
+void waitForLookUpThreads(DWORD milliseconds)
+{
+    HANDLE live[keptThreadCount];
+    DWORD count = 0;
+    for (HANDLE& kept : keptThreads) {
+        if (kept != nullptr)
+            live[count++] = kept;
+        kept = nullptr;
+    }
+    if (count > 0)
+        WaitForMultipleObjects(count, live, TRUE, milliseconds);
+    for (DWORD i = 0; i < count; i++)
+        CloseHandle(live[i]);
 }
 
 bool lookUpWaiting() { return runningLookUp != nullptr && openAsks == 0; }
