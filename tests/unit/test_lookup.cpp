@@ -811,22 +811,14 @@ TEST_F(LookUpWord, WaitAfterTheCancelEndsCancelledWhateverIsReady)
     ASSERT_TRUE(server.listening());
     NetAddress address;
     ASSERT_EQ(1, netParseAddress(server.host(), &address));
-    NetSocket s = netOpenStream();
-    ASSERT_EQ(1, netConnect(s, address, dictPort, testConnectTimeoutMs));
-    NetWaitEntry entry = {s, false, false};
+    NetWaitEntry entry = {netOpenStream(), false, false};
+    ASSERT_EQ(1, netConnect(entry.socket, address, dictPort, testConnectTimeoutMs));
     ASSERT_EQ(1, netWaitAny(&entry, 1, testReceiveTimeoutMs));
-
-    LookUpWaits waits;
-    NetSignal* signal = netCreateSignal();
-    ASSERT_NE(nullptr, signal);
-    bindLookUpWaits(&waits, signal);
-    EXPECT_EQ(1, waitOnNetwork(&entry, 1, 100));
-    netRaiseSignal(signal);
+    bindLookUpWaits(&dictSession.waits, nullptr);
+    cancelLookUp();
     EXPECT_EQ(netWaitCancelled, waitOnNetwork(&entry, 1, 100));
-    EXPECT_EQ(netWaitCancelled, waitOnNetwork(&entry, 1, 0));
     bindLookUpWaits(nullptr, nullptr);
-    netDestroySignal(signal);
-    netClose(s);
+    netClose(entry.socket);
     server.stop();
 }
 

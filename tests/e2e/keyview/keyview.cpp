@@ -88,29 +88,14 @@ void copySelection(const char* how, bool hold = false)
     HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, bytes);
     memcpy(GlobalLock(data), selectedWord, bytes);
     GlobalUnlock(data);
-    SetClipboardData(CF_UNICODETEXT, data);
+    // A drawing program's copy holds no text: the same bytes under a format of its own.
+    SetClipboardData(mode == Mode::keysPicture ? RegisterClipboardFormatA(testFormatName) : CF_UNICODETEXT,
+                     data);
     if (hold)
         SetTimer(pane, holdTimer, holdMs, nullptr);
     else
         CloseClipboard();
     logLine("copied how=%s", how);
-}
-
-// What a drawing program copies: no text at all, only a format of its own.
-void copyPicture()
-{
-    if (!OpenClipboard(pane)) {
-        logLine("copy-failed how=picture");
-        return;
-    }
-    EmptyClipboard();
-    static const char bits[] = "not text";
-    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, sizeof bits);
-    memcpy(GlobalLock(data), bits, sizeof bits);
-    GlobalUnlock(data);
-    SetClipboardData(RegisterClipboardFormatA(testFormatName), data);
-    CloseClipboard();
-    logLine("copied how=picture");
 }
 
 // Wakes the waiting grabclip and returns once it holds the clipboard, answering messages sent meanwhile
@@ -140,8 +125,6 @@ void onKeyDown(WPARAM virtualKey, bool system)
     if (plainCtrl && (virtualKey == VK_INSERT || virtualKey == 'C')) {
         if (mode == Mode::keysLate)
             SetTimer(pane, lateCopyTimer, lateCopyMs, nullptr);
-        else if (mode == Mode::keysPicture)
-            copyPicture();
         else
             copySelection(virtualKey == VK_INSERT ? "ctrl+insert" : "ctrl+c");
     }
