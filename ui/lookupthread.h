@@ -5,8 +5,8 @@
 
 struct DictSession;
 
-// Sent by a look-up's thread to TrayWindow to have a question or status shown (lParam: the request);
-// posted when a look-up's thread has finished.
+// Posted by a look-up's thread to TrayWindow to have a question or status shown (lParam: the request),
+// and when a look-up's thread has finished.
 const UINT lookUpAskMessage = WM_APP + 40;
 const UINT lookUpDoneMessage = WM_APP + 41;
 // Posted by the tray menu once it has closed and its command has been posted: questions may show again.
@@ -50,5 +50,7 @@ void cancelRunningLookUp();
 bool runOnWindowThread(void (*call)(void*), void* data);
 // The same for a question: a silent look-up's question waits until the user has confirmed the word.
 bool askOnWindowThread(void (*call)(void*), void* data);
-// The window procedure's answer to lookUpAskMessage.
+// The window procedure's answer to lookUpAskMessage: the request is served now, or, a question while the
+// tray menu is open, once serveWaitingAsks runs after the menu has closed.
 LRESULT onLookUpAsk(LPARAM request);
+void serveWaitingAsks();
