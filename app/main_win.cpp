@@ -33,6 +33,8 @@ const int hiddenWindowPosition = 2000;
 
 const int balloonMajorVersion = 5;  // systems from this major version on show tray balloons
 const int hintDurationMs = 3000;
+// How long the end of the program waits for cancelled look-ups' threads.
+const DWORD lookUpEndWaitMs = 1000;
 const char settingsNotCopiedMessage[] =
     "Your settings from the earlier version could not be copied. Lexitray will try again at its next start.";
 const int settingsNotCopiedDurationMs = 10000;
@@ -96,11 +98,18 @@ void onDestroy()
 // Menu commands: the tray menu carries them out.
 void onCommand(WORD command) { onTrayMenuCommand(command); }
 
-// The hotkey starts a look-up.
+// The hotkey starts a look-up; over the open tray menu, once the menu has closed, so that the box opens
+// outside the menu's own loop.
 void onHotkey(WPARAM id)
 {
-    if (id == hotkeyId)
-        startLookup();
+    if (id != hotkeyId)
+        return;
+    if (trayMenuOpen) {
+        lookupAfterMenu = true;
+        EndMenu();
+        return;
+    }
+    startLookup();
 }
 
 // Clicks on the tray icon open the tray menu.
@@ -129,7 +138,7 @@ LRESULT CALLBACK trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case lookUpAskMessage:
         return onLookUpAsk(lParam);
     case trayMenuClosedMessage:
-        trayMenuOpen = false;
+        onTrayMenuClosed();
         return 0;
     case lookUpDoneMessage:
         // Only wakes the loop that waits for the look-up.
@@ -196,6 +205,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     prepareWordEntryDialog(window);
 
     const int exitCode = runMessageLoop();
+    // Every look-up was cancelled as the loops ended; their threads get a moment to close their sockets.
+    waitForLookUpThreads(lookUpEndWaitMs);
     releaseRecentWords(&recentWords);
     if (mutex != nullptr) {
         ReleaseMutex(mutex);

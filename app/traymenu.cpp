@@ -61,6 +61,19 @@ void showTrayMenu()
     DestroyMenu(menu);
 }
 
+bool lookupAfterMenu;
+
+void onTrayMenuClosed()
+{
+    trayMenuOpen = false;
+    // The hotkey first: it cancels a look-up whose question waited for the menu, which then never shows.
+    if (lookupAfterMenu) {
+        lookupAfterMenu = false;
+        startLookup();
+    }
+    serveWaitingAsks();
+}
+
 void onTrayIconMessage(WPARAM iconId, LPARAM mouseMessage)
 {
     if (iconId != trayIconId)

@@ -11,3 +11,10 @@ void onTrayIconMessage(WPARAM iconId, LPARAM mouseMessage);
 
 // The menu's commands: exit, About, settings, a look-up and a recent word; others are ignored.
 void onTrayMenuCommand(WORD command);
+
+// Set when the hotkey came while the menu was open: the menu was told to close, and the look-up starts
+// once it has.
+extern bool lookupAfterMenu;
+// The menu has closed (posted after its command): questions may show again, and a hotkey pressed over it
+// starts its look-up now.
+void onTrayMenuClosed();

@@ -175,8 +175,13 @@ int DictSession::connectAhead(const char* host, const char* word)
     while (!raceOver(&race) && !lookUpCancelled())
         waitAheadWith(&ahead, &race, nullptr, raceWaitMs(&race));
     NetSocket won = endRace(&race);
-    if (won == netInvalidSocket)
+    // A cancelled look-up sends nothing more, on the winner or on the connections opened beside it.
+    if (won != netInvalidSocket && lookUpCancelled())
+        netClose(won);
+    if (won == netInvalidSocket || lookUpCancelled()) {
+        closeAhead();
         return 0;
+    }
     rememberWinner(host, race.addresses[race.winner]);
     if (race.winner != 0) {
         for (int i = matchLink + 1; i < lookUpLinkCount; i++) {
@@ -225,6 +230,10 @@ int DictSession::takeAhead(LookUpLink which, const char* host, const char* reque
     AheadLink* link = &ahead.links[which];
     link->taken = false;
     forgetConnection();
+    if (lookUpCancelled()) {
+        closeAhead();
+        return 0;
+    }
 
     while (link->open && link->connecting)
         waitAhead(&ahead, nullptr, millisecondsUntil(ahead.connectDeadline));

@@ -231,6 +231,11 @@ struct DictSession {
     // current; asked is the word as the user gave it. One of the outcomes below.
     int lookUpOffline(const char* asked, char* current, bool askNext);
 
+    // Whether the look-up takes the first match without asking: hideDbDialog as it stood when the look-up
+    // began, copied by its starter (choiceCopied set) or else by lookUpWordFrom.
+    bool skipChoice;
+    bool choiceCopied;
+
     // Releases the lists (the program never needs to; tests and leak checks do).
     void releaseLists();
 

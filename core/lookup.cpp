@@ -34,7 +34,9 @@ static int offerSuggestions(DictSession* session, char* word)
     for (int i = 0; i < session->suggestionCount; i++)
         listed[i] = session->suggestions[i];
     char chosen[dictWordSize] = "";
+    userTurnBegins();
     int answer = runSuggestionDialog(listed, session->suggestionCount, chosen, dictWordSize);
+    userTurnEnds();
     if (answer != suggestionChosen)
         return answer == suggestionNextServer ? suggestionNextServer : suggestionCancelled;
     if (chosen[0] == '\0')
@@ -46,6 +48,9 @@ static int offerSuggestions(DictSession* session, char* word)
 int DictSession::lookUpWordFrom(const char* word, int serverIndex)
 {
     bindLookUpWaits(&waits, cancelSignal);
+    // A look-up started on another thread had the flag copied where it is written.
+    if (!choiceCopied)
+        skipChoice = hideDbDialog;
     int found = lookUpOnServers(word, serverIndex);
     // A cancelled look-up has nothing to show, whatever it had found by then.
     if (lookUpCancelled())
@@ -81,8 +86,11 @@ static int askNotFound(const char* word, const char* where)
 static int chooseDatabase(DictSession* session)
 {
     int databaseIndex = 0;
-    if (session->matchCount > 1 && !hideDbDialog)
+    if (session->matchCount > 1 && !session->skipChoice && !lookUpCancelled()) {
+        userTurnBegins();
         databaseIndex = runDatabaseChoiceDialog(session);
+        userTurnEnds();
+    }
     // The dialog never ends outside the matches, but the list is indexed with its result.
     if (databaseIndex < 0 || databaseIndex >= session->matchCount)
         databaseIndex = 0;
@@ -142,6 +150,13 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
     trySuggestions = readConfigInt("suggest", 1) != 0;
     offlineFallback = false;
     int offline = readConfigInt("offline", offlineWhenNoServer);
+    // The server list as it stands now: a Settings change while the look-up runs does not move it.
+    const int configuredIndex = readConfigInt("server", 0);
+    char hosts[serverCount][hostBufferSize];
+    for (int i = 0; i < serverCount; i++) {
+        hosts[i][0] = '\0';
+        readServerHost(hosts[i], i);
+    }
     bool offlineReady = offline != offlineNever && offlineDictionaryCount() > 0;
 
     int index = serverIndex;
@@ -150,7 +165,7 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
         int outcome = lookUpOffline(asked, current, true);
         if (outcome != offlineTryServers || lookUpCancelled())
             return outcome == offlineFound ? 1 : 0;
-        index = serverIndex == offlineServerIndex ? readConfigInt("server", 0) : serverIndex;
+        index = serverIndex == offlineServerIndex ? configuredIndex : serverIndex;
         // The servers try the word as the user gave it again.
         copyBounded(current, dictWordSize, asked);
         offlineReady = false;
@@ -164,14 +179,17 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
         if (index > lastServerIndex)
             index = 0;
         host[0] = '\0';
-        readServerHost(host, index);
+        if (index >= 0)
+            copyBounded(host, hostBufferSize, hosts[index]);
+        else
+            readServerHost(host, index);  // no entry of the list: the store's default host
         beginNetworkWaits(host);
 
         snprintf(text, sizeof text, "Trying to connect to DICT server \"%s\"...", host);
         showStatus(text, progressStatusMs);
         // All three connections of the attempt are opened now, so that their set-ups and
         // requests overlap; the first one's greeting decides as a lone connection's would.
-        ahead.firstMatchChosen = hideDbDialog;
+        ahead.firstMatchChosen = skipChoice;
         quietUnresolved = offlineInstead;
         if (connectAhead(host, current) != dictSuccess) {
             hideStatus();
@@ -234,6 +252,12 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
         hideStatus();
 
         int databaseIndex = chooseDatabase(this);
+        // Cancelled while the choice was up: no definitions go out, not even on a connection opened ahead.
+        if (lookUpCancelled()) {
+            closeSocket();
+            closeAhead();
+            return 0;
+        }
         // The database list does not outlive the definitions' connection: name the dictionary now.
         char description[dictSlotSize];
         matchDescription(*this, databaseIndex, description, dictSlotSize);

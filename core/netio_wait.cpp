@@ -81,7 +81,27 @@ void beginNetworkWaits(const char* host)
     snprintf(waits->waitHost, sizeof waits->waitHost, "%s", host);
     waits->lastWaitRanOut = false;
     waits->hasDeadline = true;
+    waits->userTurn = false;
     waits->deadline = Clock::now() + std::chrono::milliseconds(dictLimits.attemptTimeoutMs);
+}
+
+void userTurnBegins()
+{
+    LookUpWaits* waits = waitsHere();
+    if (waits->userTurn)
+        return;
+    waits->userTurn = true;
+    waits->userTurnSince = Clock::now();
+}
+
+void userTurnEnds()
+{
+    LookUpWaits* waits = waitsHere();
+    if (!waits->userTurn)
+        return;
+    waits->userTurn = false;
+    if (waits->hasDeadline)
+        waits->deadline += Clock::now() - waits->userTurnSince;
 }
 
 Clock::time_point attemptDeadline()
@@ -251,7 +271,8 @@ NetSocket runRace(AddressRace* race)
         NetWaitEntry entries[netMaxAddresses];
         int count = raceWaitEntries(race, entries);
         int ready = waitOnNetwork(entries, count, raceWaitMs(race));
-        if (ready == netWaitCancelled)
+        // Past the attempt's deadline every wait returns at once: the race is over, not spun.
+        if (ready == netWaitCancelled || (ready == 0 && Clock::now() >= attemptDeadline()))
             break;
         raceAfterWait(race, entries, ready > 0 ? count : 0);
     }

@@ -30,6 +30,8 @@ struct LookUpWaits {
     int shownSeconds;
     bool hasDeadline;
     std::chrono::steady_clock::time_point deadline;
+    bool userTurn;
+    std::chrono::steady_clock::time_point userTurnSince;
 };
 
 // The calling thread's look-up begins with fresh waits (null: it has ended); they end when cancel
@@ -38,6 +40,10 @@ void bindLookUpWaits(LookUpWaits* waits, NetSignal* cancel);
 // An attempt on host begins: the waiting status names it, and the attempt's deadline is set
 // dictLimits' attemptTimeoutMs from now: no step of the attempt waits past it.
 void beginNetworkWaits(const char* host);
+// The look-up waits for the user (a question on screen, the box before Enter): the attempt's deadline
+// stands still until userTurnEnds, so the user's time is never counted against the server.
+void userTurnBegins();
+void userTurnEnds();
 // The attempt's deadline, or a time further off than any wait when none is set.
 std::chrono::steady_clock::time_point attemptDeadline();
 // Cancels the calling thread's look-up until the next bindLookUpWaits (tests call it while a wait

@@ -15,6 +15,10 @@ bool prepareWordEntryDialog(HWND owner);
 
 struct DictSession;
 
+// The settings changed: a look-up ahead of the open word box ends, and the copied word is looked up
+// ahead afresh with the new settings (when they still ask for it).
+void restartWordLookAhead();
+
 // Captures the selection of the foreground application, lets the user confirm or type the
 // word and runs the look-up; one of the three results above. When it succeeded, found is the
 // look-up with the definitions (the caller releases it with releaseLookUp), else null.

@@ -5,8 +5,8 @@
 
 struct DictSession;
 
-// Sent by a look-up's thread to TrayWindow to have a question or status shown (lParam: the request);
-// posted when a look-up's thread has finished.
+// Posted by a look-up's thread to TrayWindow to have a question or status shown (lParam: the request),
+// and when a look-up's thread has finished.
 const UINT lookUpAskMessage = WM_APP + 40;
 const UINT lookUpDoneMessage = WM_APP + 41;
 // Posted by the tray menu once it has closed and its command has been posted: questions may show again.
@@ -35,6 +35,10 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog);
 void abandonLookUp(LookUpRun* run);
 void releaseLookUp(DictSession* session);
 
+// At the program's end, once every look-up has been cancelled: waits for their threads to end (their
+// sockets closed), at most the given time.
+void waitForLookUpThreads(DWORD milliseconds);
+
 // Whether a look-up runs and is waiting on the network rather than on the user's answer.
 bool lookUpWaiting();
 // Cancels the look-up that runs, if one does: runLookUp returns null at once, and the look-up asks and
@@ -46,5 +50,7 @@ void cancelRunningLookUp();
 bool runOnWindowThread(void (*call)(void*), void* data);
 // The same for a question: a silent look-up's question waits until the user has confirmed the word.
 bool askOnWindowThread(void (*call)(void*), void* data);
-// The window procedure's answer to lookUpAskMessage.
+// The window procedure's answer to lookUpAskMessage: the request is served now, or, a question while the
+// tray menu is open, once serveWaitingAsks runs after the menu has closed.
 LRESULT onLookUpAsk(LPARAM request);
+void serveWaitingAsks();

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "config/config.h"
 #include "core/dictsession.h"
 #include "core/userinterface.h"
 #include "ui/uihost.h"
@@ -18,33 +19,38 @@ struct LookUpRun {
     int serverIndex;  // configuredServer, or the entry (offlineServerIndex: this computer's dictionaries)
     int found;
     std::atomic<int> state;
+    // Who still needs the run: its thread, its starter until it lets go, and a request on its way to the
+    // window thread. The last to let go frees it.
+    std::atomic<int> holders;
     // A look-up started ahead of the user's Enter shows nothing: its status is dropped and its first
     // question waits until the user confirms the word (confirmed is set then, or when it is cancelled).
     std::atomic<bool> silent;
     HANDLE confirmed;
     DWORD confirmedAt;  // when the user confirmed the word (GetTickCount)
+    // The thread's request to the window thread (one at a time: the thread waits for each): a status to
+    // show or a question to ask, and how it stands. answered wakes the thread when the request has been
+    // served, or when the look-up is cancelled.
+    void (*askCall)(void*);
+    void* askData;
+    bool askQuestion;
+    bool askShown;  // askCall ran
+    std::atomic<int> askState;
+    HANDLE answered;
 };
 
 namespace {
 
-// Who lets go of a run: the window thread once it stops waiting for it, its thread once it has
-// finished. Whichever comes second frees it.
-enum RunState { runRunning, runFinished, runAbandoned };
-
-// A question or status of a look-up's thread, answered on the window thread.
-struct LookUpAsk {
-    LookUpRun* run;
-    void (*call)(void*);
-    void* data;
-    bool question;  // the user is to answer it (a status is only shown)
-};
+enum RunState { runRunning, runFinished };
+// A request posted, taken by the window thread (its dialog may be open), served, or dropped by its thread
+// because the look-up was cancelled before the window thread took it.
+enum AskState { askPosted, askTaken, askServed, askDropped };
 
 // A question that comes this soon after the user's Enter may open the moment the word box closes.
 const DWORD justConfirmedMs = 2000;
-// onLookUpAsk's answer for a question that must wait (the tray menu is open), and how long the look-up's
-// thread waits before it asks again.
-const LRESULT askLater = 2;
-const DWORD askLaterMs = 50;
+// Questions that came while the tray menu was open, in order, served once it has closed.
+const int maxWaitingAsks = 16;
+LookUpRun* waitingAsks[maxWaitingAsks];
+int waitingAskCount;
 
 // The look-up the window thread waits for (null: none), and how many of its questions are open now.
 LookUpRun* runningLookUp;
@@ -52,6 +58,28 @@ int openAsks;
 // The slot of the system's thread-local storage that holds, on a look-up's thread, its run (null on
 // every other thread). Taken on the window thread before the first look-up's thread starts.
 DWORD runSlot = TLS_OUT_OF_INDEXES;
+
+// The threads of look-ups that may still run (a cancelled one may be finishing a name's resolution), for
+// the program's end to wait for; a finished one's handle is closed when its slot is wanted.
+const int keptThreadCount = 16;
+HANDLE keptThreads[keptThreadCount];
+
+void keepThread(HANDLE thread)
+{
+    for (HANDLE& kept : keptThreads) {
+        if (kept != nullptr && WaitForSingleObject(kept, 0) == WAIT_OBJECT_0) {
+            CloseHandle(kept);
+            kept = nullptr;
+        }
+    }
+    for (HANDLE& kept : keptThreads) {
+        if (kept == nullptr) {
+            kept = thread;
+            return;
+        }
+    }
+    CloseHandle(thread);  // sixteen cancelled look-ups still resolving names: this one is not waited for
+}
 
 LookUpRun* runOfThisThread()
 {
@@ -63,7 +91,15 @@ void freeRun(LookUpRun* run)
     releaseLookUp(run->session);
     if (run->confirmed != nullptr)
         CloseHandle(run->confirmed);
+    if (run->answered != nullptr)
+        CloseHandle(run->answered);
     free(run);
+}
+
+void letGo(LookUpRun* run)
+{
+    if (run->holders.fetch_sub(1) == 1)
+        freeRun(run);
 }
 
 DWORD WINAPI lookUpThread(void* parameter)
@@ -74,22 +110,24 @@ DWORD WINAPI lookUpThread(void* parameter)
                      ? run->session->lookUpWord(run->word)
                      : run->session->lookUpWordFrom(run->word, run->serverIndex);
     TlsSetValue(runSlot, nullptr);
-    if (run->state.exchange(runFinished) == runAbandoned) {
-        freeRun(run);
-        return 0;
-    }
-    // Wakes the waiting loop; the run may be freed from this moment on.
+    run->state = runFinished;
+    // Wakes the waiting loop.
     PostMessageW(TrayWindow, lookUpDoneMessage, 0, 0);
+    letGo(run);
     return 0;
 }
 
-bool cancelled(const LookUpRun* run) { return netSignalRaised(run->session->cancelSignal); }
+bool cancelled(const LookUpRun* run)
+{
+    return run->session == nullptr || netSignalRaised(run->session->cancelSignal);
+}
 
 void cancelRun(LookUpRun* run)
 {
     run->session->cancel();
-    // A question waiting for the user's word goes on, to find the look-up cancelled.
+    // A question waiting for the user's word, or for its turn, goes on, to find the look-up cancelled.
     SetEvent(run->confirmed);
+    SetEvent(run->answered);
 }
 
 // Whether the window thread stops waiting for the run: it has finished, or it was cancelled.
@@ -123,20 +161,26 @@ LookUpRun* startLookUp(const char* word, int serverIndex, bool silent)
     if (run->session != nullptr)
         run->session->cancelSignal = netCreateSignal();
     run->confirmed = CreateEventW(nullptr, TRUE, silent ? FALSE : TRUE, nullptr);
-    if (run->session == nullptr || run->session->cancelSignal == nullptr || run->confirmed == nullptr) {
+    run->answered = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (run->session == nullptr || run->session->cancelSignal == nullptr || run->confirmed == nullptr ||
+        run->answered == nullptr) {
         freeRun(run);
         return nullptr;
     }
     snprintf(run->word, sizeof run->word, "%s", word);
+    // Copied here, on the thread that writes it: the look-up's thread never reads the flag itself.
+    run->session->skipChoice = hideDbDialog;
+    run->session->choiceCopied = true;
     run->serverIndex = serverIndex;
     run->state = runRunning;
+    run->holders = 2;
     run->silent = silent;
     HANDLE thread = CreateThread(nullptr, 0, lookUpThread, run, 0, nullptr);
     if (thread == nullptr) {
         freeRun(run);
         return nullptr;
     }
-    CloseHandle(thread);
+    keepThread(thread);
     return run;
 }
 
@@ -145,8 +189,7 @@ void abandonLookUp(LookUpRun* run)
     if (run == nullptr)
         return;
     cancelRun(run);
-    if (run->state.exchange(runAbandoned) == runFinished)
-        freeRun(run);
+    letGo(run);
 }
 
 DictSession* finishLookUp(LookUpRun* run, HWND dialog)
@@ -164,15 +207,21 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog)
     runningLookUp = outer;
 
     const bool wasCancelled = cancelled(run);
-    if (run->state.exchange(runAbandoned) != runFinished) {
-        // Still running, so cancelled: it ends by itself, and its status must not stay up meanwhile.
+    // A cancelled look-up's status goes with it, also when it had finished just before the cancel (its end
+    // was still on its way): nothing else would take "Retrieving definitions..." away.
+    if (wasCancelled)
         hideStatus();
+    if (run->state.load() != runFinished) {
+        // Still running, so cancelled: it ends by itself.
+        if (!wasCancelled)
+            hideStatus();
+        letGo(run);
         return nullptr;
     }
     DictSession* session = run->session;
     const bool found = run->found == 1 && !wasCancelled;
     run->session = nullptr;
-    freeRun(run);
+    letGo(run);
     if (!found) {
         releaseLookUp(session);
         return nullptr;
@@ -185,6 +234,21 @@ DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
     return finishLookUp(startLookUp(word, serverIndex, false), dialog);
 }
 
+void waitForLookUpThreads(DWORD milliseconds)
+{
+    HANDLE live[keptThreadCount];
+    DWORD count = 0;
+    for (HANDLE& kept : keptThreads) {
+        if (kept != nullptr)
+            live[count++] = kept;
+        kept = nullptr;
+    }
+    if (count > 0)
+        WaitForMultipleObjects(count, live, TRUE, milliseconds);
+    for (DWORD i = 0; i < count; i++)
+        CloseHandle(live[i]);
+}
+
 bool lookUpWaiting() { return runningLookUp != nullptr && openAsks == 0; }
 
 void cancelRunningLookUp()
@@ -195,27 +259,76 @@ void cancelRunningLookUp()
 
 namespace {
 
-bool sendToWindowThread(void (*call)(void*), void* data, bool question)
+// Posts the request and waits until the window thread has served it, or until the look-up is cancelled
+// before its turn came. Whether call ran.
+bool postToWindowThread(void (*call)(void*), void* data, bool question)
 {
     LookUpRun* run = runOfThisThread();
     if (run == nullptr) {
         call(data);
         return true;
     }
+    ResetEvent(run->answered);
     // A look-up ahead of the user's Enter shows no status.
-    if (run->silent)
+    if (run->silent || cancelled(run))
         return false;
-    LookUpAsk ask = {run, call, data, question};
-    LRESULT answer;
-    while ((answer = SendMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(&ask))) ==
-           askLater)
-        Sleep(askLaterMs);
-    return answer != 0;
+    run->askCall = call;
+    run->askData = data;
+    run->askQuestion = question;
+    run->askShown = false;
+    run->askState = askPosted;
+    run->holders++;
+    if (!PostMessageW(TrayWindow, lookUpAskMessage, 0, reinterpret_cast<LPARAM>(run))) {
+        run->holders--;
+        return false;
+    }
+    for (;;) {
+        WaitForSingleObject(run->answered, INFINITE);
+        if (run->askState.load() == askServed)
+            return run->askShown;
+        // Not taken yet: the window thread drops it when its turn comes. Taken: its dialog is open, and
+        // call's data must outlive it.
+        int posted = askPosted;
+        if (cancelled(run) && run->askState.compare_exchange_strong(posted, askDropped))
+            return false;
+    }
+}
+
+void serveAsk(LookUpRun* run)
+{
+    if (run->askState.load() == askDropped) {
+        letGo(run);
+        return;
+    }
+    // A dialog opened inside the menu's loop would hold the menu open behind it.
+    if (run->askQuestion && trayMenuOpen && waitingAskCount < maxWaitingAsks) {
+        waitingAsks[waitingAskCount++] = run;
+        return;
+    }
+    int posted = askPosted;
+    if (!run->askState.compare_exchange_strong(posted, askTaken)) {
+        letGo(run);
+        return;
+    }
+    // Decided here, on the thread that cancels: a cancelled look-up's questions never show.
+    bool shown = false;
+    if (!cancelled(run)) {
+        openAsks++;
+        if (run->askQuestion && GetTickCount() - run->confirmedAt < justConfirmedMs)
+            keepAnswerInFront();
+        run->askCall(run->askData);
+        openAsks--;
+        shown = true;
+    }
+    run->askShown = shown;
+    run->askState = askServed;
+    SetEvent(run->answered);
+    letGo(run);
 }
 
 }  // namespace
 
-bool runOnWindowThread(void (*call)(void*), void* data) { return sendToWindowThread(call, data, false); }
+bool runOnWindowThread(void (*call)(void*), void* data) { return postToWindowThread(call, data, false); }
 
 bool askOnWindowThread(void (*call)(void*), void* data)
 {
@@ -223,21 +336,22 @@ bool askOnWindowThread(void (*call)(void*), void* data)
     // A look-up ahead of the user's Enter asks only once the user has confirmed the word.
     if (run != nullptr)
         WaitForSingleObject(run->confirmed, INFINITE);
-    return sendToWindowThread(call, data, true);
+    return postToWindowThread(call, data, true);
 }
 
 LRESULT onLookUpAsk(LPARAM request)
 {
-    LookUpAsk* ask = reinterpret_cast<LookUpAsk*>(request);
-    // Decided here, on the thread that cancels: a cancelled look-up's questions never show.
-    if (cancelled(ask->run))
-        return 0;
-    if (ask->question && trayMenuOpen)
-        return askLater;
-    openAsks++;
-    if (ask->question && GetTickCount() - ask->run->confirmedAt < justConfirmedMs)
-        keepAnswerInFront();
-    ask->call(ask->data);
-    openAsks--;
-    return 1;
+    serveAsk(reinterpret_cast<LookUpRun*>(request));
+    return 0;
+}
+
+void serveWaitingAsks()
+{
+    while (waitingAskCount > 0 && !trayMenuOpen) {
+        LookUpRun* run = waitingAsks[0];
+        waitingAskCount--;
+        for (int i = 0; i < waitingAskCount; i++)
+            waitingAsks[i] = waitingAsks[i + 1];
+        serveAsk(run);
+    }
 }

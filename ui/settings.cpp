@@ -11,6 +11,7 @@
 #include "core/userinterface.h"
 #include "resource.h"
 #include "settingsres.h"
+#include "ui/lookupdialogs.h"
 #include "ui/settingsdialogs.h"
 #include "ui/uihost.h"
 
@@ -151,6 +152,8 @@ void onSaveSettings(HWND dialog)
     formatHotkeyHint(hotkey, hint);
     updateTrayTip(hint);
     showStatus(hint, hintDurationMs);
+    // A word box open meanwhile must not go on with what was looked up under the old settings.
+    restartWordLookAhead();
     EndDialog(dialog, chosen);
 }
 

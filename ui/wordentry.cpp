@@ -2,6 +2,7 @@
 // The box is made once, hidden, when the program starts: making a dialog takes longer than the whole
 // capture, and the box should be up as soon as the hotkey has asked the program for its word.
 #include <windows.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "config/config.h"
@@ -46,19 +47,30 @@ struct WordBox {
     // that word (UTF-8); null while none runs.
     LookUpRun* ahead;
     char aheadWord[wordBufferSize];
+    // The word the selection's copy produced (UTF-8), once its text has been read; empty before. Only
+    // this word is looked up ahead: never the previous clipboard's, a typed one or one put back.
+    char copiedWord[wordBufferSize];
 };
 
 HWND wordBoxWindow;
 
 WordBox* boxOf(HWND dialog) { return reinterpret_cast<WordBox*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
 
-// Puts the text up to its first blank into the word box, all of it selected.
-void showWord(HWND dialog, const wchar_t* text)
+// The text up to its first blank, in UTF-8 (wordBufferSize bytes).
+void wordOf(const wchar_t* text, char* word)
 {
     char converted[wordBufferSize];
     wideToUtf8(text, -1, converted, wordBufferSize);
-    char word[wordBufferSize];
     takeCapturedWord(converted, strlen(converted), word, wordBufferSize);
+}
+
+bool edited(HWND dialog) { return SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0) != 0; }
+
+// Puts the text up to its first blank into the word box, all of it selected.
+void showWord(HWND dialog, const wchar_t* text)
+{
+    char word[wordBufferSize];
+    wordOf(text, word);
     wchar_t wideWord[wordBufferSize];
     utf8ToWide(word, wideWord, wordBufferSize);
     SetDlgItemTextW(dialog, IDC_WORD_EDIT, wideWord);
@@ -72,7 +84,9 @@ void takeClipboard(HWND dialog, WordBox* box, CapturedClipboard state)
 {
     wchar_t text[maxWideInput + 1];
     const bool read = readCapturedText(&box->capture, state, text, maxWideInput + 1);
-    if (read && !SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0))
+    if (read && state == CapturedClipboard::copied)
+        wordOf(text, box->copiedWord);
+    if (read && !edited(dialog))
         showWord(dialog, text);
 }
 
@@ -84,18 +98,22 @@ void dropAhead(WordBox* box)
 }
 
 // The box shows the word the selection's copy gave, untouched by the user: its look-up starts now,
-// silently, so that Enter finds it under way or done. A word the user typed, or the previous
-// clipboard's, is never sent before Enter.
+// silently, so that Enter finds it under way or done. A look-up ahead of another word gives way to it.
+// A word the user typed, the previous clipboard's or one put back is never sent before Enter.
 void startAhead(HWND dialog, WordBox* box)
 {
-    if (box->ahead != nullptr || !readConfigFlag("lookahead", 1) ||
-        SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0))
+    if (box->copiedWord[0] == '\0' || edited(dialog) || !readConfigFlag("lookahead", 1))
         return;
     wchar_t wideWord[wordBufferSize];
+    char shown[wordBufferSize];
     int length = GetDlgItemTextW(dialog, IDC_WORD_EDIT, wideWord, wordBufferSize);
-    if (length <= 0)
+    wideToUtf8(wideWord, length > 0 ? length : 0, shown, wordBufferSize);
+    if (strcmp(shown, box->copiedWord) != 0)
         return;
-    wideToUtf8(wideWord, length, box->aheadWord, wordBufferSize);
+    if (box->ahead != nullptr && strcmp(box->aheadWord, box->copiedWord) == 0)
+        return;
+    dropAhead(box);
+    snprintf(box->aheadWord, sizeof box->aheadWord, "%s", box->copiedWord);
     box->ahead = startLookUp(box->aheadWord, configuredServer, true);
 }
 
@@ -107,10 +125,12 @@ void endCapture(HWND dialog, WordBox* box, bool showLateCopy)
         KillTimer(dialog, captureTimerId);
     box->capturing = false;
     wchar_t text[maxWideInput + 1];
-    if (endSelectionCapture(&box->capture, text, maxWideInput + 1) && showLateCopy &&
-        !SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0)) {
-        showWord(dialog, text);
-        startAhead(dialog, box);
+    if (endSelectionCapture(&box->capture, text, maxWideInput + 1) && showLateCopy) {
+        wordOf(text, box->copiedWord);
+        if (!edited(dialog)) {
+            showWord(dialog, text);
+            startAhead(dialog, box);
+        }
     }
     if (box->capture.restoreFailed) {
         box->capture.restoreFailed = false;
@@ -144,9 +164,10 @@ void prepareBox(HWND dialog, WordBox* box)
     box->capturing = box->captured == CapturedClipboard::waiting;
     box->lookUpWhenCopied = false;
     box->ahead = nullptr;
+    box->aheadWord[0] = '\0';
+    box->copiedWord[0] = '\0';
     takeClipboard(dialog, box, box->captured);
-    if (box->captured == CapturedClipboard::copied)
-        startAhead(dialog, box);
+    startAhead(dialog, box);
     if (box->capture.untouched)
         showStatus("Your clipboard was left untouched", captureStatusMs);
     if (box->capturing)
@@ -214,7 +235,7 @@ void onLookUp(HWND dialog)
     // anything copied long ago): unless the user has typed, the look-up waits for the copy, which
     // comes, or is given up, within the capture's bound.
     WordBox* box = boxOf(dialog);
-    if (box->capturing && !SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0)) {
+    if (box->capturing && !edited(dialog)) {
         box->lookUpWhenCopied = true;
         return;
     }
@@ -263,10 +284,12 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             return FALSE;
         switch (LOWORD(wParam)) {
         case IDC_WORD_EDIT:
-            // The user edits the word: what was looked up ahead is not what they will ask for.
-            if (HIWORD(wParam) == EN_CHANGE && box->ahead != nullptr &&
-                SendDlgItemMessageW(dialog, IDC_WORD_EDIT, EM_GETMODIFY, 0, 0))
+            // The user edits the word: what was looked up ahead is not what they will ask for, and an
+            // Enter given before the copy came is taken back (the edited word waits for an Enter of its own).
+            if (HIWORD(wParam) == EN_CHANGE && edited(dialog)) {
                 dropAhead(box);
+                box->lookUpWhenCopied = false;
+            }
             return FALSE;
         case IDOK:
             onLookUp(dialog);
@@ -283,6 +306,15 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 bool boxClosed(void* box) { return !static_cast<WordBox*>(box)->open; }
 
 }  // namespace
+
+void restartWordLookAhead()
+{
+    WordBox* box = wordBoxWindow != nullptr ? boxOf(wordBoxWindow) : nullptr;
+    if (box == nullptr || !box->open)
+        return;
+    dropAhead(box);
+    startAhead(wordBoxWindow, box);
+}
 
 bool prepareWordEntryDialog(HWND owner)
 {

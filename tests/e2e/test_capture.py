@@ -11,6 +11,7 @@ import pytest
 from conftest import ARTIFACTS, write_timings
 from harness import HarnessError, wait_for
 from menu_steps import include_relay, relay_calls
+from test_lookup_network import DelayProxy
 from test_lookup import (HOTKEY, ID_CLOSE, ID_DB_LIST, ID_DB_OK, ID_WORD, WORD_BOX_CAPTION, click_control,
                          dialog_with, key, open_notepad, select_first_word, start_lexitray, unicode_view, viewer_text,
                          viewer_window, wait_word_box)
@@ -407,14 +408,33 @@ def test_box_opens_as_fast_as_a_minimal_program(cap, mode, word):
                    statistics.median(ours) / max(statistics.median(baseline), 1e-6)))
 
 
-def test_late_copy_fills_the_box_the_user_has_not_typed_in(cap):
+def logged_server(desk):
+    """A proxy in front of the local dictd that logs what the program sends it."""
+    log = os.path.join(desk.prefix.build_dir, "e2e-artifacts", f"{desk.name}-ahead.log")
+    open(log, "wb").close()
+    return DelayProxy(10, log)
+
+
+# The copy that lands after the box opened: with text, its word is looked up ahead; without (a program that
+# copies a picture), the previous clipboard's word the box shows meanwhile never goes out before Enter.
+@pytest.mark.parametrize("mode", ["keys-late", "keys-picture"], ids=["late-text", "no-text"])
+def test_late_copy_fills_the_box_the_user_has_not_typed_in(cap, mode):
     keyview(cap, "setclip", "meadowlark song")
-    start_lexitray(cap)
-    View(cap, "glimmerwort", "keys-late")
-    box = press_hotkey(cap)
-    wait_for("the late word", lambda: word_in_box(cap, box) == "glimmerwort", timeout=5)
-    assert clipboard(cap)[1] == "glimmerwort"
-    close_box(cap)
+    server = logged_server(cap)
+    try:
+        start_lexitray(cap, server1=f"{server.host} : logged")
+        view = View(cap, "glimmerwort", mode)
+        box = press_hotkey(cap)
+        wait_for("the view's copy", lambda: "copied" in [e for _, e, _ in view.log()], timeout=5)
+        time.sleep(2)
+        sent = server.requests()
+        if mode == "keys-late":
+            assert word_in_box(cap, box) == "glimmerwort" and clipboard(cap)[1] == "glimmerwort"
+            assert "MATCH * exact glimmerwort" in sent, sent
+        assert "meadowlark" not in sent, sent
+        close_box(cap)
+    finally:
+        server.close()
 
 
 def test_enter_before_the_late_copy_looks_up_the_copied_word(cap):
@@ -433,7 +453,10 @@ def test_enter_before_the_late_copy_looks_up_the_copied_word(cap):
     cap.prefix.probe("press", viewer["hwnd"], ID_CLOSE)
 
 
-def test_late_copy_leaves_a_typed_box_alone_and_the_clipboard_goes_back(cap):
+# Typed with Enter given before it (the Enter waited for the copy) or without: the typed word waits for an
+# Enter of its own.
+@pytest.mark.parametrize("enter_first", [False, True], ids=["typed", "typed-after-enter"])
+def test_late_copy_leaves_a_typed_box_alone_and_the_clipboard_goes_back(cap, enter_first):
     keyview(cap, "setclip", "meadowlark song")
     before, _ = clipboard(cap)
     start_lexitray(cap, keepclipboard=1)
@@ -441,11 +464,14 @@ def test_late_copy_leaves_a_typed_box_alone_and_the_clipboard_goes_back(cap):
     key(cap, HOTKEY)
     # Typed before the view's copy lands, 600 ms after the keys.
     time.sleep(0.25)
+    if enter_first:
+        key(cap, "Return")
     cap.prefix.xvfb.xdotool("type", "zq")
     box = wait_word_box(cap.prefix)
     wait_for("the view's late copy", lambda: ("copied", {"how": "late"}) in [(e, f) for _, e, f in view.log()],
              timeout=5)
-    time.sleep(0.5)
+    time.sleep(1.0)
+    assert dialog_with(cap.prefix, ID_WORD, WORD_BOX_CAPTION) is not None, "the typed word was looked up"
     assert word_in_box(cap, box) == "zq"
     assert clipboard(cap)[0] == before
     close_box(cap)

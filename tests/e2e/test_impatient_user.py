@@ -338,11 +338,19 @@ class ImpatientUser:
         self.live = Live(word, kind)
         self.watch.wait_hidden(box["hwnd"])
 
-    def hotkey_and_escape(self):
-        self.note("opens the word box and escapes")
+    def hotkey_and_escape(self, over_menu=False):
+        self.note("opens the word box" + (" over the tray menu" if over_menu else "") + " and escapes")
         if self.live:
             self.cancelled("the hotkey")
+        if over_menu:
+            # The menu closes first, and the box opens outside its loop.
+            mark = self.watch.mark()
+            self.before_icon_click()
+            open_menu(self.desk, self.icon)
+            menu = self.watch.wait_shown({"menu"}, mark)
         box = open_word_box(self.desk, self.watch)
+        if over_menu:
+            self.watch.wait_hidden(menu["hwnd"])
         lk.key(self.desk, "Escape")
         self.watch.wait_hidden(box["hwnd"])
 
@@ -444,9 +452,9 @@ class ImpatientUser:
             return True
         choices = ["menu", "settings", "about"]
         if self.live is None and self.viewer is None:
-            choices += ["look up"] * 5 + ["hotkey and escape"]
+            choices += ["look up"] * 5 + ["hotkey and escape", "hotkey over the menu"]
         elif self.live and self.live.interruptible():
-            choices += ["cancel"] * 4 + ["hotkey and escape"]
+            choices += ["cancel"] * 4 + ["hotkey and escape", "hotkey over the menu"]
             if not self.live.follow:
                 choices += ["look up again"]
         elif self.live:
@@ -463,6 +471,8 @@ class ImpatientUser:
             self.look_up()
         elif choice == "hotkey and escape":
             self.hotkey_and_escape()
+        elif choice == "hotkey over the menu":
+            self.hotkey_and_escape(over_menu=True)
         elif choice == "cancel":
             self.cancel_from_menu()
         elif choice == "menu":

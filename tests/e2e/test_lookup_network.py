@@ -14,11 +14,13 @@ import test_lookup as lk
 from harness import HarnessError, parse_probe_output, stays_away, wait_for
 from lexitray_checks import LOCAL_HOST, elapsed_since, wait_icon, wait_message_box
 from test_lookup import NOT_RESPONDING
-from menu_steps import include_relay, open_menu, relay_calls, visible_menus
+from menu_steps import (SETTINGS_CAPTION, choose, include_relay, open_menu, relay_calls, send, visible_menus,
+                        wait_dialog, wait_gone)
 
 PROXY_NET = "127.0.97"          # the tests' proxies and servers listen on addresses of this net
 DELAY_MS = 50                   # each way: a 100 ms round trip, as to a public server from home
 TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+ID_OK, ID_SERVER, CB_SETCURSEL = 1, 1015, 0x14E   # the Settings dialog: Save, its server list
 GIANT_LINE = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ giant\r\n"
 
 
@@ -244,6 +246,32 @@ def test_the_selected_word_is_looked_up_before_enter_and_nothing_else_is(look):
             slow.close()
     finally:
         far.close()
+
+
+def test_a_settings_change_with_the_box_open_looks_up_afresh(look):
+    """Settings switches the server with the box open: Enter looks the word up there, not on with what was
+    begun under the old settings."""
+    log = os.path.join(look.prefix.build_dir, "e2e-artifacts", f"{look.name}-new.log")
+    open(log, "wb").close()
+    new = DelayProxy(10, log)
+    try:
+        lk.open_notepad(look, "snorkelbloom grows under water\r\n")
+        _, _, icon = start_lexitray(look, server2=f"{new.host} : the new one")
+        lk.select_first_word(look)
+        lk.key(look, lk.HOTKEY)
+        box = lk.wait_word_box(look.prefix)
+        time.sleep(1)           # the look-up ahead on the local dictd is done by now
+        choose(look, icon, "Settings")
+        dialog = wait_dialog(look.prefix, SETTINGS_CAPTION)
+        send(look.prefix, dialog, ID_SERVER, CB_SETCURSEL, 2)
+        look.prefix.probe("press", dialog["hwnd"], ID_OK)
+        wait_gone(look.prefix, SETTINGS_CAPTION)
+        look.prefix.probe("press", box["hwnd"], ID_OK)
+        lk.close_viewer(look, lk.wait_viewer(look.prefix))
+        sent = new.requests()
+        assert "exact snorkelbloom" in sent and "define" in sent, sent
+    finally:
+        new.close()
 
 
 @pytest.mark.parametrize("megabytes", [1, 8, 40])
@@ -586,6 +614,22 @@ def test_a_question_waits_for_the_open_tray_menu(look):
         look.prefix.probe("press", box["hwnd"], lk.ID_NO)
     finally:
         server.close()
+
+
+def test_hotkey_over_the_open_tray_menu_closes_it_and_opens_the_box(look):
+    """Opened inside the menu's loop, the box left the menu up and the look-up's choice never came."""
+    _, _, icon = start_lexitray(look)
+    open_menu(look, icon)
+    lk.key(look, lk.HOTKEY)
+    wait_for("the menu to close", lambda: not visible_menus(look.prefix), timeout=5)
+    box = lk.wait_word_box(look.prefix, timeout=10)
+    lk.type_text(look, "glimmerwort")
+    lk.wait_text(look.prefix, box, lk.ID_WORD, "glimmerwort")
+    lk.key(look, "Return")
+    choice = wait_for("the database choice", lambda: lk.dialog_with(look.prefix, lk.ID_DB_LIST), timeout=15)
+    look.prefix.probe("press", choice["hwnd"], lk.ID_DB_OK)
+    viewer = lk.wait_viewer(look.prefix)
+    lk.close_viewer(look, viewer)
 
 
 def test_hotkey_during_a_wait_opens_a_fresh_word_box(look):

@@ -447,7 +447,8 @@ TEST_F(LookUpWord, RequestsGoOutBeforeTheGreetingsEachAloneOnItsConnection)
 }
 
 // While the user chooses a database the definitions connection lies idle; a server that ends it
-// meanwhile must not cost the look-up: the request goes out on a new connection instead.
+// meanwhile must not cost the look-up, nor the user's time the attempt's deadline: the request goes
+// out on a new connection instead.
 TEST_F(LookUpWord, IdleDefinitionsConnectionEndedByTheServerIsReplaced)
 {
     FakeServer server(
@@ -458,6 +459,9 @@ TEST_F(LookUpWord, IdleDefinitionsConnectionEndedByTheServerIsReplaced)
     ASSERT_TRUE(server.listening());
     setServerEntry(0, server.host());
     scriptDatabaseChoices({1});
+    // The user takes longer to choose than the whole attempt may last.
+    dictLimits.attemptTimeoutMs = 300;
+    onDatabaseChoice([] { std::this_thread::sleep_for(std::chrono::milliseconds(500)); });
 
     EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
     server.stop();
@@ -465,6 +469,7 @@ TEST_F(LookUpWord, IdleDefinitionsConnectionEndedByTheServerIsReplaced)
     ASSERT_EQ(4, server.connectionCount());
     EXPECT_EQ("", server.received(2));
     EXPECT_EQ("define beta glimmerwort\r\n", server.received(3));
+    ASSERT_EQ(1, dictSession.getDefinitionCount());
     EXPECT_STREQ("Second.", dictSession.getDefinition(0));
     EXPECT_EQ(0, countUiCalls("askYesNo"));
 }
@@ -513,10 +518,11 @@ TEST_F(LookUpWord, DefinitionsLostOnTheConnectionOpenedAheadComeThroughANewOne)
 
 // A definitions connection opened ahead that has waited longer than a server is likely to keep
 // it idle is not used at all, even one that would still answer: a new connection carries the
-// request.
+// request. The user's time at the choice, longer than the attempt's deadline, does not count.
 TEST_F(LookUpWord, DefinitionsConnectionOlderThanTheIdleLimitIsReplacedBeforeUse)
 {
     const int idleLimitMs = 300;
+    dictLimits.attemptTimeoutMs = idleLimitMs;
     FakeServer server({answering(matchReply({"alpha", "beta"}, "glimmerwort")),
                        answering(databaseReply(testDatabaseLines)),
                        answering(definitionReply("glimmerwort", "beta", {"From the old connection."})),
@@ -760,6 +766,83 @@ TEST_F(LookUpWord, CancelAtEachStepEndsTheLookUpAtOnceAndLeaksNothing)
     setServerEntry(0, server.host());
     EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
     EXPECT_EQ(0, countUiCalls("askYesNo"));
+}
+
+// A look-up cancelled while the user chooses a database (the program answers the open choice at once
+// then) ends with nothing: no definitions request goes out, not even on the connection opened ahead,
+// every connection is closed, and what the offline dictionaries found is dropped as well.
+TEST_F(LookUpWord, CancelledAtTheChoiceFetchesAndReturnsNothing)
+{
+    FakeServer server({answering(matchReply({"alpha", "beta"}, "glimmerwort")),
+                       answering(databaseReply(testDatabaseLines)),
+                       answering(definitionReply("glimmerwort", "alpha", {"First."}))});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    onDatabaseChoice([] { cancelLookUp(); });
+
+    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
+    EXPECT_TRUE(closedByClient(server, 2));
+    server.stop();
+    EXPECT_EQ(3, server.connectionCount());
+    EXPECT_EQ("", server.received(2));
+    EXPECT_FALSE(dictSession.socketOpen);
+    EXPECT_EQ(0, countUiCalls("askYesNo"));
+
+    // The same word in two offline dictionaries: the choice comes without any wait on the network.
+    static const std::string text = "friend\n   A person you know well.\n",
+                             index = "friend\tA\ti\n";  // its 34 bytes from 0
+    unloadOfflineDictionaries();
+    ASSERT_TRUE(
+        addOfflineDictionaryFromMemory("lexi", index.data(), index.size(), text.data(), text.size(), false));
+    ASSERT_TRUE(
+        addOfflineDictionaryFromMemory("lexa", index.data(), index.size(), text.data(), text.size(), false));
+    writeConfigString("offline", std::to_string(offlineFirst).c_str());
+    resetUiDoubles();
+    onDatabaseChoice([] { cancelLookUp(); });
+    EXPECT_EQ(0, dictSession.lookUpWord("friend"));
+    EXPECT_EQ(1, countUiCalls("runDatabaseChoiceDialog"));
+    unloadOfflineDictionaries();
+}
+
+// A wait begun after the cancel ends as cancelled, even when the network has something for it already.
+TEST_F(LookUpWord, WaitAfterTheCancelEndsCancelledWhateverIsReady)
+{
+    FakeServer server({{sendText(fakeGreeting), staySilent()}});
+    ASSERT_TRUE(server.listening());
+    NetAddress address;
+    ASSERT_EQ(1, netParseAddress(server.host(), &address));
+    NetWaitEntry entry = {netOpenStream(), false, false};
+    ASSERT_EQ(1, netConnect(entry.socket, address, dictPort, testConnectTimeoutMs));
+    ASSERT_EQ(1, netWaitAny(&entry, 1, testReceiveTimeoutMs));
+    bindLookUpWaits(&dictSession.waits, nullptr);
+    cancelLookUp();
+    EXPECT_EQ(netWaitCancelled, waitOnNetwork(&entry, 1, 100));
+    bindLookUpWaits(nullptr, nullptr);
+    netClose(entry.socket);
+    server.stop();
+}
+
+// A cancel that ends a wait of the connections opened ahead closes them all there and then, before the
+// look-up's own clean-up: none of them is left to carry a request.
+TEST_F(LookUpWord, CancelledWaitClosesTheConnectionsOpenedAhead)
+{
+    FakeServer server({{staySilent()}, {staySilent()}, {staySilent()}});
+    ASSERT_TRUE(server.listening());
+    bindLookUpWaits(&dictSession.waits, nullptr);
+    beginNetworkWaits(server.host());
+    cancelGiven = false;
+    cancelDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    netWaitHook = cancelWhenDue;
+    EXPECT_EQ(0, dictSession.connectAhead(server.host(), "glimmerwort"));
+    netWaitHook = nullptr;
+    EXPECT_TRUE(cancelGiven);
+    for (int i = 0; i < lookUpLinkCount; i++) {
+        EXPECT_FALSE(dictSession.ahead.links[i].open) << "link " << i;
+    }
+    dictSession.closeSocket();
+    dictSession.closeAhead();
+    bindLookUpWaits(nullptr, nullptr);
+    server.stop();
 }
 
 // One deadline covers a whole attempt on a server: a server that keeps each step within its own limits

@@ -50,7 +50,7 @@ const int keyDownBit = 0x8000;
 
 FILE* logFile;
 wchar_t selectedWord[wordCapacity];
-enum class Mode { keys, copy, hang, copyGrab, keysLate, copyHold } mode;
+enum class Mode { keys, copy, hang, copyGrab, keysLate, copyHold, keysPicture } mode;
 HWND pane;
 
 bool down(int virtualKey) { return (GetKeyState(virtualKey) & keyDownBit) != 0; }
@@ -88,7 +88,9 @@ void copySelection(const char* how, bool hold = false)
     HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, bytes);
     memcpy(GlobalLock(data), selectedWord, bytes);
     GlobalUnlock(data);
-    SetClipboardData(CF_UNICODETEXT, data);
+    // A drawing program's copy holds no text: the same bytes under a format of its own.
+    SetClipboardData(mode == Mode::keysPicture ? RegisterClipboardFormatA(testFormatName) : CF_UNICODETEXT,
+                     data);
     if (hold)
         SetTimer(pane, holdTimer, holdMs, nullptr);
     else
@@ -207,12 +209,13 @@ int runView(const char* logPath, const char* word, const char* modeName)
     if (strcmp(word, "-") != 0)
         MultiByteToWideChar(CP_UTF8, 0, word, -1, selectedWord, wordCapacity);
     selectedWord[wordCapacity - 1] = 0;
-    mode = strcmp(modeName, "copy") == 0        ? Mode::copy
-           : strcmp(modeName, "hang") == 0      ? Mode::hang
-           : strcmp(modeName, "copy-grab") == 0 ? Mode::copyGrab
-           : strcmp(modeName, "keys-late") == 0 ? Mode::keysLate
-           : strcmp(modeName, "copy-hold") == 0 ? Mode::copyHold
-                                                : Mode::keys;
+    mode = strcmp(modeName, "copy") == 0           ? Mode::copy
+           : strcmp(modeName, "hang") == 0         ? Mode::hang
+           : strcmp(modeName, "copy-grab") == 0    ? Mode::copyGrab
+           : strcmp(modeName, "keys-late") == 0    ? Mode::keysLate
+           : strcmp(modeName, "copy-hold") == 0    ? Mode::copyHold
+           : strcmp(modeName, "keys-picture") == 0 ? Mode::keysPicture
+                                                   : Mode::keys;
 
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW frame = {};
