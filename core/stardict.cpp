@@ -7,6 +7,9 @@
 #include <string.h>
 #include <zlib.h>
 
+#include "core/offlinechars.h"
+#include "core/offlinereader.h"
+
 const StardictLimits stardictDefaultLimits = {1024ull * 1024 * 1024, 1024 * 1024, 64 * 1024 * 1024};
 StardictLimits stardictLimits = stardictDefaultLimits;
 
@@ -17,69 +20,8 @@ static const size_t synonymTail = 4;
 static const int gzipWindow = 16 + MAX_WBITS;
 // The most distinct letters of a word lev tries beyond a-z.
 static const int maxExtraLetters = 32;
-static const size_t utf8MaxBytes = 4;
 
 // ---- Text helpers
-
-static char* copyText(const char* text, size_t length)
-{
-    char* copy = (char*)malloc(length + 1);
-    if (copy == nullptr)
-        return nullptr;
-    memcpy(copy, text, length);
-    copy[length] = '\0';
-    return copy;
-}
-
-// Decodes one UTF-8 character at text[0, length); its byte count, or 0 when the bytes are not UTF-8.
-static size_t decodeUtf8(const unsigned char* text, size_t length, uint32_t* codePoint)
-{
-    if (length == 0)
-        return 0;
-    unsigned char first = text[0];
-    if (first < 0x80) {
-        *codePoint = first;
-        return 1;
-    }
-    size_t count = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC2 ? 2 : 0;
-    if (count == 0 || first > 0xF4 || count > length)
-        return 0;
-    uint32_t value = first & (0x7F >> count);
-    for (size_t i = 1; i < count; i++) {
-        if ((text[i] & 0xC0) != 0x80)
-            return 0;
-        value = value << 6 | (text[i] & 0x3F);
-    }
-    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < least[count] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    *codePoint = value;
-    return count;
-}
-
-static size_t encodeUtf8(uint32_t codePoint, char* out)
-{
-    if (codePoint < 0x80) {
-        out[0] = (char)codePoint;
-        return 1;
-    }
-    if (codePoint < 0x800) {
-        out[0] = (char)(0xC0 | codePoint >> 6);
-        out[1] = (char)(0x80 | (codePoint & 0x3F));
-        return 2;
-    }
-    if (codePoint < 0x10000) {
-        out[0] = (char)(0xE0 | codePoint >> 12);
-        out[1] = (char)(0x80 | (codePoint >> 6 & 0x3F));
-        out[2] = (char)(0x80 | (codePoint & 0x3F));
-        return 3;
-    }
-    out[0] = (char)(0xF0 | codePoint >> 18);
-    out[1] = (char)(0x80 | (codePoint >> 12 & 0x3F));
-    out[2] = (char)(0x80 | (codePoint >> 6 & 0x3F));
-    out[3] = (char)(0x80 | (codePoint & 0x3F));
-    return 4;
-}
 
 // Ranges where upper and lower case alternate, the upper case first when upperEven is set.
 struct AlternatingCase {
@@ -602,7 +544,7 @@ static bool openChecked(StardictDictionary* dict, const StardictBytes* bytes, co
     if (info.typeSequenceLength > 0)
         memcpy(dict->typeSequence, info.typeSequence, info.typeSequenceLength);
     dict->typeSequence[info.typeSequenceLength] = '\0';
-    dict->bookname = copyText(info.bookname, info.booknameLength);
+    dict->bookname = copyOfflineText(info.bookname, info.booknameLength);
     dict->description = (char*)malloc(info.descriptionLength + 1);
     if (dict->bookname == nullptr || dict->description == nullptr)
         return refuse(dict, problem, "there is not enough memory for the .ifo file");
