@@ -94,6 +94,7 @@ void describeWindow(const char* kind, HWND hwnd)
 
 struct FindState {
     const char* name;  // caption or class to match; null matches every window
+    bool print;        // each match described as it is found: a long-running desktop has hundreds
     HWND found[maxFound];
     int count;
 };
@@ -109,14 +110,18 @@ BOOL CALLBACK collectTopLevel(HWND hwnd, LPARAM param)
         if (strcmp(className, state->name) != 0 && strcmp(caption, state->name) != 0)
             return TRUE;
     }
-    if (state->count < maxFound)
-        state->found[state->count++] = hwnd;
+    if (state->print)
+        describeWindow("window", hwnd);
+    else if (state->count < maxFound)
+        state->found[state->count] = hwnd;
+    state->count++;
     return TRUE;
 }
 
-void findTopLevel(FindState* state, const char* name)
+void findTopLevel(FindState* state, const char* name, bool print = false)
 {
     state->name = name;
+    state->print = print;
     state->count = 0;
     EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(state));
 }
@@ -1061,9 +1066,7 @@ int main(int argc, char** argv)
     int status = 0;
     if (strcmp(command, "list") == 0 || (strcmp(command, "find") == 0 && argc == 3)) {
         FindState state;
-        findTopLevel(&state, argc == 3 ? argv[2] : nullptr);
-        for (int i = 0; i < state.count; ++i)
-            describeWindow("window", state.found[i]);
+        findTopLevel(&state, argc == 3 ? argv[2] : nullptr, true);
         status = state.count > 0 ? 0 : 1;
     } else if (strcmp(command, "texts") == 0 && argc == 3) {
         HWND hwnd = resolveWindow(argv[2]);
