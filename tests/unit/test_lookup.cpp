@@ -133,6 +133,7 @@ protected:
         hideDbDialog = false;
         dictSession.tryBaseForms = false;
         dictSession.trySuggestions = false;
+        dictSession.keptDatabase[0] = '\0';
         resetUiDoubles();
         removeFile(profileFilePath());
     }
@@ -218,6 +219,25 @@ TEST_F(LookUpWord, SeveralMatchesWithTheDialogSwitchedOffUseTheFirst)
 
     EXPECT_EQ(0, countUiCalls("runDatabaseChoiceDialog"));
     EXPECT_EQ("define beta glimmerwort\r\n", server.received(2));
+}
+
+// A word kept from an earlier run goes back to its own database; one that no longer matches is asked for.
+TEST_F(LookUpWord, KeptWordTakesItsDatabaseWithoutAsking)
+{
+    for (const char* kept : {"gamma", "delta"}) {
+        SCOPED_TRACE(kept);
+        resetUiDoubles();
+        FakeServer server(wholeLookUp("glimmerwort", {"alpha", "beta", "gamma"}, "gamma", "Third."));
+        ASSERT_TRUE(server.listening());
+        setServerEntry(0, server.host());
+        scriptDatabaseChoices({2});
+        snprintf(dictSession.keptDatabase, dictSlotSize, "%s", kept);
+
+        EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+        server.stop();
+        EXPECT_EQ(kept[0] == 'd' ? 1 : 0, countUiCalls("runDatabaseChoiceDialog"));
+        EXPECT_EQ("define gamma glimmerwort\r\n", server.received(2));
+    }
 }
 
 // Where the first attempt goes for a given `server` value, and where Yes leads after it.
@@ -1582,9 +1602,13 @@ std::vector<std::string> recentItems(const RecentWords& recent)
     return items;
 }
 
+int recentWordsChanges;
+
 TEST(RecentWords, TenNewestFirstARepeatMovesToTheFront)
 {
     RecentWords recent = {};
+    recentWordsChanges = 0;
+    recent.changed = [](const RecentWords&) { recentWordsChanges++; };
     for (int i = 0; i < recentWordsDepth + 2; i++) {
         ViewerPage page = newPage("w" + std::to_string(i), 10);
         snprintf(page.dictionary, sizeof page.dictionary, "D&D");
@@ -1605,6 +1629,7 @@ TEST(RecentWords, TenNewestFirstARepeatMovesToTheFront)
                                   "w4 \xE2\x80\x94 D&&D", "w3 \xE2\x80\x94 D&&D"}),
         recentItems(recent));
     EXPECT_EQ(8 * 10u + 2 * 20u, recent.bytes);
+    EXPECT_EQ(recentWordsDepth + 4, recentWordsChanges);
     // A copy comes out, and the store keeps its own.
     ViewerPage shown = {};
     EXPECT_TRUE(copyRecentWord(recent, 1, &shown));
@@ -1615,6 +1640,7 @@ TEST(RecentWords, TenNewestFirstARepeatMovesToTheFront)
     releaseRecentWords(&recent);
     EXPECT_EQ(0, recent.count);
     EXPECT_EQ(0u, recent.bytes);
+    EXPECT_EQ(recentWordsDepth + 4, recentWordsChanges) << "copies and the program's end change nothing kept";
 }
 
 TEST(RecentWords, OldestGoBeyondFourMebibytes)

@@ -215,6 +215,28 @@ TEST(KeptWords, FileRoundTripNewestFirst)
     releaseViewerPage(&page);
 }
 
+// Words read back stand in Recent Words without their definitions until picked, and are kept as read.
+TEST(KeptWords, RestoredWordsAreLookedUpAgainAndKeptAsRead)
+{
+    RecentWords recent = {};
+    std::vector<KeptWord> words = {kept("caf\xC3\xA9", "fd-fra-eng", "French", true),
+                                   kept("hack", "jargon", "", false)};
+    for (int i = 0; i < recentWordsDepth; i++)
+        words.push_back(kept(("w" + std::to_string(i)).c_str(), "wn", "WordNet", false));
+    restoreRecentWords(&recent, words.data(), static_cast<int>(words.size()), 7);
+    ASSERT_EQ(recent.count, recentWordsDepth);
+    EXPECT_EQ(recent.pages[1].serverIndex, 7);
+    for (int i = 0; i < recent.count; i++)
+        EXPECT_TRUE(recentWordNeedsLookUp(recent.pages[i])) << i;
+    KeptWord again[recentWordsDepth + 1];
+    ASSERT_EQ(keepRecentWords(recent, again, recentWordsDepth + 1), recentWordsDepth);
+    EXPECT_TRUE(again[0].offline && !again[1].offline);
+    EXPECT_STREQ(again[0].database, "fd-fra-eng");
+    EXPECT_STREQ(again[9].word, "w7");
+    EXPECT_EQ(keepRecentWords(recent, again, 2), 2);
+    releaseRecentWords(&recent);
+}
+
 TEST(KeptWords, DamagedOrForeignFilesAreRefusedWhole)
 {
     const std::string head = std::string(historyFirstLine) + "\n";
@@ -245,6 +267,7 @@ TEST(KeptWords, DamagedOrForeignFilesAreRefusedWhole)
         {"unknown place", head + "a\twn\telsewhere\t\n", historyUnknownPlace},
         {"a tab too many", head + "a\twn\tonline\tWord\tNet\n", historyControlCharacter},
         {"lone carriage return", head + "a\rb\twn\tonline\t\n", historyControlCharacter},
+        {"too large", head + good + std::string(historyReadLimit, '\n'), historyTooLarge},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
