@@ -954,7 +954,8 @@ def kept_words(path):
     with open(path, encoding="utf-8") as f:
         text = f.read()
     assert text.startswith(KEPT_HEAD), text
-    return [tuple(line.split("\t")[::2]) for line in text[len(KEPT_HEAD):].splitlines()]
+    return [(word, place, dictionary) for word, _, place, dictionary in
+            (line.split("\t") for line in text[len(KEPT_HEAD):].splitlines())]
 
 
 def test_kept_words_come_back_after_a_restart_until_cleared_or_switched_off(look):
