@@ -1007,10 +1007,10 @@ def test_kept_words_come_back_after_a_restart_until_cleared_or_switched_off(look
     left, _, right, bottom = map(int, open_recent_words(look, icon)["rect"].split(","))
     click(look, (left + right) // 2, bottom - 11)
     wait_for("the words to be cleared", lambda: kept_words(history) == [], timeout=10)
-    shown = len(recent_items(app))
+    shown = recent_items(app)
     open_recent_words(look, icon)
     key(look, "Escape", "Escape")
-    assert len(recent_items(app)) == shown, "words are still in the menu"
+    assert recent_items(app) == shown, "words are still in the menu"
 
     # Switched off, the file is neither read nor written: "(none)" after a restart.
     with open(history, "w") as f:
