@@ -235,6 +235,18 @@ TEST_F(LookUpWord, KeptWordTakesItsDatabaseWithoutAsking)
         EXPECT_EQ(strcmp(kept, "delta") == 0 ? 1 : 0, countUiCalls("runDatabaseChoiceDialog")) << kept;
         EXPECT_EQ("define gamma glimmerwort\r\n", server.received(2));
     }
+    // Offline as it was kept: the same word in two offline dictionaries, the second one taken.
+    static const std::string text = "friend\n   A person you know well.\n", index = "friend\tA\ti\n";
+    unloadOfflineDictionaries();
+    for (const char* name : {"lexi", "lexa"})
+        ASSERT_TRUE(addOfflineDictionaryFromMemory(name, index.data(), index.size(), text.data(), text.size(),
+                                                   false));
+    resetUiDoubles();
+    snprintf(dictSession.keptDatabase, dictSlotSize, "lexa");
+    EXPECT_EQ(1, dictSession.lookUpWordFrom("friend", offlineServerIndex));
+    EXPECT_EQ(0, countUiCalls("runDatabaseChoiceDialog"));
+    EXPECT_STREQ("lexa", dictSession.shownDatabase);
+    unloadOfflineDictionaries();
 }
 
 // Where the first attempt goes for a given `server` value, and where Yes leads after it.
