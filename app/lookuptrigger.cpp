@@ -1,8 +1,13 @@
 // The guarded start of a look-up, shared by the hotkey and the tray menu's "Look Up A Word".
 #include "app/lookuptrigger.h"
 
+#include <stdio.h>
+
 #include "app/trayapp.h"
 #include "core/dictsession.h"
+#include "core/history.h"
+#include "core/userinterface.h"
+#include "core/viewertext.h"
 #include "ui/lookupdialogs.h"
 #include "ui/lookupthread.h"
 
@@ -41,8 +46,55 @@ void startLookup()
     } while (lookupStartsAgain);
 }
 
+// A word kept from an earlier run is being looked up again.
+static bool keptLookUpRunning;
+
+// Looks the kept word at index up again in its own database, online or offline as it was, and shows it:
+// in a viewer of its own, or, when one is open, there (through Recent Words, which it joins in front).
+static void lookUpKeptWord(int index)
+{
+    const ViewerPage& kept = recentWords.pages[index];
+    // The list may change while the look-up runs.
+    char word[dictWordSize], database[dictSlotSize];
+    snprintf(word, sizeof word, "%s", kept.shownWord);
+    snprintf(database, sizeof database, "%s", kept.database);
+    const int serverIndex = kept.serverIndex;
+    const bool viewerOpen = lookupActive;
+    if (!viewerOpen) {
+        lookupStartsAgain = false;
+        lookupActive = true;
+    }
+    keptLookUpRunning = true;
+    DictSession* found = runLookUp(word, serverIndex, nullptr, database);
+    keptLookUpRunning = false;
+    if (!viewerOpen) {
+        if (found)
+            runDefinitionViewer(TrayWindow, found);
+        releaseLookUp(found);
+        lookupActive = false;
+        if (lookupStartsAgain)
+            startLookup();
+        return;
+    }
+    if (found) {
+        hideStatus();
+        ViewerPage page = {};
+        takeViewerPage(*found, &page);
+        if (rememberRecentWord(&recentWords, page))
+            showRecentWordInViewer(0);
+        releaseViewerPage(&page);
+    }
+    releaseLookUp(found);
+}
+
 void startRecentWord(int index)
 {
+    if (!recentWordCanShow(index))
+        return;
+    if (recentWordNeedsLookUp(recentWords.pages[index])) {
+        lookUpKeptWord(index);
+        return;
+    }
     if (lookupActive) {
         // The open viewer shows it as if its word had been followed; over the word box, a question or a
         // look-up under way it does nothing.
@@ -58,4 +110,11 @@ void startRecentWord(int index)
         startLookup();
 }
 
-bool recentWordCanShow() { return !lookupActive || viewerCanShowRecentWord(); }
+bool recentWordCanShow(int index)
+{
+    if (index < 0 || index >= recentWords.count)
+        return false;
+    if (keptLookUpRunning && recentWordNeedsLookUp(recentWords.pages[index]))
+        return false;
+    return !lookupActive || viewerCanShowRecentWord();
+}

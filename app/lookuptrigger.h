@@ -12,7 +12,7 @@ void startLookup();
 
 // Shows the recent word at index (a place in recentWords) from memory: in a viewer of its own, or in
 // the open viewer (its page going on the Back history); while the word box, a question or a look-up is
-// under way, nothing.
+// under way, nothing. A word kept from an earlier run is looked up again first, in its own database.
 void startRecentWord(int index);
-// Whether startRecentWord would show a word now.
-bool recentWordCanShow();
+// Whether startRecentWord would show the word at index now.
+bool recentWordCanShow(int index);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/keptwords.h"
 #include "app/lookuptrigger.h"
 #include "app/trayapp.h"
 #include "app/traymenu.h"
@@ -203,6 +204,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     UpdateWindow(window);
     // Made now, so that the hotkey only has to show it.
     prepareWordEntryDialog(window);
+    loadKeptWords();
 
     const int exitCode = runMessageLoop();
     // Every look-up was cancelled as the loops ended; their threads get a moment to close their sockets.

@@ -1,6 +1,7 @@
 // The tray icon's context menu: opening it at the cursor and carrying out its commands.
 #include <windows.h>
 
+#include "app/keptwords.h"
 #include "app/lookuptrigger.h"
 #include "app/trayapp.h"
 #include "app/traymenu.h"
@@ -18,21 +19,24 @@ const char cancelLookUpText[] = "Cancel Look-Up";
 // "Recent Words" is the template's last item, below "Look Up A Word".
 const int recentWordsPosition = 6;
 
-// The recent words in the submenu, newest first, in place of its "(none)"; greyed while the word box,
-// a question or a look-up is under way (then they could not be shown).
+// The recent words in the submenu, newest first, in place of its "(none)" and above "Clear Recent
+// Words"; greyed while the word box, a question or a look-up is under way (then they could not be
+// shown).
 void fillRecentWords(HMENU submenu)
 {
     if (submenu == nullptr || recentWords.count == 0)
         return;
-    DeleteMenu(submenu, IDM_RECENT_NONE, MF_BYCOMMAND);
-    UINT state = recentWordCanShow() ? MF_ENABLED : MF_GRAYED;
     for (int i = 0; i < recentWords.count; i++) {
         char item[recentItemSize];
         formatRecentWordItem(recentWords.pages[i], item, recentItemSize);
         wchar_t wide[recentItemSize];
         utf8ToWide(item, wide, recentItemSize);
-        AppendMenuW(submenu, MF_STRING | state, IDM_RECENT_FIRST + static_cast<UINT>(i), wide);
+        UINT state = recentWordCanShow(i) ? MF_ENABLED : MF_GRAYED;
+        InsertMenuW(submenu, static_cast<UINT>(i), MF_BYPOSITION | MF_STRING | state,
+                    IDM_RECENT_FIRST + static_cast<UINT>(i), wide);
     }
+    DeleteMenu(submenu, IDM_RECENT_NONE, MF_BYCOMMAND);
+    EnableMenuItem(submenu, IDM_RECENT_CLEAR, MF_BYCOMMAND | MF_ENABLED);
 }
 
 }  // namespace
@@ -100,6 +104,9 @@ void onTrayMenuCommand(WORD command)
         break;
     case IDM_LOOKUP:
         startLookup();
+        break;
+    case IDM_RECENT_CLEAR:
+        clearKeptWords();
         break;
     case IDM_CANCELLOOKUP:
         // Chosen while the look-up waited; it may have ended on its own meanwhile.

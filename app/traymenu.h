@@ -9,7 +9,8 @@ void showTrayMenu();
 // icon opens the menu; releases, double-clicks and moves do nothing.
 void onTrayIconMessage(WPARAM iconId, LPARAM mouseMessage);
 
-// The menu's commands: exit, About, settings, a look-up and a recent word; others are ignored.
+// The menu's commands: exit, About, settings, a look-up, a recent word and emptying Recent Words; others
+// are ignored.
 void onTrayMenuCommand(WORD command);
 
 // Set when the hotkey came while the menu was open: the menu was told to close, and the look-up starts

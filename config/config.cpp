@@ -67,6 +67,8 @@ int readConfigInt(const char* key, int defaultValue)
 
 bool readConfigFlag(const char* key, int defaultValue) { return readConfigInt(key, defaultValue) == 1; }
 
+bool keepWordsOn() { return readConfigFlag(keepWordsKey, 0); }
+
 void readConfigString(const char* key, const char* defaultText, char* buffer, int capacity)
 {
     profileReadString(configFileLocation(), configSection, key, defaultText, buffer, capacity);

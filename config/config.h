@@ -32,6 +32,10 @@ extern const char* const builtInServers[serverCount];
 // look-ups follow it. False until start-up sets it.
 extern bool hideDbDialog;
 
+// The setting that keeps Recent Words in a file from one run to the next; off unless it reads as 1.
+constexpr char keepWordsKey[] = "keepwords";
+bool keepWordsOn();
+
 // The key's value as a signed integer, or defaultValue when the key is absent or empty.
 int readConfigInt(const char* key, int defaultValue);
 // Whether a flag key is on: only a value that reads as the integer 1 is.

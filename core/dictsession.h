@@ -235,6 +235,9 @@ struct DictSession {
     // began, copied by its starter (choiceCopied set) or else by lookUpWordFrom.
     bool skipChoice;
     bool choiceCopied;
+    // The database a kept word came from: when it is among the matches the look-up takes it without
+    // asking (empty: none).
+    char keptDatabase[dictSlotSize];
 
     // Releases the lists (the program never needs to; tests and leak checks do).
     void releaseLists();

@@ -169,6 +169,8 @@ const char* historyFaultText(HistoryFault fault)
         return "a line names neither online nor offline";
     case historyControlCharacter:
         return "a line holds control characters";
+    case historyTooLarge:
+        return "it is too large";
     }
     return "it is damaged";
 }
@@ -215,8 +217,9 @@ size_t formatHistoryFile(const KeptWord* words, int count, char* buffer, size_t 
 HistoryFault parseHistoryFile(const char* bytes, size_t length, KeptWord* words, int capacity, int* count)
 {
     *count = 0;
-    HistoryFault fault =
-        memchr(bytes, '\0', length) ? historyHasNul : parseLines(bytes, length, words, capacity, count);
+    HistoryFault fault = length > historyReadLimit     ? historyTooLarge
+                         : memchr(bytes, '\0', length) ? historyHasNul
+                                                       : parseLines(bytes, length, words, capacity, count);
     if (fault != historyRead)
         *count = 0;
     return fault;
@@ -229,3 +232,28 @@ void keepViewerPageWord(const ViewerPage& page, KeptWord* kept)
     snprintf(kept->description, sizeof kept->description, "%s", page.dictionary);
     kept->offline = page.serverIndex == offlineServerIndex;
 }
+
+void restoreRecentWords(RecentWords* recent, const KeptWord* words, int count, int onlineServerIndex)
+{
+    releaseRecentWords(recent);
+    for (int i = 0; i < count && recent->count < recentWordsDepth; i++) {
+        const KeptWord& kept = words[i];
+        ViewerPage& page = recent->pages[recent->count++];
+        memset(&page, 0, sizeof page);
+        snprintf(page.askedWord, sizeof page.askedWord, "%.*s", dictWordSize - 1, kept.word);
+        snprintf(page.shownWord, sizeof page.shownWord, "%.*s", dictWordSize - 1, kept.word);
+        snprintf(page.database, sizeof page.database, "%.*s", dictSlotSize - 1, kept.database);
+        snprintf(page.dictionary, sizeof page.dictionary, "%.*s", dictSlotSize - 1, kept.description);
+        page.serverIndex = kept.offline ? offlineServerIndex : onlineServerIndex;
+    }
+}
+
+int keepRecentWords(const RecentWords& recent, KeptWord* words, int capacity)
+{
+    int count = 0;
+    for (int i = 0; i < recent.count && count < capacity; i++)
+        keepViewerPageWord(recent.pages[i], &words[count++]);
+    return count;
+}
+
+bool recentWordNeedsLookUp(const ViewerPage& page) { return page.definitionCount < 1; }

@@ -20,6 +20,9 @@ const char historyFirstLine[] = "Lexitray kept words 1";
 // largest, the tabs between them and a line end.
 const size_t historyLineSize = dictWordSize + 2 * dictSlotSize + 16;
 const size_t historyFileSize = sizeof historyFirstLine + 1 + recentWordsDepth * historyLineSize;
+// The most bytes a file may hold: what formatHistoryFile writes, with room for an editor's byte order
+// mark and "\r\n" line ends. The window side reads one byte more, to tell a larger file.
+const size_t historyReadLimit = 2 * historyFileSize;
 
 // Why a file was not taken; historyRead when it was.
 enum HistoryFault {
@@ -32,6 +35,7 @@ enum HistoryFault {
     historyMissingField,      // a line without its tabs, or with an empty word or database
     historyUnknownPlace,      // neither "online" nor "offline"
     historyControlCharacter,  // a control character (a tab too many, a lone CR) in a field
+    historyTooLarge,          // more than historyReadLimit bytes
 };
 // The reason for a fault as the message names it, in English.
 const char* historyFaultText(HistoryFault fault);
@@ -47,8 +51,17 @@ size_t formatHistoryFile(const KeptWord* words, int count, char* buffer, size_t 
 // The words of a file's bytes, newest first as written, into words (room for capacity of them):
 // a word that comes again with the same dictionary is left out, and at most recentWordsDepth are
 // taken. A UTF-8 byte order mark and "\r\n" line ends (an editor's) are taken too. A damaged or
-// foreign file gives its fault and no words: *count is 0 then.
+// foreign file gives its fault and no words: *count is 0 then. Bytes beyond historyReadLimit make it
+// historyTooLarge.
 HistoryFault parseHistoryFile(const char* bytes, size_t length, KeptWord* words, int capacity, int* count);
 
 // The kept word of a viewer page.
 void keepViewerPageWord(const ViewerPage& page, KeptWord* kept);
+
+// Recent Words as a file brought them back: one page per word, without its definitions (the word is
+// looked up again when it is picked), the online ones from onlineServerIndex. What recent held goes.
+void restoreRecentWords(RecentWords* recent, const KeptWord* words, int count, int onlineServerIndex);
+// The kept words of recent's pages, newest first, into words (room for capacity); returns how many.
+int keepRecentWords(const RecentWords& recent, KeptWord* words, int capacity);
+// Whether a recent word came back from the file and has to be looked up again to be shown.
+bool recentWordNeedsLookUp(const ViewerPage& page);

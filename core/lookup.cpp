@@ -1,5 +1,6 @@
 // The look-up workflow: one word from the configured server entry to its definitions, with failover.
 #include <stdio.h>
+#include <string.h>
 
 #include "config/config.h"
 #include "core/dictsession.h"
@@ -82,9 +83,14 @@ static int askNotFound(const char* word, const char* where)
     return askYesNo(text);
 }
 
-// The database the definitions come from: the first match, or the one the user chooses.
+// The database the definitions come from: the kept word's own, else the first match, or the one the
+// user chooses.
 static int chooseDatabase(DictSession* session)
 {
+    if (session->keptDatabase[0] != '\0')
+        for (int i = 0; i < session->matchCount; i++)
+            if (strcmp(session->matchDatabases[i], session->keptDatabase) == 0)
+                return i;
     int databaseIndex = 0;
     if (session->matchCount > 1 && !session->skipChoice && !lookUpCancelled()) {
         userTurnBegins();

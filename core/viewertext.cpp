@@ -329,6 +329,8 @@ bool rememberRecentWord(RecentWords* recent, const ViewerPage& page)
     recent->pages[0] = copy;
     recent->count++;
     recent->bytes += copy.bytes;
+    if (recent->changed)
+        recent->changed(*recent);
     return true;
 }
 

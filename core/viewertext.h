@@ -76,10 +76,13 @@ struct RecentWords {
     ViewerPage pages[recentWordsDepth];  // pages[0] is the newest
     int count;
     size_t bytes;
+    // Called after rememberRecentWord has changed the entries (null: nobody is told), so that they
+    // can be kept beyond the program's run.
+    void (*changed)(const RecentWords& recent);
 };
 // Puts a copy of page (at its first definition) in front, in place of an entry of the same word
 // and dictionary, dropping the oldest beyond the limits. A page larger than the byte limit alone
-// is not kept. False, with the entries as they were, when memory runs out.
+// is not kept. False, with the entries as they were, when memory runs out. Tells recent->changed.
 bool rememberRecentWord(RecentWords* recent, const ViewerPage& page);
 // A copy of entry index into page, at its first definition; false when there is no such entry or
 // memory runs out.

@@ -17,9 +17,10 @@
 #define IDM_SETTINGS 40003
 #define IDM_LOOKUP 40005
 #define IDM_CANCELLOOKUP 40006
-// The "Recent Words" submenu: its item while there are none, and one command per word shown
-// (IDM_RECENT_FIRST + its place, newest first, recentWordsDepth of them at most).
+// The "Recent Words" submenu: its item while there are none, the command that empties it, and one
+// command per word shown (IDM_RECENT_FIRST + its place, newest first, recentWordsDepth of them at most).
 #define IDM_RECENT_NONE 40007
+#define IDM_RECENT_CLEAR 40008
 #define IDM_RECENT_FIRST 40010
 
 // Popup notice (dialog "9x"): the status text below the picture's title.

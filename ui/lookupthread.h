@@ -19,15 +19,16 @@ const int configuredServer = -1;
 // thread handles its messages (keys for dialog, when not null, go through IsDialogMessage). Returns the
 // look-up with its definitions when it found them, for the caller to show and then release with
 // releaseLookUp; null when it failed or was cancelled. A cancelled look-up is left to end by itself: its
-// thread may still finish resolving a name, and then drops what it has.
-DictSession* runLookUp(const char* word, int serverIndex, HWND dialog);
+// thread may still finish resolving a name, and then drops what it has. With a database, that one is
+// taken without asking when the word matches there (a kept word looked up again).
+DictSession* runLookUp(const char* word, int serverIndex, HWND dialog, const char* database = nullptr);
 
 // A look-up started ahead of the user's confirmation, on its own thread.
 struct LookUpRun;
 // Starts a look-up as runLookUp does, without waiting for it. A silent one shows no status, and its
 // first question waits until finishLookUp (so a failure found ahead is told only then); null when it
 // could not start.
-LookUpRun* startLookUp(const char* word, int serverIndex, bool silent);
+LookUpRun* startLookUp(const char* word, int serverIndex, bool silent, const char* database = nullptr);
 // The user confirmed the word: the look-up shows and asks from now on, and this waits for it as
 // runLookUp does. Returns what runLookUp returns; the run is gone afterwards.
 DictSession* finishLookUp(LookUpRun* run, HWND dialog);

@@ -147,7 +147,7 @@ void releaseLookUp(DictSession* session)
     free(session);
 }
 
-LookUpRun* startLookUp(const char* word, int serverIndex, bool silent)
+LookUpRun* startLookUp(const char* word, int serverIndex, bool silent, const char* database)
 {
     if (runSlot == TLS_OUT_OF_INDEXES)
         runSlot = TlsAlloc();
@@ -171,6 +171,8 @@ LookUpRun* startLookUp(const char* word, int serverIndex, bool silent)
     // Copied here, on the thread that writes it: the look-up's thread never reads the flag itself.
     run->session->skipChoice = hideDbDialog;
     run->session->choiceCopied = true;
+    if (database != nullptr)
+        snprintf(run->session->keptDatabase, sizeof run->session->keptDatabase, "%s", database);
     run->serverIndex = serverIndex;
     run->state = runRunning;
     run->holders = 2;
@@ -229,9 +231,9 @@ DictSession* finishLookUp(LookUpRun* run, HWND dialog)
     return session;
 }
 
-DictSession* runLookUp(const char* word, int serverIndex, HWND dialog)
+DictSession* runLookUp(const char* word, int serverIndex, HWND dialog, const char* database)
 {
-    return finishLookUp(startLookUp(word, serverIndex, false), dialog);
+    return finishLookUp(startLookUp(word, serverIndex, false, database), dialog);
 }
 
 void waitForLookUpThreads(DWORD milliseconds)

@@ -1,5 +1,5 @@
-// The settings dialog: server, hotkey, autostart, database choice, base forms and suggestions, definition
-// font.
+// The settings dialog: server, hotkey, autostart, database choice, base forms and suggestions, the words
+// kept, definition font.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -74,6 +74,7 @@ void onInitSettings(HWND dialog)
     sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETHOTKEY, hotkeyControlValue(hotkey), 0);
     checkBox(dialog, IDC_SETTINGS_KEEPCLIPBOARD, readConfigFlag("keepclipboard", 0));
     checkBox(dialog, IDC_SETTINGS_LOOKAHEAD, readConfigFlag("lookahead", 1));
+    checkBox(dialog, IDC_SETTINGS_KEEPWORDS, keepWordsOn());
     checkBox(dialog, IDC_SETTINGS_BASEFORMS, readConfigFlag("baseforms", 1));
     checkBox(dialog, IDC_SETTINGS_SUGGEST, readConfigFlag("suggest", 1));
     const int offline = readConfigInt("offline", offlineWhenNoServer);
@@ -136,6 +137,7 @@ void onSaveSettings(HWND dialog)
     writeConfigString("server", serverText);
     writeConfigString("keepclipboard", isTicked(dialog, IDC_SETTINGS_KEEPCLIPBOARD) ? "1" : "0");
     writeConfigString("lookahead", isTicked(dialog, IDC_SETTINGS_LOOKAHEAD) ? "1" : "0");
+    writeConfigString(keepWordsKey, isTicked(dialog, IDC_SETTINGS_KEEPWORDS) ? "1" : "0");
     writeConfigString("baseforms", isTicked(dialog, IDC_SETTINGS_BASEFORMS) ? "1" : "0");
     writeConfigString("suggest", isTicked(dialog, IDC_SETTINGS_SUGGEST) ? "1" : "0");
     // A value written by hand that names no choice stays as it is until a choice is made.

@@ -14,7 +14,8 @@ from PIL import Image
 from conftest import write_timings
 from harness import HarnessError, stays_away, wait_for
 from menu_steps import ITEM_MIDDLE, include_relay, open_menu, relay_calls, visible_menus
-from lexitray_checks import COMPUTING_HOST, FREEDICT_HOST, LOCAL_HOST, elapsed_since, prepared_profile, wait_icon, wait_message_box
+from lexitray_checks import (COMPUTING_HOST, FREEDICT_HOST, LOCAL_HOST, elapsed_since, prepared_profile, press_ok,
+                             wait_icon, wait_message_box)
 
 HOTKEY = "ctrl+shift+d"
 WORD_BOX_CAPTION = " Lexitray"
@@ -879,8 +880,29 @@ def test_a_stardict_dictionary_in_the_users_folder_answers_with_no_server(look, 
 
 
 # --- recent words ------------------------------------------------------------------------------------------
+KEPT_HEAD = "Lexitray kept words 1\n"
+
+
+def open_recent_words(look, icon):
+    """Opens the tray menu and its Recent Words submenu; returns the submenu's window."""
+    menu, _ = open_menu(look, icon)
+    left, top, right, _ = map(int, menu["rect"].split(","))
+    click(look, (left + right) // 2, top + ITEM_MIDDLE["Recent Words"])
+    return wait_for("the Recent Words submenu", lambda: [m for m in visible_menus(look.prefix) if m != menu])[0]
+
+
+def recent_items(app):
+    """The commands of the recent words put in the menus opened so far (their texts stay in the program)."""
+    return [args[3] for args, _ in relay_calls(app, "user32.InsertMenuW")]
+
+
+def click_recent(look, submenu, index):
+    left, top, right, _ = map(int, submenu["rect"].split(","))
+    click(look, (left + right) // 2, top + 11 + 16 * index)
+
+
 def test_recent_words_come_back_from_memory_newest_first(look):
-    include_relay(look.prefix, ["user32.AppendMenuW", "ws2_32.connect"])
+    include_relay(look.prefix, ["user32.InsertMenuW", "ws2_32.connect"])
     app, window = start_lexitray(look)
     icon = wait_icon(look.prefix, window["hwnd"])
     look_up_typed(look, "snorkelbloom")
@@ -900,17 +922,12 @@ def test_recent_words_come_back_from_memory_newest_first(look):
     connects = len(relay_calls(app, "ws2_32.connect"))
 
     def pick(index, timed=False):
-        menu, _ = open_menu(look, icon)
-        left, top, right, _ = map(int, menu["rect"].split(","))
-        click(look, (left + right) // 2, top + ITEM_MIDDLE["Recent Words"])
-        submenu = wait_for("the Recent Words submenu", lambda: [m for m in visible_menus(look.prefix) if m != menu])[0]
-        # The items added to the menus opened so far (their texts stay in the program: see the screenshot).
-        items = [args[2] for args, _ in relay_calls(app, "user32.AppendMenuW")]
+        submenu = open_recent_words(look, icon)
+        items = recent_items(app)
         look.screenshot("recent-words")
         watch = timed and look.background_probe("watchpick", "20")
         assert not timed or watch.stdout.readline().strip() == "watching"
-        left, top, right, _ = map(int, submenu["rect"].split(","))
-        click(look, (left + right) // 2, top + 11 + 16 * index)
+        click_recent(look, submenu, index)
         if timed:
             shown = watch.stdout.readline().strip()
             print(f"recent word: pick to definition {shown}")
@@ -929,3 +946,81 @@ def test_recent_words_come_back_from_memory_newest_first(look):
     key(look, "BackSpace")
     wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Second Test Dictionary", "1 of 1")
     assert len(relay_calls(app, "ws2_32.connect")) == connects, "a recent word went to the network"
+
+
+
+def kept_words(path):
+    """The words of the history file, newest first, as (word, online or offline, dictionary)."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    assert text.startswith(KEPT_HEAD), text
+    return [(word, place, dictionary) for word, _, place, dictionary in
+            (line.split("\t") for line in text[len(KEPT_HEAD):].splitlines())]
+
+
+def test_kept_words_come_back_after_a_restart_until_cleared_or_switched_off(look):
+    include_relay(look.prefix, ["user32.InsertMenuW", "user32.MessageBoxA"])
+    history = os.path.join(os.path.dirname(look.prefix.user_data_dir), "Local", "Lexitray", "history.txt")
+    os.makedirs(os.path.dirname(history), exist_ok=True)
+    with open(history, "wb") as f:
+        f.write(b"[Recent]\nhack=wn\n")
+    look.prefix.write_profile(prepared_profile(keepwords=1))
+    app = look.start_app()
+    box, _ = wait_message_box(look.prefix, "Lexitray could not read your recent words from history.txt: it is "
+                                           "not a list of kept words.\nRecent Words starts empty.")
+    press_ok(look.prefix, box)
+    wait_icon(look.prefix, app.tray_window()["hwnd"])
+    assert len(relay_calls(app, "user32.MessageBoxA")) == 1
+    with open(history, "rb") as f:
+        assert f.read() == b"[Recent]\nhack=wn\n", "the file was replaced before the list changed"
+    look_up_typed(look, "snorkelbloom")
+    close_viewer(look, wait_viewer(look.prefix))
+    look_up_typed(look, "glimmerwort")
+    choice = wait_choice(look.prefix)
+    click_list_item(look, choice, 1)
+    click_control(look, choice, ID_DB_OK)
+    close_viewer(look, wait_viewer(look.prefix))
+    look_up_typed(look, "quillfeather")
+    close_viewer(look, wait_viewer(look.prefix))
+    assert kept_words(history) == [("quillfeather", "online", "Lexitray Test Dictionary"),
+                                   ("glimmerwort", "online", "Lexitray Second Test Dictionary"),
+                                   ("snorkelbloom", "online", "Lexitray Test Dictionary")]
+
+    def restarted(app):
+        app.stop()
+        again = look.start_app()
+        return again, wait_icon(look.prefix, again.tray_window()["hwnd"])
+
+    # After a restart the second newest comes from its own database again, without the choice.
+    app, icon = restarted(app)
+    submenu = open_recent_words(look, icon)
+    assert recent_items(app) == [IDM_RECENT_FIRST, IDM_RECENT_FIRST + 1, IDM_RECENT_FIRST + 2]
+    look.screenshot("kept-words")
+    click_recent(look, submenu, 1)
+    viewer = wait_viewer(look.prefix)
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Second Test Dictionary", "1 of 1")
+    assert viewer_text(look.prefix, viewer) == GLIMMERWORT_SECOND and dialog_with(look.prefix, ID_DB_LIST) is None
+    close_viewer(look, viewer)
+    assert [word for word, _, _ in kept_words(history)] == ["glimmerwort", "quillfeather", "snorkelbloom"]
+
+    # "Clear Recent Words", the submenu's last item, empties the file and the menu.
+    left, _, right, bottom = map(int, open_recent_words(look, icon)["rect"].split(","))
+    click(look, (left + right) // 2, bottom - 11)
+    wait_for("the words to be cleared", lambda: kept_words(history) == [], timeout=10)
+    shown = recent_items(app)
+    open_recent_words(look, icon)
+    key(look, "Escape", "Escape")
+    assert recent_items(app) == shown, "words are still in the menu"
+
+    # Switched off, the file is neither read nor written: "(none)" after a restart.
+    with open(history, "w") as f:
+        f.write(KEPT_HEAD + "hack\tjargon\tonline\tJargon File\n")
+    look.prefix.write_profile(prepared_profile(keepwords=0))
+    app, icon = restarted(app)
+    open_recent_words(look, icon)
+    key(look, "Escape", "Escape")
+    assert recent_items(app) == []
+    look_up_typed(look, "snorkelbloom")
+    close_viewer(look, wait_viewer(look.prefix))
+    assert kept_words(history) == [("hack", "online", "Jargon File")]
+    os.remove(history)

@@ -173,6 +173,19 @@ TEST_F(ConfigProfile, FlagsAreOnOnlyWhenTheyReadAsOne)
     EXPECT_FALSE(readConfigFlag("absent", 0));
 }
 
+// Remembering the words looked up is off unless the user switched it on; a first run leaves it off.
+TEST_F(ConfigProfile, KeepWordsIsOffUnlessItReadsAsOne)
+{
+    for (const char* line :
+         {"keepwords=1", "KeepWords= 1", "", "keepwords=0", "keepwords=yes", "keepwords=2"}) {
+        writeProfile({"[Lexitray]", line});
+        EXPECT_EQ(strstr(line, "1") != nullptr, keepWordsOn()) << "[" << line << "]";
+    }
+    removeFile(profileFilePath());
+    seedConfiguration();
+    EXPECT_FALSE(keepWordsOn());
+}
+
 // ---- Writing ----
 
 TEST_F(ConfigProfile, WriteCreatesFileSectionAndKey)

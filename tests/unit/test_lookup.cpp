@@ -133,6 +133,7 @@ protected:
         hideDbDialog = false;
         dictSession.tryBaseForms = false;
         dictSession.trySuggestions = false;
+        dictSession.keptDatabase[0] = '\0';
         resetUiDoubles();
         removeFile(profileFilePath());
     }
@@ -218,6 +219,34 @@ TEST_F(LookUpWord, SeveralMatchesWithTheDialogSwitchedOffUseTheFirst)
 
     EXPECT_EQ(0, countUiCalls("runDatabaseChoiceDialog"));
     EXPECT_EQ("define beta glimmerwort\r\n", server.received(2));
+}
+
+// A word kept from an earlier run goes back to its own database; one that no longer matches is asked for.
+TEST_F(LookUpWord, KeptWordTakesItsDatabaseWithoutAsking)
+{
+    for (const char* kept : {"gamma", "delta"}) {
+        resetUiDoubles();
+        FakeServer server(wholeLookUp("glimmerwort", {"alpha", "beta", "gamma"}, "gamma", "Third."));
+        setServerEntry(0, server.host());
+        scriptDatabaseChoices({2});
+        snprintf(dictSession.keptDatabase, dictSlotSize, "%s", kept);
+        EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+        server.stop();
+        EXPECT_EQ(strcmp(kept, "delta") == 0 ? 1 : 0, countUiCalls("runDatabaseChoiceDialog")) << kept;
+        EXPECT_EQ("define gamma glimmerwort\r\n", server.received(2));
+    }
+    // Offline as it was kept: the same word in two offline dictionaries, the second one taken.
+    static const std::string text = "friend\n   A person you know well.\n", index = "friend\tA\ti\n";
+    unloadOfflineDictionaries();
+    for (const char* name : {"lexi", "lexa"})
+        ASSERT_TRUE(addOfflineDictionaryFromMemory(name, index.data(), index.size(), text.data(), text.size(),
+                                                   false));
+    resetUiDoubles();
+    snprintf(dictSession.keptDatabase, dictSlotSize, "lexa");
+    EXPECT_EQ(1, dictSession.lookUpWordFrom("friend", offlineServerIndex));
+    EXPECT_EQ(0, countUiCalls("runDatabaseChoiceDialog"));
+    EXPECT_STREQ("lexa", dictSession.shownDatabase);
+    unloadOfflineDictionaries();
 }
 
 // Where the first attempt goes for a given `server` value, and where Yes leads after it.
@@ -1582,9 +1611,13 @@ std::vector<std::string> recentItems(const RecentWords& recent)
     return items;
 }
 
+int recentWordsChanges;
+
 TEST(RecentWords, TenNewestFirstARepeatMovesToTheFront)
 {
     RecentWords recent = {};
+    recentWordsChanges = 0;
+    recent.changed = [](const RecentWords&) { recentWordsChanges++; };
     for (int i = 0; i < recentWordsDepth + 2; i++) {
         ViewerPage page = newPage("w" + std::to_string(i), 10);
         snprintf(page.dictionary, sizeof page.dictionary, "D&D");
@@ -1605,6 +1638,7 @@ TEST(RecentWords, TenNewestFirstARepeatMovesToTheFront)
                                   "w4 \xE2\x80\x94 D&&D", "w3 \xE2\x80\x94 D&&D"}),
         recentItems(recent));
     EXPECT_EQ(8 * 10u + 2 * 20u, recent.bytes);
+    EXPECT_EQ(recentWordsDepth + 4, recentWordsChanges);
     // A copy comes out, and the store keeps its own.
     ViewerPage shown = {};
     EXPECT_TRUE(copyRecentWord(recent, 1, &shown));
@@ -1615,6 +1649,7 @@ TEST(RecentWords, TenNewestFirstARepeatMovesToTheFront)
     releaseRecentWords(&recent);
     EXPECT_EQ(0, recent.count);
     EXPECT_EQ(0u, recent.bytes);
+    EXPECT_EQ(recentWordsDepth + 4, recentWordsChanges) << "copies and the program's end change nothing kept";
 }
 
 TEST(RecentWords, OldestGoBeyondFourMebibytes)

@@ -215,6 +215,24 @@ TEST(KeptWords, FileRoundTripNewestFirst)
     releaseViewerPage(&page);
 }
 
+// Words read back stand in Recent Words without their definitions until picked, and are kept as read.
+TEST(KeptWords, RestoredWordsAreLookedUpAgainAndKeptAsRead)
+{
+    RecentWords recent = {};
+    std::vector<KeptWord> words(recentWordsDepth + 1, kept("hack", "jargon", "Jargon", false));
+    words[0] = kept("caf\xC3\xA9", "fd-fra-eng", "French", true);
+    restoreRecentWords(&recent, words.data(), static_cast<int>(words.size()), 7);
+    ASSERT_EQ(recent.count, recentWordsDepth);
+    EXPECT_TRUE(recentWordNeedsLookUp(recent.pages[0]) && recentWordNeedsLookUp(recent.pages[9]));
+    EXPECT_EQ(recent.pages[1].serverIndex, 7);
+    KeptWord again[recentWordsDepth + 1];
+    ASSERT_EQ(keepRecentWords(recent, again, recentWordsDepth + 1), recentWordsDepth);
+    EXPECT_TRUE(again[0].offline && !again[1].offline);
+    EXPECT_STREQ(again[0].database, "fd-fra-eng");
+    EXPECT_EQ(keepRecentWords(recent, again, 2), 2);
+    releaseRecentWords(&recent);
+}
+
 TEST(KeptWords, DamagedOrForeignFilesAreRefusedWhole)
 {
     const std::string head = std::string(historyFirstLine) + "\n";
@@ -245,6 +263,7 @@ TEST(KeptWords, DamagedOrForeignFilesAreRefusedWhole)
         {"unknown place", head + "a\twn\telsewhere\t\n", historyUnknownPlace},
         {"a tab too many", head + "a\twn\tonline\tWord\tNet\n", historyControlCharacter},
         {"lone carriage return", head + "a\rb\twn\tonline\t\n", historyControlCharacter},
+        {"too large", head + good + std::string(historyReadLimit, '\n'), historyTooLarge},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
