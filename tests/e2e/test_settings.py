@@ -16,7 +16,7 @@ ID_KEEPCLIPBOARD, ID_BASEFORMS, ID_SUGGEST = 1020, 1021, 1022
 EMPTY_HOTKEY = "Please enter a hotkey to use with Lexitray"
 TAKEN = "Failed to register hotkey!\nError: That hotkey is already registered to another application."
 SAVE_ORDER = ["startup", "control", "shift", "alt", "hidedbdialog", "letter", "server", "keepclipboard", "lookahead",
-              "baseforms", "suggest", "offline"]
+              "onepage", "baseforms", "suggest", "offline"]
 EXPLANATION = ("When you search for a word, it may be found in more than one dictionary, and a dialog will appear "
                "asking which you would like to use. If you want to hide that dialog, and just use the first "
                "dictionary found, check this box:")
@@ -24,15 +24,16 @@ EXPLANATION = ("When you search for a word, it may be found in more than one dic
 # The template, in tab order: id, class, text (None: not fixed), x, y, w, h in dialog units (h None: the
 # drop-down list's height includes its list).
 TEMPLATE = [
-    (1, "Button", "Save Settings", 94, 264, 59, 15),
-    (2, "Button", "Cancel", 170, 264, 59, 15),
+    (1, "Button", "Save Settings", 94, 279, 59, 15),
+    (2, "Button", "Cancel", 170, 279, 59, 15),
     (-1, "Button", "Hot Key Selection", 7, 46, 310, 33),
     (-1, "Button", "DICT Server", 7, 7, 310, 33),
     (1015, "ComboBox", None, 15, 19, 293, None),
-    (-1, "Button", "Miscellaneous", 7, 198, 310, 61),
+    (-1, "Button", "Miscellaneous", 7, 198, 310, 76),
     (1016, "Button", "Start Lexitray with Windows", 16, 213, 115, 10),
     (1020, "Button", "Put my clipboard back after capturing a word", 16, 228, 175, 10),
     (1024, "Button", "Start looking up the selected word at once", 16, 243, 175, 10),
+    (1030, "Button", "Show all definitions on one page", 16, 258, 175, 10),
     (-1, "Button", "Dictionary Options", 7, 86, 310, 105),
     (1017, "Button", "Hide Dictionary Selection dialog", 104, 127, 115, 10),
     (1021, "Button", "Look up the base form of inflected words", 16, 143, 175, 10),
@@ -46,7 +47,7 @@ TEMPLATE = [
 ]
 BS_TYPEMASK, BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_AUTOCHECKBOX, BS_GROUPBOX = 0xF, 0x0, 0x1, 0x3, 0x7
 CBS_TYPEMASK, CBS_DROPDOWNLIST, WS_TABSTOP = 0x3, 0x3, 0x10000
-TAB_STOPS = {1, 2, 1015, 1016, 1020, 1024, 1017, 1021, 1022, 1023, 1002, 1004}
+TAB_STOPS = {1, 2, 1015, 1016, 1020, 1024, 1030, 1017, 1021, 1022, 1023, 1002, 1004}
 
 
 @pytest.fixture(autouse=True)
@@ -108,15 +109,15 @@ class TestOpening:
             assert bool(style & WS_TABSTOP) == (cid in TAB_STOPS), f"tab stop of {control['text']!r}"
         styles = {int(c["id"]): int(c["style"], 16) for c in controls if int(c["id"]) != -1}
         assert styles[1] & BS_TYPEMASK == BS_PUSHBUTTON, "Save Settings must not be the default button"
-        assert all(styles[box] & BS_TYPEMASK == BS_AUTOCHECKBOX for box in (1016, 1017, 1020, 1021, 1022, 1024))
+        assert all(styles[box] & BS_TYPEMASK == BS_AUTOCHECKBOX for box in (1016, 1017, 1020, 1021, 1022, 1024, 1030))
         assert styles[1015] & CBS_TYPEMASK == CBS_DROPDOWNLIST
         assert styles[1023] & CBS_TYPEMASK == CBS_DROPDOWNLIST
         # Dialog units to pixels, from two controls far apart; every other control must fall in place.
         rects = [tuple(map(int, c["rect"].split(","))) for c in controls]
         save_rect, cancel_rect, server_group = rects[0], rects[1], rects[3]
         sx = (cancel_rect[0] - save_rect[0]) / (170 - 94)
-        sy = (save_rect[1] - server_group[1]) / (264 - 7)
-        ox, oy = save_rect[0] - 94 * sx, save_rect[1] - 264 * sy
+        sy = (save_rect[1] - server_group[1]) / (279 - 7)
+        ox, oy = save_rect[0] - 94 * sx, save_rect[1] - 279 * sy
         for rect, (cid, _, text, x, y, w, h) in zip(rects, TEMPLATE):
             where = (round(ox + x * sx), round(oy + y * sy), round(w * sx), round(h * sy) if h else None)
             shown = (rect[0], rect[1], rect[2] - rect[0], rect[3] - rect[1] if h else None)
@@ -189,7 +190,7 @@ class TestSave:
         assert wait_balloon(desk.prefix, window["hwnd"])["info"] == hint
         desk.screenshot("hint-after-save")
         writes = profile_writes(app)[writes_before:]
-        assert writes == list(zip(SAVE_ORDER, ["1", "0", "0", "1", "0", "Q", "1", "0", "1", "1", "1", "1"]))
+        assert writes == list(zip(SAVE_ORDER, ["1", "0", "0", "1", "0", "Q", "1", "0", "1", "0", "1", "1", "1"]))
         # The old hotkey is released and the new one registered for the tray window.
         assert relay_calls(app, "user32.UnregisterHotKey")[-1][0] == [tray, HOTKEY_ID]
         assert hotkey_calls(app)[-1] == ([tray, HOTKEY_ID, MOD_ALT, ord("Q")], 1)
@@ -197,7 +198,7 @@ class TestSave:
         assert not presses_open_word_box(desk, "ctrl+shift+d")
         assert presses_open_word_box(desk, "alt+q")
         values = dict(desk.prefix.read_profile())
-        assert {k: values[k] for k in SAVE_ORDER} == dict(zip(SAVE_ORDER, ["1", "0", "0", "1", "0", "Q", "1", "0", "1", "1", "1", "1"]))
+        assert {k: values[k] for k in SAVE_ORDER} == dict(zip(SAVE_ORDER, ["1", "0", "0", "1", "0", "Q", "1", "0", "1", "0", "1", "1", "1"]))
 
     def test_key_without_modifier_is_saved_with_ctrl_shift(self, desk):
         app, window, icon = start_lexitray(desk)
