@@ -42,8 +42,9 @@ const wchar_t notFoundText[] = L"Not found";
 
 // Posted by the viewer's controls to the viewer: follow the word at the text position wParam, go back,
 // follow the selection (the hotkey pressed over the viewer), follow the link at the text position
-// wParam, open the find bar, find again (wParam 1 forward, 0 backward), zoom (wParam a ZoomKey, or
-// with lParam nonzero a wheel delta in lParam), the text box scrolled.
+// wParam (both follows with lParam the text they were meant for), open the find bar, find again (wParam 1
+// forward, 0 backward), zoom (wParam a ZoomKey, or with lParam nonzero a wheel delta in lParam), the text box
+// scrolled.
 const UINT viewerFollowAtMessage = WM_APP + 1;
 const UINT viewerBackMessage = WM_APP + 2;
 const UINT viewerFollowSelectionMessage = WM_APP + 3;
@@ -71,6 +72,8 @@ struct ViewerState {
     bool allOnOnePage;          // every definition under its heading, one page
     int shownSection;           // all on one page: the definition the caption names
     PageText text;              // what the text box shows, offsets as the box counts them
+    size_t lineEnds;            // how many line ends it has: WM_GETTEXT gives each as two units
+    WPARAM shownText;           // counts the texts shown: a click meant for one is not followed in the next
     ViewerPage page;            // what is shown: the definitions and what the caption names
     ViewerHistory history;      // what Back returns to
     bool following;             // a look-up of a followed word is under way
@@ -244,6 +247,10 @@ void fillPageText(HWND dialog)
         free(bodies[i]);
     delete[] bodies;
     delete[] parts;
+    state->shownText++;
+    state->lineEnds = 0;
+    for (size_t i = 0; built && i < state->text.length; i++)
+        state->lineEnds += state->text.text[i] == u'\r';
     HWND box = GetDlgItem(dialog, IDC_VIEW_TEXT);
     fillBox(box, *state, built ? reinterpret_cast<const wchar_t*>(state->text.text) : L"",
             built ? &state->text : nullptr);
@@ -339,6 +346,11 @@ LRESULT CALLBACK viewerControlProc(HWND control, UINT message, WPARAM wParam, LP
     HWND dialog = reinterpret_cast<HWND>(dialogData);
     bool isText = GetDlgCtrlID(control) == IDC_VIEW_TEXT;
     switch (message) {
+    case WM_GETTEXTLENGTH:
+        // The box counts a line end as one unit and WM_GETTEXT gives it as two: room for those.
+        if (isText && stateOf(dialog))
+            return static_cast<LRESULT>(stateOf(dialog)->text.length + stateOf(dialog)->lineEnds);
+        break;
     case WM_GETDLGCODE:
         // Enter and Escape in the find box find and close the bar, not the viewer.
         if (GetDlgCtrlID(control) == IDC_VIEW_FIND && lParam && (wParam == VK_RETURN || wParam == VK_ESCAPE))
@@ -390,7 +402,10 @@ LRESULT CALLBACK viewerControlProc(HWND control, UINT message, WPARAM wParam, LP
             LRESULT result = DefSubclassProc(control, message, wParam, lParam);
             POINTL point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             LRESULT at = SendMessageW(control, EM_CHARFROMPOS, 0, reinterpret_cast<LPARAM>(&point));
-            PostMessageW(dialog, viewerFollowAtMessage, static_cast<WPARAM>(at), 0);
+            ViewerState* state = stateOf(dialog);
+            if (state)
+                PostMessageW(dialog, viewerFollowAtMessage, static_cast<WPARAM>(at),
+                             static_cast<LPARAM>(state->shownText));
             return result;
         }
         break;
@@ -481,7 +496,8 @@ INT_PTR onLinkNotice(HWND dialog, const ENLINK* link)
     CHARRANGE range = selectedRange(link->nmhdr.hwndFrom);
     if (range.cpMin != range.cpMax)
         return FALSE;
-    PostMessageW(dialog, viewerFollowLinkMessage, static_cast<WPARAM>(link->chrg.cpMin), 0);
+    PostMessageW(dialog, viewerFollowLinkMessage, static_cast<WPARAM>(link->chrg.cpMin),
+                 static_cast<LPARAM>(stateOf(dialog)->shownText));
     return FALSE;
 }
 
@@ -734,7 +750,8 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
         onCopy(dialog);
         return TRUE;
     case viewerFollowLinkMessage:
-        onFollowLink(dialog, static_cast<size_t>(wParam));
+        if (stateOf(dialog) && static_cast<WPARAM>(lParam) == stateOf(dialog)->shownText)
+            onFollowLink(dialog, static_cast<size_t>(wParam));
         return TRUE;
     case viewerOpenFindMessage:
         onOpenFind(dialog);
@@ -749,7 +766,8 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
         onScrolled(dialog);
         return TRUE;
     case viewerFollowAtMessage:
-        onFollowAt(dialog, static_cast<size_t>(wParam));
+        if (stateOf(dialog) && static_cast<WPARAM>(lParam) == stateOf(dialog)->shownText)
+            onFollowAt(dialog, static_cast<size_t>(wParam));
         return TRUE;
     case viewerFollowSelectionMessage:
         onFollowSelection(dialog);

@@ -1,6 +1,7 @@
 """lexitray.exe looks words up as a person does it: a selection in notepad, the hotkey, the word box, the
 database choice, the failover questions and the definition viewer, against the local dictd."""
 import os
+import re
 import shutil
 import socket
 import statistics
@@ -108,6 +109,16 @@ def control(prefix, window, control_id):
 
 def viewer_text(prefix, viewer):
     return unicode_view(prefix, viewer["hwnd"])[0][ID_TEXT]
+
+
+# Text in braces is a cross-reference, shown without its braces: not when it holds blanks only, reaches
+# further than a word can be long or holds another brace.
+LINK = re.compile(r"\{([^{}]{1,254})\}")
+
+
+def shown_text(sent):
+    """A definition as the viewer shows it: the server's text with the braces of each link taken out."""
+    return LINK.sub(lambda m: m.group(1) if m.group(1).strip() else m.group(0), sent)
 
 
 def window_caption(prefix, window):
@@ -408,9 +419,14 @@ def test_two_definitions_alternate(look):
     wait_text(look.prefix, viewer, ID_TEXT, second)
 
 
+def box_offset(text, index):
+    """The text box's offset of index into its text as read: the box counts each line end as one unit."""
+    return index - text.count("\r\n", 0, index)
+
+
 def point_at(desk, viewer, index):
     """The screen point a few pixels into the character at index of the viewer's text."""
-    packed = send_to(desk.prefix, viewer, ID_TEXT, EM_POSFROMCHAR, index)
+    packed = send_to(desk.prefix, viewer, ID_TEXT, EM_POSFROMCHAR, box_offset(viewer_text(desk.prefix, viewer), index))
     left, top, _, _ = map(int, control(desk.prefix, viewer, ID_TEXT)["rect"].split(","))
     # The box's sunken edge is two pixels wide; the point lies inside the character's line.
     return left + 2 + (packed & 0xFFFF) + 4, top + 2 + (packed >> 16) + 5
@@ -433,8 +449,8 @@ def test_double_click_follows_a_braced_word_and_back_returns(look):
     viewer = wait_viewer(look.prefix)
     text = viewer_text(look.prefix, viewer)
     wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1")
-    # The box itself takes "{reckoner}," for the word there; the braces and the comma must go.
-    double_click(look, *point_at(look, viewer, text.index("reckoner}")))
+    # "{reckoner}," is a link "reckoner": a double click on it follows it once.
+    double_click(look, *point_at(look, viewer, text.index("reckoner,")))
     wait_caption(look.prefix, viewer, "reckoner", WORDNET, "1 of 1")
     assert viewer_text(look.prefix, viewer).startswith("reckoner\r\n")
     look.screenshot("followed")
@@ -446,7 +462,7 @@ def test_double_click_follows_a_braced_word_and_back_returns(look):
 
     # The hotkey over the viewer with a word selected in it looks that word up there; Alt+Left goes back.
     start = text.index("calculator")
-    send_to(look.prefix, viewer, ID_TEXT, EM_SETSEL, start, start + len("calculator"))
+    send_to(look.prefix, viewer, ID_TEXT, EM_SETSEL, box_offset(text, start), box_offset(text, start) + len("calculator"))
     key(look, HOTKEY)
     wait_caption(look.prefix, viewer, "calculator", WORDNET, "1 of 1")
     assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
@@ -457,6 +473,24 @@ def test_double_click_follows_a_braced_word_and_back_returns(look):
     time.sleep(0.5)
     wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1", timeout=0.5)
     close_viewer(look, viewer)
+
+
+def test_a_link_shows_without_braces_and_a_click_follows_it(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "hack")
+    viewer = wait_viewer(look.prefix)
+    wait_caption(look.prefix, viewer, "hack", WORDNET, "1 of 1")
+    # The probe reads the head of a long text.
+    text = viewer_text(look.prefix, viewer)
+    assert len(text) > 500 and dictd_definitions("wn", "hack")[0].startswith(text)
+    assert "[syn: hack, drudge,\r\n         hacker]" in text
+    look.screenshot("links")
+    click(look, *point_at(look, viewer, text.index("hacker]") + 2))
+    wait_caption(look.prefix, viewer, "hacker", WORDNET, "1 of 1")
+    assert dictd_definitions("wn", "hacker")[0].startswith(viewer_text(look.prefix, viewer))
+    key(look, "BackSpace")
+    wait_caption(look.prefix, viewer, "hack", WORDNET, "1 of 1")
+    wait_text(look.prefix, viewer, ID_TEXT, text)
 
 
 def test_failed_follow_keeps_what_the_viewer_shows(look):
@@ -676,8 +710,8 @@ def test_double_click_follows_a_braced_text_of_two_words_over_a_line_break(look)
     look_up_typed(look, "computer")
     viewer = wait_viewer(look.prefix)
     text = viewer_text(look.prefix, viewer)
-    # "{data\r\n           processor}"
-    double_click(look, *point_at(look, viewer, text.index("processor}")))
+    # "{data\r\n           processor}", a link "data processor"
+    double_click(look, *point_at(look, viewer, text.index("processor,")))
     wait_caption(look.prefix, viewer, "data processor", WORDNET, "1 of 1")
     assert viewer_text(look.prefix, viewer).startswith("data processor\r\n")
 
@@ -704,7 +738,7 @@ def test_both_settings_off_give_the_not_found_question(look):
 # --- offline dictionaries --------------------------------------------------------------------------------
 def dictd_definitions(database, word, host=LOCAL_HOST):
     """The definition bodies the local dictd gives, each as the viewer shows it (CR LF lines, without the
-    151 line and the terminator)."""
+    151 line and the terminator, links without their braces)."""
     with socket.create_connection((host, 2628), timeout=10) as s:
         s.sendall(f'define {database} "{word}"\r\nquit\r\n'.encode("utf-8"))
         data = b""
@@ -719,7 +753,7 @@ def dictd_definitions(database, word, host=LOCAL_HOST):
             if line.startswith("151 "):
                 body = []
         elif line == ".":
-            bodies.append("\r\n".join(body))
+            bodies.append(shown_text("\r\n".join(body)))
             body = None
         else:
             body.append(line)
