@@ -176,8 +176,9 @@ void showCaption(HWND dialog, int index)
 {
     const ViewerPage& page = stateOf(dialog)->page;
     char caption[viewerCaptionSize];
-    formatViewerCaption(page.askedWord, page.shownWord, page.dictionary, index + 1, page.definitionCount,
-                        caption, viewerCaptionSize, page.serverIndex == offlineServerIndex);
+    formatViewerCaption(page.askedWord, page.shownWord, definitionSource(page, index), index + 1,
+                        page.definitionCount, caption, viewerCaptionSize,
+                        page.serverIndex == offlineServerIndex);
     wchar_t wideCaption[viewerCaptionSize];
     utf8ToWide(caption, wideCaption, viewerCaptionSize);
     SetWindowTextW(dialog, wideCaption);
@@ -195,7 +196,7 @@ void showHeading(HWND dialog)
     wchar_t word[dictWordSize];
     wchar_t dictionary[dictSlotSize];
     utf8ToWide(state->page.shownWord, word, dictWordSize);
-    utf8ToWide(state->page.dictionary, dictionary, dictSlotSize);
+    utf8ToWide(definitionSource(state->page, state->page.current), dictionary, dictSlotSize);
     const int capacity = dictWordSize + dictSlotSize + 4;
     wchar_t text[capacity];
     lstrcpynW(text, word, capacity);
@@ -219,12 +220,14 @@ void fillPageText(HWND dialog)
         count = 0;
     PagePart* parts = count ? new (std::nothrow) PagePart[static_cast<size_t>(count)]() : nullptr;
     wchar_t** bodies = count ? new (std::nothrow) wchar_t*[static_cast<size_t>(count)]() : nullptr;
+    // Each definition's dictionary for its heading: a slot per definition.
+    typedef wchar_t Slot[dictSlotSize];
+    Slot* dictionaries =
+        count && state->allOnOnePage ? new (std::nothrow) Slot[static_cast<size_t>(count)] : nullptr;
     wchar_t word[dictWordSize];
-    wchar_t dictionary[dictSlotSize];
     utf8ToWide(page.shownWord, word, dictWordSize);
-    utf8ToWide(page.dictionary, dictionary, dictSlotSize);
     bool built = false;
-    if (count == 0 || (parts && bodies)) {
+    if (count == 0 || (parts && bodies && (dictionaries || !state->allOnOnePage))) {
         static_assert(sizeof(wchar_t) == sizeof(char16_t), "the window API's text is UTF-16");
         for (int i = 0; i < count; i++) {
             const char* definition = page.definitions[first + i];
@@ -235,10 +238,11 @@ void fillPageText(HWND dialog)
             part.body = reinterpret_cast<const char16_t*>(bodies[i]);
             part.bodyLength = bodies[i] ? wcslen(bodies[i]) : 0;
             if (state->allOnOnePage) {
+                utf8ToWide(definitionSource(page, first + i), dictionaries[i], dictSlotSize);
                 part.word = reinterpret_cast<const char16_t*>(word);
                 part.wordLength = wcslen(word);
-                part.description = reinterpret_cast<const char16_t*>(dictionary);
-                part.descriptionLength = wcslen(dictionary);
+                part.description = reinterpret_cast<const char16_t*>(dictionaries[i]);
+                part.descriptionLength = wcslen(dictionaries[i]);
             }
         }
         built = buildPageText(parts, count, true, &state->text);
@@ -247,6 +251,7 @@ void fillPageText(HWND dialog)
         free(bodies[i]);
     delete[] bodies;
     delete[] parts;
+    delete[] dictionaries;
     state->shownText++;
     state->lineEnds = 0;
     for (size_t i = 0; built && i < state->text.length; i++)
