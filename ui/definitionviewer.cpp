@@ -71,6 +71,7 @@ struct ViewerState {
     int wheelPending;           // Ctrl+wheel turned by less than a notch so far
     bool allOnOnePage;          // every definition under its heading, one page
     int shownSection;           // all on one page: the definition the caption names
+    LRESULT topLine;            // all on one page: the first line in view when it was named
     PageText text;              // what the text box shows, offsets as the box counts them
     size_t lineEnds;            // how many line ends it has: WM_GETTEXT gives each as two units
     WPARAM shownText;           // counts the texts shown: a click meant for one is not followed in the next
@@ -269,6 +270,7 @@ void showCurrentDefinition(HWND dialog)
     ViewerPage& page = state->page;
     int count = page.definitionCount;
     state->shownSection = 0;
+    state->topLine = 0;
     showCaption(dialog, state->allOnOnePage ? 0 : page.current);
     bool several = count > 1;
     // A step button that is about to be disabled would take the keyboard focus with it (and Back
@@ -520,7 +522,14 @@ void onScrolled(HWND dialog)
     ViewerState* state = stateOf(dialog);
     if (!state || !state->allOnOnePage)
         return;
-    int section = pageSectionAt(state->text, topOffset(GetDlgItem(dialog, IDC_VIEW_TEXT)));
+    // Only a scroll names another: a page too short to bring the last heading to the top keeps what
+    // Next named.
+    HWND box = GetDlgItem(dialog, IDC_VIEW_TEXT);
+    LRESULT line = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
+    if (line == state->topLine)
+        return;
+    state->topLine = line;
+    int section = pageSectionAt(state->text, topOffset(box));
     if (section == state->shownSection)
         return;
     state->shownSection = section;
@@ -691,13 +700,15 @@ void onStep(HWND dialog, int step)
         return;
     if (state->allOnOnePage) {
         HWND box = GetDlgItem(dialog, IDC_VIEW_TEXT);
-        int section = steppedPageSection(state->text, topOffset(box), step);
-        if (section >= state->text.sectionCount)
+        if (state->shownSection >= state->text.sectionCount)
             return;
+        int section =
+            steppedPageSection(state->text, state->text.sections[state->shownSection].headingStart, step);
         size_t heading = state->text.sections[section].headingStart;
         LRESULT line = SendMessageW(box, EM_EXLINEFROMCHAR, 0, static_cast<LPARAM>(heading));
         SendMessageW(box, EM_LINESCROLL, 0, line - SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0));
         selectRange(box, heading, heading);
+        state->topLine = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
         state->shownSection = section;
         showCaption(dialog, section);
         return;

@@ -24,7 +24,9 @@ ID_DB_LIST, ID_DB_OK, ID_DB_SKIP = 1006, 1007, 1011
 ID_NEXT, ID_PREVIOUS, ID_CLOSE, ID_TEXT = 1002, 1003, 2, 1005
 ID_YES, ID_NO = 6, 7
 ID_SUGGEST_LIST, ID_LOOK_UP, ID_NEXT_SERVER, ID_SUGGEST_CANCEL = 1008, 1, 1009, 2
-EM_SETSEL, EM_POSFROMCHAR, LB_SETCURSEL = 0xB1, 0xD6, 0x186
+EM_GETSEL, EM_SETSEL, EM_POSFROMCHAR, LB_SETCURSEL = 0xB0, 0xB1, 0xD6, 0x186
+EM_GETFIRSTVISIBLELINE, EM_LINEINDEX = 0xCE, 0xBB
+ID_FIND, ID_FOUND = 1013, 1014
 WORDNET = "WordNet (r) 3.0 (2006)"
 NIM_MODIFY = 1
 IDM_RECENT_FIRST = 40010
@@ -485,12 +487,148 @@ def test_a_link_shows_without_braces_and_a_click_follows_it(look):
     assert len(text) > 500 and dictd_definitions("wn", "hack")[0].startswith(text)
     assert "[syn: hack, drudge,\r\n         hacker]" in text
     look.screenshot("links")
+    look.prefix.xvfb.xdotool("mousemove", *point_at(look, viewer, text.index("drudge")))
+    time.sleep(0.3)
+    look.screenshot("link-hovered")
     click(look, *point_at(look, viewer, text.index("hacker]") + 2))
     wait_caption(look.prefix, viewer, "hacker", WORDNET, "1 of 1")
     assert dictd_definitions("wn", "hacker")[0].startswith(viewer_text(look.prefix, viewer))
     key(look, "BackSpace")
     wait_caption(look.prefix, viewer, "hack", WORDNET, "1 of 1")
     wait_text(look.prefix, viewer, ID_TEXT, text)
+
+
+def heading(word, dictionary):
+    return f"{word} \u2014 {dictionary}\r\n"
+
+
+def selection(prefix, viewer):
+    packed = send_to(prefix, viewer, ID_TEXT, EM_GETSEL)
+    return packed & 0xFFFF, packed >> 16
+
+
+def test_all_on_one_page_shows_each_dictionary_under_its_heading_and_next_goes_to_the_next(look):
+    start_lexitray(look, onepage=1)
+    look_up_typed(look, "glimmerwort")
+    viewer = wait_viewer(look.prefix)
+    assert dialog_with(look.prefix, ID_DB_LIST) is None, "the choice was asked"
+    second = heading("glimmerwort", "Lexitray Second Test Dictionary")
+    text = heading("glimmerwort", "Lexitray Test Dictionary") + GLIMMERWORT_FIRST + "\r\n\r\n" + second + GLIMMERWORT_SECOND
+    wait_text(look.prefix, viewer, ID_TEXT, text)
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Test Dictionary", "1 of 2")
+    look.screenshot("all-on-one-page")
+    click_control(look, viewer, ID_NEXT)
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Second Test Dictionary", "2 of 2")
+    assert selection(look.prefix, viewer)[0] == box_offset(text, text.index(second))
+    click_control(look, viewer, ID_NEXT)
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Test Dictionary", "1 of 2")
+
+
+def test_find_selects_a_word_of_the_longest_entry_and_says_when_there_is_none(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "break")
+    viewer = wait_viewer(look.prefix)
+    wait_caption(look.prefix, viewer, "break", WORDNET, "1 of 1")
+    body = dictd_definitions("wn", "break")[0]
+    key(look, "ctrl+f")
+    wait_for("the find bar", lambda: control(look.prefix, viewer, ID_FIND)["visible"] == "1")
+    type_text(look, "Bankrupt")
+    key(look, "Return")
+    first = body.lower().index("bankrupt")
+    found = (box_offset(body, first), box_offset(body, first) + len("bankrupt"))
+    wait_for("bankrupt selected", lambda: selection(look.prefix, viewer) == found)
+    assert send_to(look.prefix, viewer, ID_TEXT, EM_GETFIRSTVISIBLELINE) > 0, "the found word is not in view"
+    look.screenshot("found")
+    key(look, "F3")
+    later = body.lower().index("bankrupt", first + 1)
+    wait_for("the next one selected", lambda: selection(look.prefix, viewer)[0] == box_offset(body, later))
+    key(look, "shift+F3")
+    wait_for("the one before selected", lambda: selection(look.prefix, viewer) == found)
+    assert control(look.prefix, viewer, ID_FOUND)["visible"] == "0"
+    key(look, "ctrl+a", "BackSpace")
+    type_text(look, "qwertyuiop")
+    key(look, "Return")
+    wait_for("not found said", lambda: control(look.prefix, viewer, ID_FOUND)["visible"] == "1")
+    assert unicode_view(look.prefix, viewer["hwnd"])[0][ID_FOUND] == "Not found"
+    assert selection(look.prefix, viewer) == found
+    # Escape closes the bar and leaves the viewer open.
+    key(look, "Escape")
+    wait_for("the find bar to close", lambda: control(look.prefix, viewer, ID_FIND)["visible"] == "0")
+    assert viewer_window(look.prefix) is not None
+
+
+def line_height(prefix, viewer):
+    second = send_to(prefix, viewer, ID_TEXT, EM_LINEINDEX, 1)
+    return (send_to(prefix, viewer, ID_TEXT, EM_POSFROMCHAR, second) >> 16) - (send_to(prefix, viewer, ID_TEXT, EM_POSFROMCHAR, 0) >> 16)
+
+
+def fontsize(desk):
+    return dict(desk.prefix.read_profile()).get("fontsize")
+
+
+def test_ctrl_wheel_zooms_and_a_restart_keeps_the_size(look):
+    app, _ = start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "hack")
+    viewer = wait_viewer(look.prefix)
+    plain = line_height(look.prefix, viewer)
+    x, y = point_at(look, viewer, 0)
+    look.prefix.xvfb.xdotool("mousemove", x, y + 40, "keydown", "ctrl", "click", "4", "click", "4", "keyup", "ctrl")
+    wait_for("the size in the profile", lambda: fontsize(look) not in (None, "0"))
+    wait_for("larger lines", lambda: line_height(look.prefix, viewer) > plain)
+    zoomed, size = line_height(look.prefix, viewer), fontsize(look)
+    look.screenshot("zoomed")
+    # Ctrl+minus and Ctrl+0 work from the keyboard as well.
+    key(look, "ctrl+minus")
+    wait_for("smaller lines", lambda: line_height(look.prefix, viewer) < zoomed)
+    key(look, "ctrl+0")
+    wait_for("the size as picked", lambda: line_height(look.prefix, viewer) == plain)
+    key(look, "ctrl+plus", "ctrl+plus")
+    wait_for("the size in the profile", lambda: fontsize(look) == size)
+    close_viewer(look, viewer)
+    app.stop()
+
+    # A restart with the profile as it was left.
+    wait_icon(look.prefix, look.start_app().tray_window()["hwnd"])
+    look_up_typed(look, "hack")
+    viewer = wait_viewer(look.prefix)
+    assert line_height(look.prefix, viewer) == zoomed
+
+
+def test_ctrl_c_copies_the_text_as_shown(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "computer")
+    viewer = wait_viewer(look.prefix)
+    text = viewer_text(look.prefix, viewer)
+    key(look, "ctrl+a", "ctrl+c")
+    from test_capture import clipboard
+
+    def copied():
+        value = clipboard(look)[1]
+        return value and value.encode("ascii").decode("unicode_escape").encode("latin-1").decode("utf-8")
+    # keyview reads the clipboard text's head.
+    try:
+        wait_for("the text on the clipboard", lambda: len(copied() or "") > 200 and text.startswith(copied()))
+    except HarnessError:
+        raise AssertionError(f"the clipboard holds {copied()!r}, not {text!r}")
+    assert "{" not in text and "\r\n" in text
+
+
+def test_opening_times_of_the_longest_entry_on_one_page_and_of_a_small_one(look):
+    for word, onepage in [("snorkelbloom", 0), ("break", 1)]:
+        app, _ = start_lexitray(look, onepage=onepage, hidedbdialog=1)
+        key(look, HOTKEY)
+        box = wait_word_box(look.prefix)
+        type_text(look, word)
+        wait_text(look.prefix, box, ID_WORD, word)
+        start = time.monotonic()
+        key(look, "Return")
+        viewer = wait_for("the viewer with its text", lambda: [v for v in [viewer_window(look.prefix)]
+                                                                if v and viewer_text(look.prefix, v)])[0]
+        what = "every dictionary's \"break\" on one page" if onepage else "one small definition"
+        TIMINGS.append((f"Enter to viewer with {what}", elapsed_since(start)))
+        assert viewer_text(look.prefix, viewer).startswith(word)
+        close_viewer(look, viewer)
+        app.stop()
 
 
 def test_failed_follow_keeps_what_the_viewer_shows(look):
