@@ -39,6 +39,9 @@ const int twipsPerPixel = 15;
 const LONG wholeText = -1;
 const int numberCapacity = 16;
 const wchar_t notFoundText[] = L"Not found";
+// The most links marked in one text: each is a message to the box, and a hostile definition of
+// nothing but braces must not hold the viewer up. A link past them still follows on a double click.
+const size_t markedLinkLimit = 20000;
 
 // Posted by the viewer's controls to the viewer: follow the word at the text position wParam, go back,
 // follow the selection (the hotkey pressed over the viewer), follow the link at the text position
@@ -164,7 +167,7 @@ void fillBox(HWND box, const ViewerState& state, const wchar_t* text, const Page
         for (int i = 0; i < page->sectionCount; i++)
             if (page->sections[i].wordLength > 0)
                 markRange(box, page->sections[i].headingStart, page->sections[i].wordLength, CFE_BOLD);
-        for (size_t i = 0; i < page->linkCount; i++)
+        for (size_t i = 0; i < page->linkCount && i < markedLinkLimit; i++)
             markRange(box, page->links[i].start, page->links[i].length, CFE_LINK);
     }
     selectRange(box, 0, 0);
@@ -405,7 +408,7 @@ LRESULT CALLBACK viewerControlProc(HWND control, UINT message, WPARAM wParam, LP
         break;
     case WM_LBUTTONDBLCLK:
         if (isText) {
-            // The character under the pointer decides what is followed; a link follows on its click.
+            // The character under the pointer decides what is followed (a link: once, by its click or this).
             LRESULT result = DefSubclassProc(control, message, wParam, lParam);
             POINTL point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             LRESULT at = SendMessageW(control, EM_CHARFROMPOS, 0, reinterpret_cast<LPARAM>(&point));
@@ -464,11 +467,15 @@ void follow(HWND dialog, const wchar_t* word, int length)
 void onFollowAt(HWND dialog, size_t position)
 {
     const PageText& text = stateOf(dialog)->text;
-    if (!text.text || pageLinkAt(text, position) >= 0)
+    if (!text.text)
         return;
+    // On a link its whole text, as a click on it gives.
     wchar_t word[followedWordUnits];
-    int wordLength = followedWordAt(text.text, text.length, position, reinterpret_cast<char16_t*>(word),
-                                    followedWordUnits);
+    long link = pageLinkAt(text, position);
+    int wordLength = link >= 0
+                         ? pageLinkWord(text, link, reinterpret_cast<char16_t*>(word), followedWordUnits)
+                         : followedWordAt(text.text, text.length, position, reinterpret_cast<char16_t*>(word),
+                                          followedWordUnits);
     follow(dialog, word, wordLength);
 }
 
