@@ -12,7 +12,7 @@ from menu_steps import (CB_GETCOUNT, CB_GETCURSEL, HOTKEYF_ALT, HOTKEYF_CONTROL,
                         wait_gone)
 
 ID_SAVE, ID_CANCEL, ID_FONT, ID_HOTKEY, ID_SERVER, ID_STARTUP, ID_HIDEDB = 1, 2, 1002, 1004, 1015, 1016, 1017
-ID_KEEPCLIPBOARD, ID_BASEFORMS, ID_SUGGEST = 1020, 1021, 1022
+ID_KEEPCLIPBOARD, ID_BASEFORMS, ID_SUGGEST, ID_ONEPAGE = 1020, 1021, 1022, 1030
 EMPTY_HOTKEY = "Please enter a hotkey to use with Lexitray"
 TAKEN = "Failed to register hotkey!\nError: That hotkey is already registered to another application."
 SAVE_ORDER = ["startup", "control", "shift", "alt", "hidedbdialog", "letter", "server", "keepclipboard", "lookahead",
@@ -303,16 +303,20 @@ class TestSave:
         values = dict(desk.prefix.read_profile())
         assert (values["baseforms"], values["suggest"]) == flipped
 
-    @pytest.mark.parametrize("before, after", [(None, "1"), ("1", "0")], ids=["absent-to-on", "on-to-off"])
-    def test_keep_clipboard_box_is_written(self, desk, before, after):
-        profile = {} if before is None else {"keepclipboard": before}
+    @pytest.mark.parametrize("box, name, before, after", [
+        (ID_KEEPCLIPBOARD, "keepclipboard", None, "1"), (ID_KEEPCLIPBOARD, "keepclipboard", "1", "0"),
+        (ID_ONEPAGE, "onepage", None, "1"), (ID_ONEPAGE, "onepage", "1", "0"),
+    ], ids=["keep-absent-to-on", "keep-on-to-off", "one-page-absent-to-on", "one-page-on-to-off"])
+    def test_off_by_default_boxes_are_written(self, desk, box, name, before, after):
+        profile = {} if before is None else {name: before}
         app, window, icon = start_lexitray(desk, **profile)
         dialog = open_settings(desk, icon)
-        click_control(desk, dialog, ID_KEEPCLIPBOARD)
+        assert controls_by_id(desk.prefix, dialog)[box]["checked"] == ("0" if before is None else before)
+        click_control(desk, dialog, box)
         save(desk, dialog)
         wait_gone(desk.prefix, SETTINGS_CAPTION)
-        assert dict(profile_writes(app)[-len(SAVE_ORDER):])["keepclipboard"] == after
-        assert dict(desk.prefix.read_profile())["keepclipboard"] == after
+        assert dict(profile_writes(app)[-len(SAVE_ORDER):])[name] == after
+        assert dict(desk.prefix.read_profile())[name] == after
 
     def test_server_outside_the_list_opens_without_selection_and_saves_minus_1(self, desk):
         app, window, icon = start_lexitray(desk, server=20)
