@@ -772,6 +772,12 @@ INT_PTR CALLBACK definitionViewerProc(HWND dialog, UINT message, WPARAM wParam, 
     case WM_COPY:
         onCopy(dialog);
         return TRUE;
+    case WM_MOUSEWHEEL:
+        // Over the dialog itself rather than one of its controls.
+        if (!(GET_KEYSTATE_WPARAM(wParam) & MK_CONTROL))
+            return FALSE;
+        onZoom(dialog, 0, GET_WHEEL_DELTA_WPARAM(wParam));
+        return TRUE;
     case viewerFollowLinkMessage:
         if (stateOf(dialog) && static_cast<WPARAM>(lParam) == stateOf(dialog)->shownText)
             onFollowLink(dialog, static_cast<size_t>(wParam));
