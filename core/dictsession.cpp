@@ -59,6 +59,8 @@ void DictSession::releaseLists()
 {
     releaseTextList(matchDatabases, matchCount);
     releaseTextList(definitions, definitionCount);
+    delete[] definitionSources;
+    definitionSources = nullptr;
     releaseTextList(databaseLines, databaseCount);
     matchDatabases = nullptr;
     definitions = nullptr;

@@ -91,6 +91,11 @@ struct DictSession {
     int matchCount;
     int definitionCount;
     char** definitions;
+    // The dictionary each definition came from, as its header line names it; null when unknown.
+    char (*definitionSources)[dictSlotSize];
+    // Every database's definitions at once, in the server's order, without asking which (the
+    // setting "onepage"); set by the look-up.
+    bool allDatabases;
     int currentDefinition;
     int databaseCount;
     char** databaseLines;
@@ -284,8 +289,11 @@ ReplyOutcome appendReplyPiece(ReplyText* reply, const char* piece, size_t pieceL
 int cutMatchNames(const char* text, size_t length, char*** names);
 // A database reply (status 110): each line without its CR LF, cut to 69 characters.
 int cutDatabaseLines(const char* text, size_t length, char*** lines);
-// A definitions reply (status 150): each body without its header, last CR LF or terminator.
-int cutDefinitionTexts(const char* text, size_t length, char*** texts);
+// A definitions reply (status 150): each body without its header, last CR LF or terminator. With
+// sources, also the dictionary each came from as its header names it (its description, else its
+// database name, cut to 69 characters) in a new array (delete[]) of as many slots, null when none.
+int cutDefinitionTexts(const char* text, size_t length, char*** texts,
+                       char (**sources)[dictSlotSize] = nullptr);
 void releaseTextList(char** list, int count);
 
 // Cuts match replies that follow one another on a connection (requests sent together are answered

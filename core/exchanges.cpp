@@ -114,8 +114,9 @@ int DictSession::findMatches(const char* word, const char* host)
     // When the database is known already, the definitions' request goes out now, so that its
     // reply travels while the database list is read.
     char define[dictRequestSize];
-    if (opened && (matchCount == 1 || ahead.firstMatchChosen) &&
-        buildRequest(define, "define %s %s\r\n", matchDatabases[0], matchedWord, &length))
+    if (opened && (matchCount == 1 || ahead.firstMatchChosen || allDatabases) &&
+        buildRequest(define, "define %s %s\r\n", allDatabases ? "*" : matchDatabases[0], matchedWord,
+                     &length))
         standAheadRequest(definitionLink, define, (int)length);
 
     // The request goes out whatever the greeting was; a socket that never connected fails it.
@@ -150,13 +151,16 @@ void DictSession::keepDatabaseList(ReplyText* reply)
 int DictSession::keepDefinitions(ReplyText* reply, bool refused)
 {
     char** texts = nullptr;
+    char(*sources)[dictSlotSize] = nullptr;
     int filled = 0;
     if (!refused && beginsWithStatus(reply->data, reply->length, definitionsStatus))
-        filled = cutDefinitionTexts(reply->data, reply->length, &texts);
+        filled = cutDefinitionTexts(reply->data, reply->length, &texts, &sources);
     releaseReply(reply);
     if (filled == 0)
         return dictRefused;
     releaseTextList(definitions, definitionCount);
+    delete[] definitionSources;
+    definitionSources = sources;
     definitions = texts;
     definitionCount = filled;
     return dictSuccess;

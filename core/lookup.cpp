@@ -84,7 +84,7 @@ static int askNotFound(const char* word, const char* where)
 }
 
 // The database the definitions come from: the kept word's own, else the first match, or the one the
-// user chooses.
+// user chooses; none is chosen when every database's definitions are shown.
 static int chooseDatabase(DictSession* session)
 {
     if (session->keptDatabase[0] != '\0')
@@ -92,7 +92,7 @@ static int chooseDatabase(DictSession* session)
             if (strcmp(session->matchDatabases[i], session->keptDatabase) == 0)
                 return i;
     int databaseIndex = 0;
-    if (session->matchCount > 1 && !session->skipChoice && !lookUpCancelled()) {
+    if (session->matchCount > 1 && !session->skipChoice && !session->allDatabases && !lookUpCancelled()) {
         userTurnBegins();
         databaseIndex = runDatabaseChoiceDialog(session);
         userTurnEnds();
@@ -135,7 +135,8 @@ int DictSession::lookUpOffline(const char* asked, char* current, bool askNext)
         int databaseIndex = chooseDatabase(this);
         char description[dictSlotSize];
         matchDescription(*this, databaseIndex, description, dictSlotSize);
-        if (retrieveOfflineDefinitions(matchDatabases[databaseIndex], matchedWord) != dictSuccess)
+        if (retrieveOfflineDefinitions(allDatabases ? "*" : matchDatabases[databaseIndex], matchedWord) !=
+            dictSuccess)
             return offlineEnded;
         keepShown(this, asked, offlineServerIndex, databaseIndex, description);
         return offlineFound;
@@ -154,6 +155,7 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
     copyBounded(current, dictWordSize, asked);
     tryBaseForms = readConfigInt("baseforms", 1) != 0;
     trySuggestions = readConfigInt("suggest", 1) != 0;
+    allDatabases = readConfigFlag("onepage", 0);
     offlineFallback = false;
     int offline = readConfigInt("offline", offlineWhenNoServer);
     // The server list as it stands now: a Settings change while the look-up runs does not move it.
@@ -269,7 +271,8 @@ int DictSession::lookUpOnServers(const char* word, int serverIndex)
         matchDescription(*this, databaseIndex, description, dictSlotSize);
 
         showStatus("Retrieving definitions...", progressStatusMs);
-        int retrieved = retrieveDefinitions(matchDatabases[databaseIndex], matchedWord, host);
+        int retrieved =
+            retrieveDefinitions(allDatabases ? "*" : matchDatabases[databaseIndex], matchedWord, host);
         closeSocket();
         closeAhead();
         if (retrieved == dictSuccess && definitionCount >= 1) {

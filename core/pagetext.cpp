@@ -24,6 +24,14 @@ const size_t lineEndLength = 2;  // the most a line end takes: "\r\n"
 const int zoomLadder[] = {8, 9, 11, 12, 13, 15, 16, 19, 21, 24, 27, 29, 32, 37, 43, 48, 64, 96};
 const int zoomSteps = sizeof zoomLadder / sizeof zoomLadder[0];
 
+// Letters compared without case: ASCII and Latin-1's, enough for the words of the dictionaries served.
+char16_t foldedUnit(char16_t c)
+{
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return static_cast<char16_t>(c + 32);
+    return c;
+}
+
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
 // Adds more to *total, false when that would pass pageTextLimit.
@@ -159,7 +167,8 @@ bool buildPageText(const PagePart* parts, int count, bool oneUnitLineEnds, PageT
         if (part.wordLength > 0 && part.descriptionLength > 0)
             writer.copy(headingDash, headingDashLength);
         writer.copy(part.description, part.descriptionLength);
-        writer.lineEnd();
+        if (part.wordLength > 0 || part.descriptionLength > 0)
+            writer.lineEnd();
         section.bodyStart = page->length;
         writeBody(writer, part.body, part.bodyLength);
         section.end = page->length;
@@ -241,6 +250,26 @@ char16_t* newCopiedPageText(const PageText& page, size_t from, size_t to, size_t
     copied[at] = u'\0';
     *length = at;
     return copied;
+}
+
+long findInPage(const PageText& page, const char16_t* what, size_t length, size_t from, bool forward)
+{
+    if (length == 0 || length > page.length)
+        return -1;
+    size_t last = page.length - length;  // the last place a match can start
+    if (from > last + 1)
+        from = last + 1;
+    // Every start once, from `from` on in the direction asked, wrapping at the end.
+    size_t starts = last + 1;
+    for (size_t n = 0; n < starts; n++) {
+        size_t at = forward ? (from + n) % starts : (from + starts - 1 - n) % starts;
+        size_t i = 0;
+        while (i < length && foldedUnit(page.text[at + i]) == foldedUnit(what[i]))
+            i++;
+        if (i == length)
+            return static_cast<long>(at);
+    }
+    return -1;
 }
 
 int zoomedFontSize(int size, ZoomKey key, int picked)

@@ -44,7 +44,8 @@ struct PageText {
 const size_t pageTextLimit = 0x7FFFFFF0;
 
 // Builds the page of parts (in the order given, each under its heading, a blank line between
-// them) into page, which must be empty or released. In a body, text in braces ("{hack}",
+// them; a part with neither word nor description has no heading line) into page, which must be empty or
+// released. In a body, text in braces ("{hack}",
 // "{two\r\n words}") is shown without its braces as a link; everything else stays as sent. Braces
 // that hold nothing but blanks, that reach further than a word can be long, that another '{'
 // opens inside, or that are never closed stay on show as they are. With oneUnitLineEnds every
@@ -71,6 +72,11 @@ int steppedPageSection(const PageText& page, size_t offset, int step);
 // as "\r\n" the clipboard expects. A new zero-terminated text (delete[]), null when memory runs
 // out; *length is set to its length.
 char16_t* newCopiedPageText(const PageText& page, size_t from, size_t to, size_t* length);
+
+// Find: where the next match of what (length units, letters compared without case) starts,
+// searching forward from the offset from, or backward from just before it, wrapping round the
+// page's ends; -1 when there is none.
+long findInPage(const PageText& page, const char16_t* what, size_t length, size_t from, bool forward);
 
 // Zoom. Sizes are the profile's definition font size: a negative character height in pixels at
 // 96 DPI, 0 for the face's default height (taken as zoomDefaultPixels).

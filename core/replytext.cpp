@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <new>
 
 // Room a reply starts with; it doubles from there while the reply is small, where moving it is
 // cheap and the allocator hands back memory freed a moment ago.
@@ -329,18 +330,61 @@ int cutDatabaseLines(const char* text, size_t length, char*** lines)
     return cutSlotLines(text, length, databaseStatus, false, lines);
 }
 
-int cutDefinitionTexts(const char* text, size_t length, char*** texts)
+// The dictionary a definition's header line (`151 "word" database "description"`, from start to
+// end) names: its description, else its database name; cut to 69 characters.
+static void copyHeaderSource(const char* text, size_t start, size_t end, char* source)
+{
+    source[0] = '\0';
+    const char* line = text + start;
+    size_t length = end - start;
+    size_t at = 0;
+    // Past the status and the quoted word.
+    const char* quote = (const char*)memchr(line, '"', length);
+    if (quote == nullptr)
+        return;
+    quote = (const char*)memchr(quote + 1, '"', length - (size_t)(quote + 1 - line));
+    if (quote == nullptr)
+        return;
+    at = (size_t)(quote + 1 - line);
+    while (at < length && line[at] == ' ')
+        at++;
+    size_t name = at;
+    while (at < length && line[at] != ' ' && line[at] != '\r' && line[at] != '\n')
+        at++;
+    size_t nameEnd = at;
+    while (at < length && line[at] == ' ')
+        at++;
+    size_t from = name, to = nameEnd;
+    if (at < length && line[at] == '"') {
+        const char* close = (const char*)memchr(line + at + 1, '"', length - at - 1);
+        if (close != nullptr && close > line + at + 1) {
+            from = at + 1;
+            to = (size_t)(close - line);
+        }
+    }
+    size_t copied = to - from < (size_t)dictSlotSize - 1 ? to - from : (size_t)dictSlotSize - 1;
+    memcpy(source, line + from, copied);
+    source[copied] = '\0';
+}
+
+int cutDefinitionTexts(const char* text, size_t length, char*** texts, char (**sources)[dictSlotSize])
 {
     const int definitionsStatus = 150;
     *texts = nullptr;
+    if (sources)
+        *sources = nullptr;
     int count = announcedCount(text, length, definitionsStatus);
     if (count == 0)
         return 0;
     char** list = new char*[(size_t)count + 1]();
+    char(*named)[dictSlotSize] = sources ? new (std::nothrow) char[(size_t)count][dictSlotSize] : nullptr;
     int filled = 0;
     // Past the status line and the header line of the first definition.
-    size_t at = dropFirstLine(text, length, dropFirstLine(text, length, 0));
+    size_t header = dropFirstLine(text, length, 0);
+    size_t at = dropFirstLine(text, length, header);
     while (filled < count && at < length) {
+        if (named)
+            copyHeaderSource(text, header, at, named[filled]);
         // at follows a CR LF, so the terminator search starts on it: an empty body puts the
         // terminator line straight after the header.
         size_t end = findText(text, at - 2, length, terminator, terminatorLength);
@@ -352,8 +396,13 @@ int cutDefinitionTexts(const char* text, size_t length, char*** texts)
         memcpy(body, text + at, bodyLength);
         list[filled++] = body;
         // Past the terminator and the header of the next definition (or the closing status).
-        at = dropFirstLine(text, length, end + terminatorLength);
+        header = end + terminatorLength;
+        at = dropFirstLine(text, length, header);
     }
+    if (named && filled > 0)
+        *sources = named;
+    else
+        delete[] named;
     return finishList(list, filled, texts);
 }
 

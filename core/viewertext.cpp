@@ -214,6 +214,8 @@ void takeViewerPage(DictSession& session, ViewerPage* page)
     page->serverIndex = session.shownServerIndex;
     page->definitions = session.definitions;
     page->definitionCount = session.definitionCount;
+    page->sources = session.definitionSources;
+    session.definitionSources = nullptr;
     page->current = 0;
     page->bytes = 0;
     for (int i = 0; i < page->definitionCount; i++)
@@ -223,9 +225,17 @@ void takeViewerPage(DictSession& session, ViewerPage* page)
     session.currentDefinition = 0;
 }
 
+const char* definitionSource(const ViewerPage& page, int index)
+{
+    if (page.sources && index >= 0 && index < page.definitionCount && page.sources[index][0] != '\0')
+        return page.sources[index];
+    return page.dictionary;
+}
+
 void releaseViewerPage(ViewerPage* page)
 {
     releaseTextList(page->definitions, page->definitionCount);
+    delete[] page->sources;
     memset(page, 0, sizeof *page);
 }
 
@@ -278,10 +288,17 @@ static bool copyViewerPage(const ViewerPage& from, ViewerPage* to)
     *to = from;
     to->definitions = nullptr;
     to->definitionCount = 0;
+    to->sources = nullptr;
     to->current = 0;
     if (from.definitionCount < 1)
         return true;
-    to->definitions = new (std::nothrow) char*[static_cast<size_t>(from.definitionCount) + 1];
+    if (from.sources) {
+        to->sources = new (std::nothrow) char[static_cast<size_t>(from.definitionCount)][dictSlotSize];
+        if (!to->sources)
+            return false;
+        memcpy(to->sources, from.sources, sizeof *from.sources * static_cast<size_t>(from.definitionCount));
+    }
+    to->definitions = new (std::nothrow) char*[static_cast<size_t>(from.definitionCount) + 1]();
     if (!to->definitions) {
         releaseViewerPage(to);
         return false;

@@ -39,13 +39,16 @@ struct ViewerPage {
     int serverIndex;
     char** definitions;
     int definitionCount;
+    char (*sources)[dictSlotSize];  // the dictionary of each definition; null: all from dictionary
     int current;
     size_t bytes;  // the definitions' text, counted against the history's limit
 };
 
-// Moves the session's definitions and what it shows into page (the dictionary: the session's
-// shownDescription, else the description of shownDatabase that describeDatabase finds); the session
-// keeps no definitions.
+// The dictionary definition index of the page came from: its own when known, else the page's.
+const char* definitionSource(const ViewerPage& page, int index);
+// Moves the session's definitions (and the dictionary of each) and what it shows into page (the dictionary:
+// the session's shownDescription, else the description of shownDatabase that describeDatabase finds); the
+// session keeps no definitions.
 void takeViewerPage(DictSession& session, ViewerPage* page);
 // Releases the page's definitions and empties it.
 void releaseViewerPage(ViewerPage* page);

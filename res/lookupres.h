@@ -15,7 +15,11 @@
 #define IDC_SUGGEST_LIST 1008
 #define IDC_SUGGEST_NEXT 1009
 
-// Definition viewer "DISPLAY": the step buttons and the text ("Close" is IDCANCEL).
+// Definition viewer "DISPLAY": the step buttons, the text, the heading above it, and the find bar
+// (its box and what it says) ("Close" is IDCANCEL).
 #define IDC_VIEW_NEXT 1002
 #define IDC_VIEW_PREVIOUS 1003
 #define IDC_VIEW_TEXT 1005
+#define IDC_VIEW_HEADING 1012
+#define IDC_VIEW_FIND 1013
+#define IDC_VIEW_FOUND 1014

@@ -13,6 +13,7 @@
 #define IDC_SETTINGS_OFFLINE 1023
 #define IDC_SETTINGS_LOOKAHEAD 1024
 #define IDC_SETTINGS_KEEPWORDS 1026
+#define IDC_SETTINGS_ONEPAGE 1030
 
 // About dialog: its OK button is IDOK (1); the text box below the banner.
 #define IDC_ABOUT_TEXT 1003

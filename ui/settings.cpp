@@ -74,6 +74,7 @@ void onInitSettings(HWND dialog)
     sendToControl(dialog, IDC_SETTINGS_HOTKEY, HKM_SETHOTKEY, hotkeyControlValue(hotkey), 0);
     checkBox(dialog, IDC_SETTINGS_KEEPCLIPBOARD, readConfigFlag("keepclipboard", 0));
     checkBox(dialog, IDC_SETTINGS_LOOKAHEAD, readConfigFlag("lookahead", 1));
+    checkBox(dialog, IDC_SETTINGS_ONEPAGE, readConfigFlag("onepage", 0));
     checkBox(dialog, IDC_SETTINGS_KEEPWORDS, keepWordsOn());
     checkBox(dialog, IDC_SETTINGS_BASEFORMS, readConfigFlag("baseforms", 1));
     checkBox(dialog, IDC_SETTINGS_SUGGEST, readConfigFlag("suggest", 1));
@@ -137,6 +138,7 @@ void onSaveSettings(HWND dialog)
     writeConfigString("server", serverText);
     writeConfigString("keepclipboard", isTicked(dialog, IDC_SETTINGS_KEEPCLIPBOARD) ? "1" : "0");
     writeConfigString("lookahead", isTicked(dialog, IDC_SETTINGS_LOOKAHEAD) ? "1" : "0");
+    writeConfigString("onepage", isTicked(dialog, IDC_SETTINGS_ONEPAGE) ? "1" : "0");
     writeConfigString(keepWordsKey, isTicked(dialog, IDC_SETTINGS_KEEPWORDS) ? "1" : "0");
     writeConfigString("baseforms", isTicked(dialog, IDC_SETTINGS_BASEFORMS) ? "1" : "0");
     writeConfigString("suggest", isTicked(dialog, IDC_SETTINGS_SUGGEST) ? "1" : "0");

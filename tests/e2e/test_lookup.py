@@ -1,6 +1,7 @@
 """lexitray.exe looks words up as a person does it: a selection in notepad, the hotkey, the word box, the
 database choice, the failover questions and the definition viewer, against the local dictd."""
 import os
+import re
 import shutil
 import socket
 import statistics
@@ -24,7 +25,9 @@ ID_DB_LIST, ID_DB_OK, ID_DB_SKIP = 1006, 1007, 1011
 ID_NEXT, ID_PREVIOUS, ID_CLOSE, ID_TEXT = 1002, 1003, 2, 1005
 ID_YES, ID_NO = 6, 7
 ID_SUGGEST_LIST, ID_LOOK_UP, ID_NEXT_SERVER, ID_SUGGEST_CANCEL = 1008, 1, 1009, 2
-EM_SETSEL, EM_POSFROMCHAR, LB_SETCURSEL = 0xB1, 0xD6, 0x186
+EM_GETSEL, EM_SETSEL, EM_POSFROMCHAR, LB_SETCURSEL = 0xB0, 0xB1, 0xD6, 0x186
+EM_GETFIRSTVISIBLELINE, EM_LINEINDEX = 0xCE, 0xBB
+ID_FIND, ID_FOUND = 1013, 1014
 WORDNET = "WordNet (r) 3.0 (2006)"
 NIM_MODIFY = 1
 IDM_RECENT_FIRST = 40010
@@ -109,6 +112,16 @@ def control(prefix, window, control_id):
 
 def viewer_text(prefix, viewer):
     return unicode_view(prefix, viewer["hwnd"])[0][ID_TEXT]
+
+
+# Text in braces is a cross-reference, shown without its braces: not when it holds blanks only, reaches
+# further than a word can be long or holds another brace.
+LINK = re.compile(r"\{([^{}]{1,254})\}")
+
+
+def shown_text(sent):
+    """A definition as the viewer shows it: the server's text with the braces of each link taken out."""
+    return LINK.sub(lambda m: m.group(1) if m.group(1).strip() else m.group(0), sent)
 
 
 def window_caption(prefix, window):
@@ -409,9 +422,14 @@ def test_two_definitions_alternate(look):
     wait_text(look.prefix, viewer, ID_TEXT, second)
 
 
+def box_offset(text, index):
+    """The text box's offset of index into its text as read: the box counts each line end as one unit."""
+    return index - text.count("\r\n", 0, index)
+
+
 def point_at(desk, viewer, index):
     """The screen point a few pixels into the character at index of the viewer's text."""
-    packed = send_to(desk.prefix, viewer, ID_TEXT, EM_POSFROMCHAR, index)
+    packed = send_to(desk.prefix, viewer, ID_TEXT, EM_POSFROMCHAR, box_offset(viewer_text(desk.prefix, viewer), index))
     left, top, _, _ = map(int, control(desk.prefix, viewer, ID_TEXT)["rect"].split(","))
     # The box's sunken edge is two pixels wide; the point lies inside the character's line.
     return left + 2 + (packed & 0xFFFF) + 4, top + 2 + (packed >> 16) + 5
@@ -434,8 +452,8 @@ def test_double_click_follows_a_braced_word_and_back_returns(look):
     viewer = wait_viewer(look.prefix)
     text = viewer_text(look.prefix, viewer)
     wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1")
-    # The box itself takes "{reckoner}," for the word there; the braces and the comma must go.
-    double_click(look, *point_at(look, viewer, text.index("reckoner}")))
+    # "{reckoner}," is a link "reckoner": a double click on it follows it once.
+    double_click(look, *point_at(look, viewer, text.index("reckoner,")))
     wait_caption(look.prefix, viewer, "reckoner", WORDNET, "1 of 1")
     assert viewer_text(look.prefix, viewer).startswith("reckoner\r\n")
     look.screenshot("followed")
@@ -447,7 +465,7 @@ def test_double_click_follows_a_braced_word_and_back_returns(look):
 
     # The hotkey over the viewer with a word selected in it looks that word up there; Alt+Left goes back.
     start = text.index("calculator")
-    send_to(look.prefix, viewer, ID_TEXT, EM_SETSEL, start, start + len("calculator"))
+    send_to(look.prefix, viewer, ID_TEXT, EM_SETSEL, box_offset(text, start), box_offset(text, start) + len("calculator"))
     key(look, HOTKEY)
     wait_caption(look.prefix, viewer, "calculator", WORDNET, "1 of 1")
     assert dialog_with(look.prefix, ID_WORD, WORD_BOX_CAPTION) is None
@@ -458,6 +476,160 @@ def test_double_click_follows_a_braced_word_and_back_returns(look):
     time.sleep(0.5)
     wait_caption(look.prefix, viewer, "computer", WORDNET, "1 of 1", timeout=0.5)
     close_viewer(look, viewer)
+
+
+def test_a_link_shows_without_braces_and_a_click_follows_it(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "hack")
+    viewer = wait_viewer(look.prefix)
+    wait_caption(look.prefix, viewer, "hack", WORDNET, "1 of 1")
+    # The probe reads the head of a long text.
+    text = viewer_text(look.prefix, viewer)
+    assert len(text) > 500 and dictd_definitions("wn", "hack")[0].startswith(text)
+    assert "[syn: hack, drudge,\r\n         hacker]" in text
+    look.screenshot("links")
+    look.prefix.xvfb.xdotool("mousemove", *point_at(look, viewer, text.index("drudge")))
+    time.sleep(0.3)
+    look.screenshot("link-hovered")
+    click(look, *point_at(look, viewer, text.index("hacker]") + 2))
+    wait_caption(look.prefix, viewer, "hacker", WORDNET, "1 of 1")
+    assert dictd_definitions("wn", "hacker")[0].startswith(viewer_text(look.prefix, viewer))
+    key(look, "BackSpace")
+    wait_caption(look.prefix, viewer, "hack", WORDNET, "1 of 1")
+    wait_text(look.prefix, viewer, ID_TEXT, text)
+
+
+def heading(word, dictionary):
+    return f"{word} \u2014 {dictionary}\r\n"
+
+
+def selection(prefix, viewer):
+    packed = send_to(prefix, viewer, ID_TEXT, EM_GETSEL)
+    return packed & 0xFFFF, packed >> 16
+
+
+def test_all_on_one_page_shows_each_dictionary_under_its_heading_and_next_goes_to_the_next(look):
+    start_lexitray(look, onepage=1)
+    look_up_typed(look, "glimmerwort")
+    viewer = wait_viewer(look.prefix)
+    assert dialog_with(look.prefix, ID_DB_LIST) is None, "the choice was asked"
+    second = heading("glimmerwort", "Lexitray Second Test Dictionary")
+    text = heading("glimmerwort", "Lexitray Test Dictionary") + GLIMMERWORT_FIRST + "\r\n\r\n" + second + GLIMMERWORT_SECOND
+    wait_text(look.prefix, viewer, ID_TEXT, text)
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Test Dictionary", "1 of 2")
+    look.screenshot("all-on-one-page")
+    click_control(look, viewer, ID_NEXT)
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Second Test Dictionary", "2 of 2")
+    assert selection(look.prefix, viewer)[0] == box_offset(text, text.index(second))
+    click_control(look, viewer, ID_NEXT)
+    wait_caption(look.prefix, viewer, "glimmerwort", "Lexitray Test Dictionary", "1 of 2")
+
+
+def test_find_selects_a_word_of_the_longest_entry_and_says_when_there_is_none(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "break")
+    viewer = wait_viewer(look.prefix)
+    wait_caption(look.prefix, viewer, "break", WORDNET, "1 of 1")
+    body = dictd_definitions("wn", "break")[0]
+    key(look, "ctrl+f")
+    wait_for("the find bar", lambda: control(look.prefix, viewer, ID_FIND)["visible"] == "1")
+    type_text(look, "Bankrupt")
+    key(look, "Return")
+    first = body.lower().index("bankrupt")
+    found = (box_offset(body, first), box_offset(body, first) + len("bankrupt"))
+    wait_for("bankrupt selected", lambda: selection(look.prefix, viewer) == found)
+    assert send_to(look.prefix, viewer, ID_TEXT, EM_GETFIRSTVISIBLELINE) > 0, "the found word is not in view"
+    look.screenshot("found")
+    key(look, "F3")
+    later = body.lower().index("bankrupt", first + 1)
+    wait_for("the next one selected", lambda: selection(look.prefix, viewer)[0] == box_offset(body, later))
+    key(look, "shift+F3")
+    wait_for("the one before selected", lambda: selection(look.prefix, viewer) == found)
+    assert control(look.prefix, viewer, ID_FOUND)["visible"] == "0"
+    key(look, "ctrl+a", "BackSpace")
+    type_text(look, "qwertyuiop")
+    key(look, "Return")
+    wait_for("not found said", lambda: control(look.prefix, viewer, ID_FOUND)["visible"] == "1")
+    assert unicode_view(look.prefix, viewer["hwnd"])[0][ID_FOUND] == "Not found"
+    assert selection(look.prefix, viewer) == found
+    # Escape closes the bar and leaves the viewer open.
+    key(look, "Escape")
+    wait_for("the find bar to close", lambda: control(look.prefix, viewer, ID_FIND)["visible"] == "0")
+    assert viewer_window(look.prefix) is not None
+
+
+def line_height(prefix, viewer):
+    second = send_to(prefix, viewer, ID_TEXT, EM_LINEINDEX, 1)
+    return (send_to(prefix, viewer, ID_TEXT, EM_POSFROMCHAR, second) >> 16) - (send_to(prefix, viewer, ID_TEXT, EM_POSFROMCHAR, 0) >> 16)
+
+
+def fontsize(desk):
+    return dict(desk.prefix.read_profile()).get("fontsize")
+
+
+def test_ctrl_wheel_zooms_and_a_restart_keeps_the_size(look):
+    app, _ = start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "hack")
+    viewer = wait_viewer(look.prefix)
+    plain = line_height(look.prefix, viewer)
+    x, y = point_at(look, viewer, 0)
+    look.prefix.xvfb.xdotool("mousemove", x, y + 40, "keydown", "ctrl", "click", "4", "click", "4", "keyup", "ctrl")
+    wait_for("the size in the profile", lambda: fontsize(look) not in (None, "0"))
+    wait_for("larger lines", lambda: line_height(look.prefix, viewer) > plain)
+    zoomed, size = line_height(look.prefix, viewer), fontsize(look)
+    look.screenshot("zoomed")
+    # Ctrl+minus and Ctrl+0 work from the keyboard as well.
+    key(look, "ctrl+minus")
+    wait_for("smaller lines", lambda: line_height(look.prefix, viewer) < zoomed)
+    key(look, "ctrl+0")
+    wait_for("the size as picked", lambda: line_height(look.prefix, viewer) == plain)
+    key(look, "ctrl+plus", "ctrl+plus")
+    wait_for("the size in the profile", lambda: fontsize(look) == size)
+    close_viewer(look, viewer)
+    app.stop()
+
+    # A restart with the profile as it was left.
+    wait_icon(look.prefix, look.start_app().tray_window()["hwnd"])
+    look_up_typed(look, "hack")
+    viewer = wait_viewer(look.prefix)
+    assert line_height(look.prefix, viewer) == zoomed
+
+
+def test_ctrl_c_copies_the_text_as_shown(look):
+    start_lexitray(look, hidedbdialog=1)
+    look_up_typed(look, "computer")
+    viewer = wait_viewer(look.prefix)
+    text = viewer_text(look.prefix, viewer)
+    key(look, "ctrl+a", "ctrl+c")
+    from test_capture import clipboard
+
+    def copied():
+        value = clipboard(look)[1]
+        return value and value.encode("ascii").decode("unicode_escape").encode("latin-1").decode("utf-8")
+    # keyview reads the clipboard text's head.
+    try:
+        wait_for("the text on the clipboard", lambda: len(copied() or "") > 200 and text.startswith(copied()))
+    except HarnessError:
+        raise AssertionError(f"the clipboard holds {copied()!r}, not {text!r}")
+    assert "{" not in text and "\r\n" in text
+
+
+def test_opening_times_of_the_longest_entry_on_one_page_and_of_a_small_one(look):
+    for word, onepage in [("snorkelbloom", 0), ("break", 1)]:
+        app, _ = start_lexitray(look, onepage=onepage, hidedbdialog=1)
+        key(look, HOTKEY)
+        box = wait_word_box(look.prefix)
+        type_text(look, word)
+        wait_text(look.prefix, box, ID_WORD, word)
+        start = time.monotonic()
+        key(look, "Return")
+        viewer = wait_for("the viewer with its text", lambda: [v for v in [viewer_window(look.prefix)]
+                                                                if v and viewer_text(look.prefix, v)])[0]
+        what = "every dictionary's \"break\" on one page" if onepage else "one small definition"
+        TIMINGS.append((f"Enter to viewer with {what}", elapsed_since(start)))
+        assert viewer_text(look.prefix, viewer).startswith(word)
+        close_viewer(look, viewer)
+        app.stop()
 
 
 def test_failed_follow_keeps_what_the_viewer_shows(look):
@@ -677,8 +849,8 @@ def test_double_click_follows_a_braced_text_of_two_words_over_a_line_break(look)
     look_up_typed(look, "computer")
     viewer = wait_viewer(look.prefix)
     text = viewer_text(look.prefix, viewer)
-    # "{data\r\n           processor}"
-    double_click(look, *point_at(look, viewer, text.index("processor}")))
+    # "{data\r\n           processor}", a link "data processor"
+    double_click(look, *point_at(look, viewer, text.index("processor,")))
     wait_caption(look.prefix, viewer, "data processor", WORDNET, "1 of 1")
     assert viewer_text(look.prefix, viewer).startswith("data processor\r\n")
 
@@ -705,7 +877,7 @@ def test_both_settings_off_give_the_not_found_question(look):
 # --- offline dictionaries --------------------------------------------------------------------------------
 def dictd_definitions(database, word, host=LOCAL_HOST):
     """The definition bodies the local dictd gives, each as the viewer shows it (CR LF lines, without the
-    151 line and the terminator)."""
+    151 line and the terminator, links without their braces)."""
     with socket.create_connection((host, 2628), timeout=10) as s:
         s.sendall(f'define {database} "{word}"\r\nquit\r\n'.encode("utf-8"))
         data = b""
@@ -720,7 +892,7 @@ def dictd_definitions(database, word, host=LOCAL_HOST):
             if line.startswith("151 "):
                 body = []
         elif line == ".":
-            bodies.append("\r\n".join(body))
+            bodies.append(shown_text("\r\n".join(body)))
             body = None
         else:
             body.append(line)

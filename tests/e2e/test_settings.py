@@ -12,11 +12,11 @@ from menu_steps import (CB_GETCOUNT, CB_GETCURSEL, HOTKEYF_ALT, HOTKEYF_CONTROL,
                         wait_gone)
 
 ID_SAVE, ID_CANCEL, ID_FONT, ID_HOTKEY, ID_SERVER, ID_STARTUP, ID_HIDEDB = 1, 2, 1002, 1004, 1015, 1016, 1017
-ID_KEEPCLIPBOARD, ID_BASEFORMS, ID_SUGGEST, ID_KEEPWORDS = 1020, 1021, 1022, 1026
+ID_KEEPCLIPBOARD, ID_BASEFORMS, ID_SUGGEST, ID_ONEPAGE, ID_KEEPWORDS = 1020, 1021, 1022, 1030, 1026
 EMPTY_HOTKEY = "Please enter a hotkey to use with Lexitray"
 TAKEN = "Failed to register hotkey!\nError: That hotkey is already registered to another application."
 SAVE_ORDER = ["startup", "control", "shift", "alt", "hidedbdialog", "letter", "server", "keepclipboard", "lookahead",
-              "keepwords", "baseforms", "suggest", "offline"]
+              "onepage", "keepwords", "baseforms", "suggest", "offline"]
 EXPLANATION = ("When you search for a word, it may be found in more than one dictionary, and a dialog will appear "
                "asking which you would like to use. If you want to hide that dialog, and just use the first "
                "dictionary found, check this box:")
@@ -33,6 +33,7 @@ TEMPLATE = [
     (1016, "Button", "Start Lexitray with Windows", 16, 213, 115, 10),
     (1020, "Button", "Put my clipboard back after capturing a word", 16, 228, 175, 10),
     (1024, "Button", "Start looking up the selected word at once", 16, 243, 175, 10),
+    (1030, "Button", "Show all definitions on one page", 16, 258, 175, 10),
     (1026, "Button", "Remember the words I look up", 16, 273, 175, 10),
     (-1, "Button", "Dictionary Options", 7, 86, 310, 105),
     (1017, "Button", "Hide Dictionary Selection dialog", 104, 127, 115, 10),
@@ -47,7 +48,7 @@ TEMPLATE = [
 ]
 BS_TYPEMASK, BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_AUTOCHECKBOX, BS_GROUPBOX = 0xF, 0x0, 0x1, 0x3, 0x7
 CBS_TYPEMASK, CBS_DROPDOWNLIST, WS_TABSTOP = 0x3, 0x3, 0x10000
-TAB_STOPS = {1, 2, 1015, 1016, 1020, 1024, 1026, 1017, 1021, 1022, 1023, 1002, 1004}
+TAB_STOPS = {1, 2, 1015, 1016, 1020, 1024, 1030, 1026, 1017, 1021, 1022, 1023, 1002, 1004}
 
 
 @pytest.fixture(autouse=True)
@@ -109,7 +110,8 @@ class TestOpening:
             assert bool(style & WS_TABSTOP) == (cid in TAB_STOPS), f"tab stop of {control['text']!r}"
         styles = {int(c["id"]): int(c["style"], 16) for c in controls if int(c["id"]) != -1}
         assert styles[1] & BS_TYPEMASK == BS_PUSHBUTTON, "Save Settings must not be the default button"
-        assert all(styles[box] & BS_TYPEMASK == BS_AUTOCHECKBOX for box in (1016, 1017, 1020, 1021, 1022, 1024, 1026))
+        assert all(styles[box] & BS_TYPEMASK == BS_AUTOCHECKBOX
+                   for box in (1016, 1017, 1020, 1021, 1022, 1024, 1026, 1030))
         assert styles[1015] & CBS_TYPEMASK == CBS_DROPDOWNLIST
         assert styles[1023] & CBS_TYPEMASK == CBS_DROPDOWNLIST
         # Dialog units to pixels, from two controls far apart; every other control must fall in place.
@@ -303,10 +305,10 @@ class TestSave:
         values = dict(desk.prefix.read_profile())
         assert (values["baseforms"], values["suggest"]) == flipped
 
-    @pytest.mark.parametrize("box, name", [(ID_KEEPCLIPBOARD, "keepclipboard"), (ID_KEEPWORDS, "keepwords")],
-                             ids=["clipboard", "words"])
+    @pytest.mark.parametrize("box, name", [(ID_KEEPCLIPBOARD, "keepclipboard"), (ID_ONEPAGE, "onepage"),
+                                           (ID_KEEPWORDS, "keepwords")], ids=["clipboard", "one-page", "words"])
     @pytest.mark.parametrize("before, after", [(None, "1"), ("1", "0")], ids=["absent-to-on", "on-to-off"])
-    def test_keep_box_is_written(self, desk, box, name, before, after):
+    def test_off_by_default_boxes_are_written(self, desk, box, name, before, after):
         profile = {} if before is None else {name: before}
         app, window, icon = start_lexitray(desk, **profile)
         dialog = open_settings(desk, icon)

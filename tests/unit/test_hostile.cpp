@@ -243,6 +243,9 @@ TEST_F(Hostile, CuttingNeverReadsPastTheText)
         EXPECT_EQ(cutDatabaseLines(exact, length, &list), 0);
         EXPECT_EQ(cutDefinitionTexts(exact, length, &list), 0);
         EXPECT_EQ(list, nullptr);
+        char(*sources)[dictSlotSize] = nullptr;
+        EXPECT_EQ(cutDefinitionTexts(exact, length, &list, &sources), 0);
+        EXPECT_EQ(sources, nullptr);
         leadingNumber(exact, length);
         countField(exact, length);
         dropFirstLine(exact, length, 0);

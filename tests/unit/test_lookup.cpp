@@ -249,6 +249,71 @@ TEST_F(LookUpWord, KeptWordTakesItsDatabaseWithoutAsking)
     unloadOfflineDictionaries();
 }
 
+TEST(DefinitionSources, EachHeaderNamesItsDictionary)
+{
+    const struct {
+        std::string header;
+        std::string source;
+    } cases[] = {
+        {"151 \"w\" wn \"WordNet (r) 3.0\"", "WordNet (r) 3.0"},
+        {"151 \"two words\"  gcide   \"GCIDE\"", "GCIDE"},
+        {"151 \"w\" wn", "wn"},
+        {"151 \"w\" wn \"\"", "wn"},
+        {"151 \"w\" wn \"unclosed", "wn"},
+        {"151 \"w\"", ""},
+        {"151 w", ""},
+        {"151 \"w\" x \"" + std::string(100, 'd') + "\"", std::string(dictSlotSize - 1, 'd')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.header);
+        std::string reply =
+            std::string("150 1 definitions retrieved\r\n") + c.header + "\r\nbody\r\n.\r\n250 ok\r\n";
+        char** texts = nullptr;
+        char(*sources)[dictSlotSize] = nullptr;
+        ASSERT_EQ(1, cutDefinitionTexts(reply.data(), reply.size(), &texts, &sources));
+        ASSERT_NE(nullptr, sources);
+        EXPECT_EQ(c.source, sources[0]);
+        EXPECT_STREQ("body", texts[0]);
+        releaseTextList(texts, 1);
+        delete[] sources;
+    }
+}
+
+TEST_F(LookUpWord, AllOnOnePageAsksNoChoiceAndKeepsEachDefinitionsDictionary)
+{
+    std::string both =
+        "150 2 definitions retrieved\r\n151 \"glimmerwort\" beta \"Beta Dictionary\"\r\nB.\r\n.\r\n"
+        "151 \"glimmerwort\" alpha\r\nA.\r\n.\r\n250 ok\r\n";
+    FakeServer server({answering(matchReply({"beta", "alpha"}, "glimmerwort")),
+                       answering(databaseReply(testDatabaseLines)), answering(both)});
+    ASSERT_TRUE(server.listening());
+    setServerEntry(0, server.host());
+    writeConfigString("onepage", "1");
+    scriptDatabaseChoices({1});
+
+    EXPECT_EQ(1, dictSession.lookUpWord("glimmerwort"));
+    server.stop();
+
+    EXPECT_EQ(0, countUiCalls("runDatabaseChoiceDialog"));
+    EXPECT_EQ("define * glimmerwort\r\n", server.received(2));
+    ViewerPage page = {};
+    takeViewerPage(dictSession, &page);
+    ASSERT_EQ(2, page.definitionCount);
+    EXPECT_STREQ("Beta Dictionary", definitionSource(page, 0));
+    EXPECT_STREQ("alpha", definitionSource(page, 1));            // no description on its line: the name
+    EXPECT_STREQ("Beta Dictionary", definitionSource(page, 2));  // none such: the page's
+    EXPECT_EQ(nullptr, dictSession.definitionSources);
+    // A recent word keeps each definition's dictionary.
+    RecentWords recent = {};
+    ASSERT_TRUE(rememberRecentWord(&recent, page));
+    ViewerPage again = {};
+    ASSERT_TRUE(copyRecentWord(recent, 0, &again));
+    EXPECT_STREQ("alpha", definitionSource(again, 1));
+    releaseViewerPage(&again);
+    releaseRecentWords(&recent);
+    releaseViewerPage(&page);
+}
+
 // Where the first attempt goes for a given `server` value, and where Yes leads after it.
 struct StartCase {
     const char* serverValue;

@@ -110,6 +110,43 @@ TEST(PageText, EveryDefinitionUnderItsHeadingInTheServersOrder)
     ASSERT_TRUE(buildPageText(nullptr, 0, false, &page));
     EXPECT_EQ(steppedPageSection(page, 5, -1), 0);
     releasePageText(&page);
+
+    // One definition shown under a heading of its own window: no heading line in the text.
+    const PagePart bare = partOf(u"", u"", u"{x}y");
+    ASSERT_TRUE(buildPageText(&bare, 1, true, &page));
+    EXPECT_EQ(Text(page.text, page.length), u"xy");
+    EXPECT_EQ(page.sections[0].bodyStart, 0u);
+    releasePageText(&page);
+}
+
+TEST(PageText, FindGoesBothWaysWithoutCaseAndWraps)
+{
+    const PagePart part = partOf(u"", u"", u"Break a {break}. BRÉAK");
+    PageText page;
+    ASSERT_TRUE(buildPageText(&part, 1, true, &page));
+    struct {
+        const char16_t* what;
+        size_t from;
+        bool forward;
+        long found;
+    } const cases[] = {
+        {u"break", 0, true, 0},
+        {u"break", 1, true, 8},
+        {u"break", 9, true, 0},
+        {u"break", 8, false, 0},
+        {u"break", 0, false, 8},
+        {u"bréak", 0, true, 15},
+        {u"k a b", 0, true, 4},
+        {u"missing", 0, true, -1},
+        {u"", 0, true, -1},
+        {u"break", 999, true, 0},
+        {u"Break a break. BRÉAK!", 0, true, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        EXPECT_EQ(findInPage(page, c.what, Text(c.what).size(), c.from, c.forward), c.found);
+    }
+    releasePageText(&page);
 }
 
 TEST(PageText, FortyMegabytesInOnePassWithEveryLink)
