@@ -8,37 +8,42 @@
 
 bool lookupActive;
 
-// Set when a new start came while the look-up waited on the network: that look-up ends, and a
-// fresh word box opens for what is selected now.
-static bool lookupStartsAgain;
+// How many word boxes have opened: a viewer that closes once a newer box has opened (the hotkey came
+// while it followed a word) leaves lookupActive to that box.
+static unsigned boxesOpened;
+
+// The box closed without a look-up, or its look-up ended: the viewer shows what it found.
+static void wordLookUpEnded(DictSession* found)
+{
+    if (found == nullptr) {
+        lookupActive = false;
+        return;
+    }
+    const unsigned box = boxesOpened;
+    runDefinitionViewer(TrayWindow, found);
+    releaseLookUp(found);
+    if (boxesOpened == box)
+        lookupActive = false;
+}
 
 void startLookup()
 {
-    // The word box, the questions, the viewer and the wait for a look-up's thread handle messages,
-    // so the hotkey and the menu still arrive while a look-up is on; this is the only guard against
-    // a second one.
+    // The word box, the questions and the viewer leave the hotkey and the menu working while a look-up is
+    // on; this is the only guard against a second one.
     if (lookupActive) {
-        if (lookUpWaiting()) {
-            // The look-up waiting on the network ends, a followed word's viewer with it, and a fresh
-            // word box opens at once.
-            lookupStartsAgain = true;
-            cancelRunningLookUp();
-            closeDefinitionViewer();
-        } else {
+        if (!lookUpRunning()) {
             // The hotkey over the viewer with text selected in it looks that text up there.
             followViewerSelection();
+            return;
         }
-        return;
+        // The look-up under way ends (its open question closes, a followed word's viewer with it), and a
+        // fresh word box opens at once.
+        cancelRunningLookUp();
+        closeDefinitionViewer();
     }
-    do {
-        lookupStartsAgain = false;
-        lookupActive = true;
-        DictSession* found = nullptr;
-        if (runWordEntryDialog(TrayWindow, &found) == wordLookupSucceeded)
-            runDefinitionViewer(TrayWindow, found);
-        releaseLookUp(found);
-        lookupActive = false;
-    } while (lookupStartsAgain);
+    lookupActive = true;
+    boxesOpened++;
+    openWordEntryDialog(TrayWindow, wordLookUpEnded);
 }
 
 void startRecentWord(int index)
@@ -49,13 +54,11 @@ void startRecentWord(int index)
         showRecentWordInViewer(index);
         return;
     }
-    lookupStartsAgain = false;
     lookupActive = true;
+    const unsigned box = boxesOpened;
     runRecentWordViewer(TrayWindow, index);
-    lookupActive = false;
-    // The hotkey came while a word followed in this viewer waited on the network.
-    if (lookupStartsAgain)
-        startLookup();
+    if (boxesOpened == box)
+        lookupActive = false;
 }
 
 bool recentWordCanShow() { return !lookupActive || viewerCanShowRecentWord(); }
