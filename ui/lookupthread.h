@@ -53,9 +53,9 @@ bool runOnWindowThread(void (*call)(void*), void* data);
 // The same for a question: a silent look-up's question waits until the user has confirmed the word. The
 // first top-level dialog call opens is the question, closed when the look-up is cancelled.
 bool askOnWindowThread(void (*call)(void*), void* data);
-// The window procedure's answer to lookUpAskMessage: the request is served now, or, a question while the
-// tray menu is open, once serveWaitingAsks runs after the menu has closed.
+// The window procedure's answers to lookUpAskMessage and lookUpDoneMessage: the request or the end is
+// served now, or, a question or an end while the tray menu is open, once serveWaitingAsks runs after the
+// menu has closed.
 LRESULT onLookUpAsk(LPARAM request);
-void serveWaitingAsks();
-// The window procedure's answer to lookUpDoneMessage.
 LRESULT onLookUpDone(LPARAM run);
+void serveWaitingAsks();

@@ -57,6 +57,8 @@ const DWORD justConfirmedMs = 2000;
 const int maxWaitingAsks = 16;
 LookUpRun* waitingAsks[maxWaitingAsks];
 int waitingAskCount;
+// The running look-up's end, come while the tray menu was open: its viewer opens once the menu has closed.
+LookUpRun* endAfterMenu;
 
 // The confirmed look-up whose end has not been told yet (null: none); the look-up whose question is open
 // now, and that question's window once it has opened (null before).
@@ -258,6 +260,10 @@ LRESULT onLookUpDone(LPARAM ended)
         letGo(run);  // abandoned or cancelled: told already, or nobody's
         return 0;
     }
+    if (trayMenuOpen && endAfterMenu == nullptr) {
+        endAfterMenu = run;
+        return 0;
+    }
     runningLookUp = nullptr;
     DictSession* found = nullptr;
     if (run->found == 1 && !cancelled(run)) {
@@ -436,5 +442,10 @@ void serveWaitingAsks()
         for (int i = 0; i < waitingAskCount; i++)
             waitingAsks[i] = waitingAsks[i + 1];
         serveAsk(run);
+    }
+    LookUpRun* ended = endAfterMenu;
+    if (ended != nullptr && !trayMenuOpen) {
+        endAfterMenu = nullptr;
+        onLookUpDone(reinterpret_cast<LPARAM>(ended));
     }
 }

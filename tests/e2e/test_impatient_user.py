@@ -354,6 +354,15 @@ class ImpatientUser:
         lk.key(self.desk, "Escape")
         self.watch.wait_hidden(box["hwnd"])
 
+    def hotkey_over_question(self, dialog):
+        """The hotkey cancels the look-up that asks: its question closes, and the box opens."""
+        self.note(f"presses the hotkey over the {window_kind(dialog)} and escapes")
+        self.cancelled("the hotkey over its question")
+        box = open_word_box(self.desk, self.watch)
+        self.watch.wait_hidden(dialog["hwnd"])
+        lk.key(self.desk, "Escape")
+        self.watch.wait_hidden(box["hwnd"])
+
     def cancelled(self, how):
         self.note(f"cancels {self.live.word!r} ({self.live.kind}, {self.live.elapsed():.1f} s) by {how}")
         self.cancels += 1
@@ -447,6 +456,9 @@ class ImpatientUser:
         """One event of the user's; False when the state offered none (nothing counted)."""
         self.audit()
         dialog = self.pending_dialog()
+        if dialog and self.live and self.rng.random() < 0.2:
+            self.hotkey_over_question(dialog)
+            return True
         if dialog:
             self.answer(dialog)
             return True

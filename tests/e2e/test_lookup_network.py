@@ -605,17 +605,23 @@ def test_exit_during_a_wait_ends_the_program_with_the_profile_intact(look):
         server.close()
 
 
-def test_a_question_waits_for_the_open_tray_menu(look):
-    """A dialog opened inside the menu's loop held the menu open behind it: the question waits for it."""
+@pytest.mark.parametrize("word", ["zzzzqx", "snorkelbloom"], ids=["question", "viewer"])
+def test_a_question_waits_for_the_open_tray_menu(look, word):
+    """A dialog opened inside the menu's loop held the menu open behind it: the question, or the viewer of
+    a look-up that ended meanwhile, waits for it."""
     server = StallingServer("late", late_seconds=1.5)
     try:
-        app, window, icon = start_waiting(look, server, word="zzzzqx")
+        app, window, icon = start_waiting(look, server, word=word)
         menu, _ = open_menu(look, icon)
         # The server answers meanwhile; the menu stays, and nothing opens over it.
-        assert stays_away(lambda: lk.visible_dialogs(look.prefix), seconds=3.5), "a question opened over the menu"
+        assert stays_away(lambda: lk.visible_dialogs(look.prefix) or lk.viewer_window(look.prefix), seconds=3.5), \
+            "a dialog opened over the menu"
         assert visible_menus(look.prefix), "the menu closed by itself"
         look.prefix.xvfb.click(500, 100)
         wait_for("the menu to close", lambda: not visible_menus(look.prefix), timeout=5)
+        if word == "snorkelbloom":
+            lk.close_viewer(look, lk.wait_viewer(look.prefix, timeout=5))
+            return
         box, _ = wait_message_box(look.prefix, lk.NOT_FOUND.format("zzzzqx", server.host), timeout=5)
         look.prefix.probe("press", box["hwnd"], lk.ID_NO)
     finally:
