@@ -790,23 +790,6 @@ TEST_F(LookUpWord, CancelledAtTheChoiceFetchesAndReturnsNothing)
     for (const UiCall& call : uiCalls())
         EXPECT_NE("Retrieving definitions...", call.text);
 
-    // Cancelled once the choice is made, as the definitions are about to be asked for: the idle
-    // connection opened ahead carries no request either.
-    FakeServer late({answering(matchReply({"alpha", "beta"}, "glimmerwort")),
-                     answering(databaseReply(testDatabaseLines)),
-                     answering(definitionReply("glimmerwort", "alpha", {"First."}))});
-    ASSERT_TRUE(late.listening());
-    setServerEntry(0, late.host());
-    resetUiDoubles();
-    onStatus([](const std::string& text) {
-        if (text == "Retrieving definitions...")
-            cancelLookUp();
-    });
-    EXPECT_EQ(0, dictSession.lookUpWord("glimmerwort"));
-    EXPECT_TRUE(closedByClient(late, 2));
-    late.stop();
-    EXPECT_EQ("", late.received(2));
-
     // The same word in two offline dictionaries: the choice comes without any wait on the network.
     static const std::string text = "friend\n   A person you know well.\n",
                              index = "friend\tA\ti\n";  // its 34 bytes from 0

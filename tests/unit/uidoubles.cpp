@@ -16,7 +16,6 @@ static std::vector<int> databaseChoices;
 static size_t databaseChoicesUsed = 0;
 static std::function<void()> questionHook;
 static std::function<void()> choiceHook;
-static std::function<void(const std::string&)> statusHook;
 static std::vector<int> suggestionAnswers;
 static size_t suggestionAnswersUsed = 0;
 static std::string suggestionWord;
@@ -35,7 +34,6 @@ void resetUiDoubles()
     databaseChoicesUsed = 0;
     questionHook = nullptr;
     choiceHook = nullptr;
-    statusHook = nullptr;
     suggestionAnswers.clear();
     suggestionAnswersUsed = 0;
     suggestionWord.clear();
@@ -51,8 +49,6 @@ void scriptSuggestionAnswers(const std::vector<int>& answers, const std::string&
 void onQuestion(const std::function<void()>& hook) { questionHook = hook; }
 
 void onDatabaseChoice(const std::function<void()>& hook) { choiceHook = hook; }
-
-void onStatus(const std::function<void(const std::string&)>& hook) { statusHook = hook; }
 
 const std::vector<UiCall>& uiCalls() { return recordedCalls; }
 
@@ -95,12 +91,7 @@ int askYesNo(const char* text)
     return yesNoUsed < yesNoAnswers.size() ? yesNoAnswers[yesNoUsed++] : 0;
 }
 
-void showStatus(const char* text, int milliseconds)
-{
-    record("showStatus", text, nullptr, milliseconds);
-    if (statusHook)
-        statusHook(text);
-}
+void showStatus(const char* text, int milliseconds) { record("showStatus", text, nullptr, milliseconds); }
 
 void hideStatus() { record("hideStatus", "", nullptr, 0); }
 

@@ -29,8 +29,6 @@ void onQuestion(const std::function<void()>& hook);
 // Runs hook whenever runDatabaseChoiceDialog is called, before it answers (the user taking time
 // to choose, a server changing meanwhile).
 void onDatabaseChoice(const std::function<void()>& hook);
-// Runs hook with the text whenever showStatus is called.
-void onStatus(const std::function<void(const std::string&)>& hook);
 // Answers for runSuggestionDialog (suggestionChosen etc.), used in order; once used up, the
 // answer is suggestionCancelled. A chosen answer hands back chosenWord.
 void scriptSuggestionAnswers(const std::vector<int>& answers, const std::string& chosenWord);
