@@ -1,8 +1,8 @@
 // The guarded start of a look-up, shared by the hotkey and the tray menu's "Look Up A Word".
 #pragma once
 
-// Set from the moment the word box opens until the word box or the definition viewer after it
-// has closed; while set, a new look-up does nothing. Only startLookup changes it.
+// Set from the moment the word box opens until the box, its look-up or the definition viewer after it
+// has ended; while set, a new look-up starts only in place of one under way. Only this file changes it.
 extern bool lookupActive;
 
 // Opens the word box and returns; the viewer opens when the box's look-up has found definitions, both

@@ -12,5 +12,6 @@ int runWindowLoop(bool (*dialogMessage)(MSG* message));
 void keepAnswerInFront();
 
 // True while the tray menu is open. A dialog opened inside the menu's own loop would hold the menu open
-// behind it, so a look-up's question waits until it has closed; the foreground is left to the menu.
+// behind it, so a look-up's question, or the viewer of one that has ended, waits until it has closed; the
+// foreground is left to the menu.
 extern bool trayMenuOpen;
