@@ -980,18 +980,19 @@ int commandLockKey(const char* rootName, const char* subkey, bool locked)
 
 int usage()
 {
-    fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | "
-          "press <window> <id> | runvalue\n"
-          "       | post <window> <msg> <wparam> <lparam> | freezepost <window> <msg> <wparam> <lparam> <ms>\n"
-          "       | broadcast <message name> | holdhotkey <mods> "
-          "<vk> <seconds>\n"
-          "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
-          "       | watchballoon <seconds> | watchpopup <owner class> <seconds> | watchpick <seconds>\n"
-          "       | watchwindows <pid> <seconds> | resources <pid>\n"
-          "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
-          "       | lockkey <HKLM|HKCU> <subkey> on|off | pingloop <window> <seconds>\n"
-          "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
-          stderr);
+    fputs(
+        "usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | "
+        "press <window> <id> | runvalue\n"
+        "       | post <window> <msg> <wparam> <lparam> | freezepost <window> <msg> <wparam> <lparam> <ms>\n"
+        "       | broadcast <message name> | holdhotkey <mods> "
+        "<vk> <seconds>\n"
+        "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
+        "       | watchballoon <seconds> | watchpopup <owner class> <seconds> | watchpick <seconds>\n"
+        "       | watchwindows <pid> <seconds> | resources <pid>\n"
+        "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
+        "       | lockkey <HKLM|HKCU> <subkey> on|off | pingloop <window> <seconds>\n"
+        "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
+        stderr);
     return 2;
 }
 
