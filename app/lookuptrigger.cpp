@@ -13,67 +13,55 @@
 
 bool lookupActive;
 
-// Set when a new start came while the look-up waited on the network: that look-up ends, and a
-// fresh word box opens for what is selected now.
-static bool lookupStartsAgain;
+// How many word boxes have opened: a viewer that closes once a newer box has opened (the hotkey came
+// while it followed a word) leaves lookupActive to that box.
+static unsigned boxesOpened;
+
+// The box closed without a look-up, or its look-up ended: the viewer shows what it found.
+static void wordLookUpEnded(DictSession* found)
+{
+    if (found == nullptr) {
+        lookupActive = false;
+        return;
+    }
+    const unsigned box = boxesOpened;
+    runDefinitionViewer(TrayWindow, found);
+    releaseLookUp(found);
+    if (boxesOpened == box)
+        lookupActive = false;
+}
 
 void startLookup()
 {
-    // The word box, the questions, the viewer and the wait for a look-up's thread handle messages,
-    // so the hotkey and the menu still arrive while a look-up is on; this is the only guard against
-    // a second one.
+    // The word box, the questions and the viewer leave the hotkey and the menu working while a look-up is
+    // on; this is the only guard against a second one.
     if (lookupActive) {
-        if (lookUpWaiting()) {
-            // The look-up waiting on the network ends, a followed word's viewer with it, and a fresh
-            // word box opens at once.
-            lookupStartsAgain = true;
-            cancelRunningLookUp();
-            closeDefinitionViewer();
-        } else {
+        if (!lookUpRunning()) {
             // The hotkey over the viewer with text selected in it looks that text up there.
             followViewerSelection();
+            return;
         }
-        return;
+        // The look-up under way ends (its open question closes, a followed word's viewer with it), and a
+        // fresh word box opens at once.
+        cancelRunningLookUp();
+        closeDefinitionViewer();
     }
-    do {
-        lookupStartsAgain = false;
-        lookupActive = true;
-        DictSession* found = nullptr;
-        if (runWordEntryDialog(TrayWindow, &found) == wordLookupSucceeded)
-            runDefinitionViewer(TrayWindow, found);
-        releaseLookUp(found);
-        lookupActive = false;
-    } while (lookupStartsAgain);
+    lookupActive = true;
+    boxesOpened++;
+    openWordEntryDialog(TrayWindow, wordLookUpEnded);
 }
 
-// A word kept from an earlier run is being looked up again.
+// A word kept from an earlier run is being looked up again; and whether a viewer was open when it began.
 static bool keptLookUpRunning;
+static bool keptIntoOpenViewer;
 
-// Looks the kept word at index up again in its own database, online or offline as it was, and shows it:
-// in a viewer of its own, or, when one is open, there (through Recent Words, which it joins in front).
-static void lookUpKeptWord(int index)
+// The kept word's look-up ended: what it found shows in a viewer of its own, or, when one was open, there
+// (through Recent Words, which it joins in front).
+static void keptLookUpEnded(void*, DictSession* found)
 {
-    const ViewerPage& kept = recentWords.pages[index];
-    // The list may change while the look-up runs.
-    char word[dictWordSize], database[dictSlotSize];
-    snprintf(word, sizeof word, "%s", kept.shownWord);
-    snprintf(database, sizeof database, "%s", kept.database);
-    const int serverIndex = kept.serverIndex;
-    const bool viewerOpen = lookupActive;
-    if (!viewerOpen) {
-        lookupStartsAgain = false;
-        lookupActive = true;
-    }
-    keptLookUpRunning = true;
-    DictSession* found = runLookUp(word, serverIndex, nullptr, database);
     keptLookUpRunning = false;
-    if (!viewerOpen) {
-        if (found)
-            runDefinitionViewer(TrayWindow, found);
-        releaseLookUp(found);
-        lookupActive = false;
-        if (lookupStartsAgain)
-            startLookup();
+    if (!keptIntoOpenViewer) {
+        wordLookUpEnded(found);
         return;
     }
     if (found) {
@@ -85,6 +73,18 @@ static void lookUpKeptWord(int index)
         releaseViewerPage(&page);
     }
     releaseLookUp(found);
+}
+
+// Looks the kept word at index up again in its own database, online or offline as it was; the look-up
+// runs on while the menu's command returns.
+static void lookUpKeptWord(int index)
+{
+    const ViewerPage& kept = recentWords.pages[index];
+    keptIntoOpenViewer = lookupActive;
+    lookupActive = true;
+    keptLookUpRunning = true;
+    confirmLookUp(startLookUp(kept.shownWord, kept.serverIndex, false, kept.database), keptLookUpEnded,
+                  nullptr);
 }
 
 void startRecentWord(int index)
@@ -101,13 +101,11 @@ void startRecentWord(int index)
         showRecentWordInViewer(index);
         return;
     }
-    lookupStartsAgain = false;
     lookupActive = true;
+    const unsigned box = boxesOpened;
     runRecentWordViewer(TrayWindow, index);
-    lookupActive = false;
-    // The hotkey came while a word followed in this viewer waited on the network.
-    if (lookupStartsAgain)
-        startLookup();
+    if (boxesOpened == box)
+        lookupActive = false;
 }
 
 bool recentWordCanShow(int index)

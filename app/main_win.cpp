@@ -142,8 +142,7 @@ LRESULT CALLBACK trayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onTrayMenuClosed();
         return 0;
     case lookUpDoneMessage:
-        // Only wakes the loop that waits for the look-up.
-        return 0;
+        return onLookUpDone(lParam);
     default:
         if (taskbarCreatedMessage != 0 && message == taskbarCreatedMessage)
             onTaskbarCreated();
@@ -166,13 +165,6 @@ bool registerTrayWindowClass()
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = programName;
     return RegisterClassExA(&windowClass) != 0;
-}
-
-int runMessageLoop()
-{
-    int exitCode = 0;
-    runMessagesUntil(nullptr, nullptr, nullptr, &exitCode);
-    return exitCode;
 }
 
 }  // namespace
@@ -206,8 +198,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     prepareWordEntryDialog(window);
     loadKeptWords();
 
-    const int exitCode = runMessageLoop();
-    // Every look-up was cancelled as the loops ended; their threads get a moment to close their sockets.
+    const int exitCode = runWindowLoop(wordEntryMessage);
+    // Every look-up ends; their threads get a moment to close their sockets.
+    cancelRunningLookUp();
+    closeWordEntryDialog();
     waitForLookUpThreads(lookUpEndWaitMs);
     releaseRecentWords(&recentWords);
     if (mutex != nullptr) {

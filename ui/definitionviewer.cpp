@@ -439,20 +439,18 @@ void sayWhenOffline(const DictSession* found)
         showStatus("No server answered: offline dictionaries used", offlineNoteMs);
 }
 
-// Looks word up on the server the shown definitions came from; on success the shown page goes into
-// the history and the new definitions are shown. A failed look-up leaves everything as it was.
-void follow(HWND dialog, const wchar_t* word, int length)
+// The followed word's look-up ended: on success the shown page goes into the history and the new
+// definitions are shown; a failed or cancelled one leaves everything as it was.
+void followEnded(void* viewer, DictSession* found)
 {
+    HWND dialog = static_cast<HWND>(viewer);
     ViewerState* state = stateOf(dialog);
-    if (!state || state->following || length < 1)
+    if (state)
+        state->following = false;
+    if (!state || found == nullptr) {
+        releaseLookUp(found);
         return;
-    char utf8[wordBufferSize];
-    wideToUtf8(word, length, utf8, wordBufferSize);
-    state->following = true;
-    DictSession* found = runLookUp(utf8, state->page.serverIndex, dialog);
-    state->following = false;
-    if (found == nullptr)
-        return;
+    }
     hideStatus();
     sayWhenOffline(found);
     pushViewerPage(&state->history, &state->page);
@@ -462,6 +460,18 @@ void follow(HWND dialog, const wchar_t* word, int length)
     // A question or the database choice may have had the foreground meanwhile.
     if (IsWindowVisible(dialog))
         SetForegroundWindow(dialog);
+}
+
+// Looks word up on the server the shown definitions came from; the viewer goes on answering meanwhile.
+void follow(HWND dialog, const wchar_t* word, int length)
+{
+    ViewerState* state = stateOf(dialog);
+    if (!state || state->following || length < 1)
+        return;
+    char utf8[wordBufferSize];
+    wideToUtf8(word, length, utf8, wordBufferSize);
+    state->following = true;
+    confirmLookUp(startLookUp(utf8, state->page.serverIndex, false), followEnded, dialog);
 }
 
 void onFollowAt(HWND dialog, size_t position)
@@ -736,6 +746,9 @@ void onDestroy(HWND dialog)
     ViewerState* state = stateOf(dialog);
     if (!state)
         return;
+    // A word still being followed is looked up for nothing now.
+    if (state->following)
+        cancelRunningLookUp();
     releaseViewerPage(&state->page);
     releaseViewerHistory(&state->history);
     releasePageText(&state->text);

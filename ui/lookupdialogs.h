@@ -5,11 +5,6 @@
 
 #include "core/viewertext.h"
 
-// The word entry box's results: the look-up succeeded, ran and failed, or was cancelled.
-const INT_PTR wordLookupSucceeded = 992;
-const INT_PTR wordLookupFailed = 0;
-const INT_PTR wordLookupCancelled = IDCANCEL;
-
 // Makes the word entry box, hidden, ahead of its first use; false when it cannot be made.
 bool prepareWordEntryDialog(HWND owner);
 
@@ -19,10 +14,15 @@ struct DictSession;
 // ahead afresh with the new settings (when they still ask for it).
 void restartWordLookAhead();
 
-// Captures the selection of the foreground application, lets the user confirm or type the
-// word and runs the look-up; one of the three results above. When it succeeded, found is the
-// look-up with the definitions (the caller releases it with releaseLookUp), else null.
-INT_PTR runWordEntryDialog(HWND owner, DictSession** found);
+// Captures the selection of the foreground application and opens the box, in which the user confirms
+// or types the word, and returns. ended(found) comes later on this thread, once: null when the box
+// closed without a look-up or its look-up failed or was cancelled, else the look-up with the
+// definitions (the callee releases it with releaseLookUp). Nothing while the box is open.
+void openWordEntryDialog(HWND owner, void (*ended)(DictSession* found));
+// Passes the open box its keys; true when the message was the box's.
+bool wordEntryMessage(MSG* message);
+// At the program's end: the box closes, a look-up ahead of it with it, telling nothing.
+void closeWordEntryDialog();
 
 // Shows the definitions of the look-up, one at a time, until the user closes it; words
 // double-clicked in them are looked up in turn.

@@ -1,5 +1,7 @@
-// Look-ups on threads of their own: the window thread never waits on the network, and a cancelled
-// look-up can neither show a dialog nor leave its results where the next one would find them.
+// Look-ups on threads of their own, and how they and the window thread talk: a look-up posts its requests
+// and its end, the window thread serves them from its loop and may cancel it at any moment. The window
+// thread never waits on the network, and a cancelled look-up can neither show a dialog nor leave its
+// results where the next one would find them.
 #include "ui/lookupthread.h"
 
 #include <stdio.h>
@@ -19,14 +21,18 @@ struct LookUpRun {
     int serverIndex;  // configuredServer, or the entry (offlineServerIndex: this computer's dictionaries)
     int found;
     std::atomic<int> state;
-    // Who still needs the run: its thread, its starter until it lets go, and a request on its way to the
-    // window thread. The last to let go frees it.
+    // Who still needs the run: its thread (whose hold its posted end carries on), the window thread until
+    // the run ends or is abandoned, and a request on its way to the window thread. The last to let go
+    // frees it.
     std::atomic<int> holders;
     // A look-up started ahead of the user's Enter shows nothing: its status is dropped and its first
     // question waits until the user confirms the word (confirmed is set then, or when it is cancelled).
     std::atomic<bool> silent;
     HANDLE confirmed;
     DWORD confirmedAt;  // when the user confirmed the word (GetTickCount)
+    // Told on the window thread, once, how a confirmed look-up ended.
+    void (*ended)(void* data, DictSession* found);
+    void* endedData;
     // The thread's request to the window thread (one at a time: the thread waits for each): a status to
     // show or a question to ask, and how it stands. answered wakes the thread when the request has been
     // served, or when the look-up is cancelled.
@@ -51,10 +57,14 @@ const DWORD justConfirmedMs = 2000;
 const int maxWaitingAsks = 16;
 LookUpRun* waitingAsks[maxWaitingAsks];
 int waitingAskCount;
+// The running look-up's end, come while the tray menu was open: its viewer opens once the menu has closed.
+LookUpRun* endAfterMenu;
 
-// The look-up the window thread waits for (null: none), and how many of its questions are open now.
+// The confirmed look-up whose end has not been told yet (null: none); the look-up whose question is open
+// now, and that question's window once it has opened (null before).
 LookUpRun* runningLookUp;
-int openAsks;
+LookUpRun* askingLookUp;
+HWND questionWindow;
 // The slot of the system's thread-local storage that holds, on a look-up's thread, its run (null on
 // every other thread). Taken on the window thread before the first look-up's thread starts.
 DWORD runSlot = TLS_OUT_OF_INDEXES;
@@ -102,6 +112,12 @@ void letGo(LookUpRun* run)
         freeRun(run);
 }
 
+void postEnd(LookUpRun* run)
+{
+    if (!PostMessageW(TrayWindow, lookUpDoneMessage, 0, reinterpret_cast<LPARAM>(run)))
+        letGo(run);  // the window is gone: nobody waits for it
+}
+
 DWORD WINAPI lookUpThread(void* parameter)
 {
     LookUpRun* run = static_cast<LookUpRun*>(parameter);
@@ -111,9 +127,7 @@ DWORD WINAPI lookUpThread(void* parameter)
                      : run->session->lookUpWordFrom(run->word, run->serverIndex);
     TlsSetValue(runSlot, nullptr);
     run->state = runFinished;
-    // Wakes the waiting loop.
-    PostMessageW(TrayWindow, lookUpDoneMessage, 0, 0);
-    letGo(run);
+    postEnd(run);
     return 0;
 }
 
@@ -122,19 +136,29 @@ bool cancelled(const LookUpRun* run)
     return run->session == nullptr || netSignalRaised(run->session->cancelSignal);
 }
 
+// On the window thread: the look-up stops, and its question, when one is open, closes.
 void cancelRun(LookUpRun* run)
 {
     run->session->cancel();
     // A question waiting for the user's word, or for its turn, goes on, to find the look-up cancelled.
     SetEvent(run->confirmed);
     SetEvent(run->answered);
+    if (run == askingLookUp && questionWindow != nullptr)
+        EndDialog(questionWindow, IDCANCEL);
 }
 
-// Whether the window thread stops waiting for the run: it has finished, or it was cancelled.
-bool runOver(void* run)
+// Notes the first top-level dialog made while a question is asked: the question's own window.
+LRESULT CALLBACK noteQuestionWindow(int code, WPARAM wParam, LPARAM lParam)
 {
-    const LookUpRun* waited = static_cast<const LookUpRun*>(run);
-    return waited->state.load() != runRunning || cancelled(waited);
+    if (code == HCBT_CREATEWND && askingLookUp != nullptr && questionWindow == nullptr) {
+        HWND window = reinterpret_cast<HWND>(wParam);
+        const CBT_CREATEWNDW* created = reinterpret_cast<const CBT_CREATEWNDW*>(lParam);
+        wchar_t className[8];
+        if ((created->lpcs->style & WS_CHILD) == 0 && GetClassNameW(window, className, 8) > 0 &&
+            lstrcmpW(className, L"#32770") == 0)
+            questionWindow = window;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 }  // namespace
@@ -190,50 +214,74 @@ void abandonLookUp(LookUpRun* run)
 {
     if (run == nullptr)
         return;
+    if (run == runningLookUp) {
+        cancelRunningLookUp();
+        return;
+    }
     cancelRun(run);
     letGo(run);
 }
 
-DictSession* finishLookUp(LookUpRun* run, HWND dialog)
+void confirmLookUp(LookUpRun* run, void (*ended)(void* data, DictSession* found), void* data)
 {
-    if (run == nullptr)
-        return nullptr;
+    cancelRunningLookUp();
+    if (run == nullptr) {
+        ended(data, nullptr);
+        return;
+    }
+    run->ended = ended;
+    run->endedData = data;
     // From now on the user waits for it: what it shows and asks comes up.
     run->silent = false;
     run->confirmedAt = GetTickCount();
-    SetEvent(run->confirmed);
-    LookUpRun* outer = runningLookUp;
     runningLookUp = run;
-    if (!runMessagesUntil(runOver, run, dialog, nullptr))
-        cancelRun(run);  // the program is ending
-    runningLookUp = outer;
-
-    const bool wasCancelled = cancelled(run);
-    // A cancelled look-up's status goes with it, also when it had finished just before the cancel (its end
-    // was still on its way): nothing else would take "Retrieving definitions..." away.
-    if (wasCancelled)
-        hideStatus();
-    if (run->state.load() != runFinished) {
-        // Still running, so cancelled: it ends by itself.
-        if (!wasCancelled)
-            hideStatus();
-        letGo(run);
-        return nullptr;
+    SetEvent(run->confirmed);
+    // Finished ahead, its end already taken while it was nobody's: it is told again.
+    if (run->state.load() == runFinished) {
+        run->holders++;
+        postEnd(run);
     }
-    DictSession* session = run->session;
-    const bool found = run->found == 1 && !wasCancelled;
-    run->session = nullptr;
-    letGo(run);
-    if (!found) {
-        releaseLookUp(session);
-        return nullptr;
-    }
-    return session;
 }
 
-DictSession* runLookUp(const char* word, int serverIndex, HWND dialog, const char* database)
+LRESULT onLookUpDone(LPARAM ended)
 {
-    return finishLookUp(startLookUp(word, serverIndex, false, database), dialog);
+    LookUpRun* run = reinterpret_cast<LookUpRun*>(ended);
+    if (run != runningLookUp) {
+        letGo(run);  // abandoned or cancelled: told already, or nobody's
+        return 0;
+    }
+    if (trayMenuOpen && endAfterMenu == nullptr) {
+        endAfterMenu = run;
+        return 0;
+    }
+    runningLookUp = nullptr;
+    DictSession* found = nullptr;
+    if (run->found == 1 && !cancelled(run)) {
+        found = run->session;
+        run->session = nullptr;
+    }
+    void (*tell)(void*, DictSession*) = run->ended;
+    void* data = run->endedData;
+    letGo(run);  // the window thread's hold
+    letGo(run);  // the one its end carried
+    tell(data, found);
+    return 0;
+}
+
+void cancelRunningLookUp()
+{
+    LookUpRun* run = runningLookUp;
+    if (run == nullptr)
+        return;
+    runningLookUp = nullptr;
+    cancelRun(run);
+    // Its status goes with it, also when it had finished just before the cancel (its end still on its
+    // way): nothing else would take "Retrieving definitions..." away.
+    hideStatus();
+    void (*ended)(void*, DictSession*) = run->ended;
+    void* data = run->endedData;
+    letGo(run);
+    ended(data, nullptr);
 }
 
 void waitForLookUpThreads(DWORD milliseconds)
@@ -251,13 +299,9 @@ void waitForLookUpThreads(DWORD milliseconds)
         CloseHandle(live[i]);
 }
 
-bool lookUpWaiting() { return runningLookUp != nullptr && openAsks == 0; }
+bool lookUpRunning() { return runningLookUp != nullptr; }
 
-void cancelRunningLookUp()
-{
-    if (runningLookUp != nullptr)
-        cancelRun(runningLookUp);
-}
+bool lookUpWaiting() { return runningLookUp != nullptr && askingLookUp != runningLookUp; }
 
 namespace {
 
@@ -314,12 +358,23 @@ void serveAsk(LookUpRun* run)
     }
     // Decided here, on the thread that cancels: a cancelled look-up's questions never show.
     bool shown = false;
-    if (!cancelled(run)) {
-        openAsks++;
-        if (run->askQuestion && GetTickCount() - run->confirmedAt < justConfirmedMs)
+    if (!cancelled(run) && !run->askQuestion) {
+        run->askCall(run->askData);
+        shown = true;
+    } else if (!cancelled(run)) {
+        // Its window is noted as it opens, for a cancel to close it.
+        LookUpRun* outerAsking = askingLookUp;
+        HWND outerWindow = questionWindow;
+        askingLookUp = run;
+        questionWindow = nullptr;
+        HHOOK hook = SetWindowsHookExW(WH_CBT, noteQuestionWindow, nullptr, GetCurrentThreadId());
+        if (GetTickCount() - run->confirmedAt < justConfirmedMs)
             keepAnswerInFront();
         run->askCall(run->askData);
-        openAsks--;
+        if (hook != nullptr)
+            UnhookWindowsHookEx(hook);
+        askingLookUp = outerAsking;
+        questionWindow = outerWindow;
         shown = true;
     }
     run->askShown = shown;
@@ -355,5 +410,10 @@ void serveWaitingAsks()
         for (int i = 0; i < waitingAskCount; i++)
             waitingAsks[i] = waitingAsks[i + 1];
         serveAsk(run);
+    }
+    LookUpRun* ended = endAfterMenu;
+    if (ended != nullptr && !trayMenuOpen) {
+        endAfterMenu = nullptr;
+        onLookUpDone(reinterpret_cast<LPARAM>(ended));
     }
 }

@@ -1,4 +1,4 @@
-// The window thread's message loop and its hold on the foreground.
+// The window thread's one message loop and its hold on the foreground.
 #include "ui/windowthread.h"
 
 #include "ui/uihost.h"
@@ -64,25 +64,17 @@ void CALLBACK checkFront(HWND, UINT, UINT_PTR, DWORD)
 
 }  // namespace
 
-bool runMessagesUntil(bool (*done)(void*), void* data, HWND dialog, int* exitCode)
+int runWindowLoop(bool (*dialogMessage)(MSG* message))
 {
     MSG message;
-    while (done == nullptr || !done(data)) {
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got <= 0) {
-            const int code = got == 0 ? static_cast<int>(message.wParam) : 0;
-            if (exitCode != nullptr)
-                *exitCode = code;
-            if (done != nullptr)
-                PostQuitMessage(code);
-            return false;
-        }
-        if (dialog != nullptr && IsDialogMessageW(dialog, &message))
+    BOOL got;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+        if (dialogMessage != nullptr && dialogMessage(&message))
             continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    return true;
+    return got == 0 ? static_cast<int>(message.wParam) : 0;
 }
 
 void keepAnswerInFront()

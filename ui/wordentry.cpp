@@ -1,6 +1,7 @@
-// The word entry dialog "WORD": captures the selected word, lets the user confirm it, runs the look-up.
+// The word entry dialog "WORD": captures the selected word, lets the user confirm it, starts the look-up.
 // The box is made once, hidden, when the program starts: making a dialog takes longer than the whole
-// capture, and the box should be up as soon as the hotkey has asked the program for its word.
+// capture, and the box should be up as soon as the hotkey has asked the program for its word. It is
+// modeless, its keys passed to it by the window thread's loop.
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -40,9 +41,9 @@ struct WordBox {
     bool capturing;              // the copy keys' copy is still awaited
     bool lookUpWhenCopied;       // Enter came while the copy was awaited: the look-up waits for it
     int foregroundChecksLeft;    // how many more times the box looks that it is in front
-    bool open;                   // shown, and its loop runs until it is closed
-    INT_PTR result;              // one of the word box's results, once closed
-    DictSession* found;          // the look-up that found definitions, for the viewer
+    bool open;                   // shown, until it is closed
+    // Told once the box has closed with no look-up (null), or once the look-up it started has ended.
+    void (*ended)(DictSession* found);
     // The look-up of the selected word started as the box showed it, before the user's Enter, and
     // that word (UTF-8); null while none runs.
     LookUpRun* ahead;
@@ -53,6 +54,8 @@ struct WordBox {
 };
 
 HWND wordBoxWindow;
+// The one box; what it holds is set anew each time it opens.
+WordBox theBox;
 
 WordBox* boxOf(HWND dialog) { return reinterpret_cast<WordBox*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
 
@@ -188,16 +191,17 @@ void showBox(HWND dialog)
     SendMessageW(edit, EM_SETSEL, 0, preselectedLength);
 }
 
-// Closes the box with a result; it stays made, hidden, for the next time.
-void closeBox(HWND dialog, WordBox* box, INT_PTR result)
+// Closes the box; it stays made, hidden, for the next time.
+void closeBox(HWND dialog, WordBox* box)
 {
     dropAhead(box);
     KillTimer(dialog, foregroundTimerId);
     endCapture(dialog, box, false);
     ShowWindow(dialog, SW_HIDE);
     box->open = false;
-    box->result = result;
 }
+
+void tellLookUpEnded(void* box, DictSession* found) { static_cast<WordBox*>(box)->ended(found); }
 
 void onForegroundTimer(HWND dialog, WordBox* box)
 {
@@ -227,8 +231,7 @@ void onCaptureTimer(HWND dialog, WordBox* box)
         onLookUp(dialog);
 }
 
-// "Look up": the box closes before the look-up runs (its loop ends once this returns) and does not
-// come back afterwards; the result says whether the look-up found the word.
+// "Look up": the box closes and the look-up is confirmed, or started; its end is told when it comes.
 void onLookUp(HWND dialog)
 {
     // While the selection's copy is awaited the box shows the previous clipboard's word (which may be
@@ -252,10 +255,9 @@ void onLookUp(HWND dialog)
     LookUpRun* ahead = strcmp(word, box->aheadWord) == 0 ? box->ahead : nullptr;
     if (ahead != nullptr)
         box->ahead = nullptr;
-    closeBox(dialog, box, wordLookupFailed);
-    box->found = ahead != nullptr ? finishLookUp(ahead, nullptr) : runLookUp(word, configuredServer, nullptr);
-    if (box->found != nullptr)
-        box->result = wordLookupSucceeded;
+    closeBox(dialog, box);
+    confirmLookUp(ahead != nullptr ? ahead : startLookUp(word, configuredServer, false), tellLookUpEnded,
+                  box);
 }
 
 INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -295,15 +297,14 @@ INT_PTR CALLBACK wordEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             onLookUp(dialog);
             return TRUE;
         case IDCANCEL:
-            closeBox(dialog, box, wordLookupCancelled);
+            closeBox(dialog, box);
+            box->ended(nullptr);
             return TRUE;
         }
         return FALSE;
     }
     return FALSE;
 }
-
-bool boxClosed(void* box) { return !static_cast<WordBox*>(box)->open; }
 
 }  // namespace
 
@@ -323,25 +324,28 @@ bool prepareWordEntryDialog(HWND owner)
     return wordBoxWindow != nullptr;
 }
 
-INT_PTR runWordEntryDialog(HWND owner, DictSession** found)
+void openWordEntryDialog(HWND owner, void (*ended)(DictSession* found))
 {
-    WordBox box = {};
+    if (theBox.open)
+        return;
+    theBox = WordBox();
+    theBox.ended = ended;
     // Asked before the box shows, so the program is asked as soon as the hotkey comes; the box shows
     // as soon as it has been asked, and a copy of the keys landing later fills it.
-    box.captured = startSelectionCapture(&box.capture, readConfigFlag("keepclipboard", 0));
-    box.result = wordLookupCancelled;
-    if (prepareWordEntryDialog(owner)) {
-        HWND dialog = wordBoxWindow;
-        prepareBox(dialog, &box);
-        showBox(dialog);
-        // The box's own loop, as a modal dialog has; the look-up runs from inside it.
-        if (!runMessagesUntil(boxClosed, &box, dialog, nullptr))
-            closeBox(dialog, &box, wordLookupCancelled);  // the program is ending
-        SetWindowLongPtrW(dialog, DWLP_USER, 0);
+    theBox.captured = startSelectionCapture(&theBox.capture, readConfigFlag("keepclipboard", 0));
+    if (!prepareWordEntryDialog(owner)) {
+        endSelectionCapture(&theBox.capture, nullptr, 0);
+        ended(nullptr);
+        return;
     }
-    // Not shown, or closed some other way while still capturing: the capture ends all the same.
-    endSelectionCapture(&box.capture, nullptr, 0);
-    dropAhead(&box);
-    *found = box.found;
-    return box.result;
+    prepareBox(wordBoxWindow, &theBox);
+    showBox(wordBoxWindow);
+}
+
+bool wordEntryMessage(MSG* message) { return theBox.open && IsDialogMessageW(wordBoxWindow, message); }
+
+void closeWordEntryDialog()
+{
+    if (theBox.open)
+        closeBox(wordBoxWindow, &theBox);
 }

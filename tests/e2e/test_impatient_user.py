@@ -354,6 +354,15 @@ class ImpatientUser:
         lk.key(self.desk, "Escape")
         self.watch.wait_hidden(box["hwnd"])
 
+    def hotkey_over_question(self, dialog):
+        """The hotkey cancels the look-up that asks: its question closes, and the box opens."""
+        self.note(f"presses the hotkey over the {window_kind(dialog)} and escapes")
+        self.cancelled("the hotkey over its question")
+        box = open_word_box(self.desk, self.watch)
+        self.watch.wait_hidden(dialog["hwnd"])
+        lk.key(self.desk, "Escape")
+        self.watch.wait_hidden(box["hwnd"])
+
     def cancelled(self, how):
         self.note(f"cancels {self.live.word!r} ({self.live.kind}, {self.live.elapsed():.1f} s) by {how}")
         self.cancels += 1
@@ -426,6 +435,7 @@ class ImpatientUser:
         if self.watch.foreground == self.viewer["hwnd"] and self.rng.random() < 0.5:
             # The word selected in the viewer, and the hotkey: the viewer looks it up in its place.
             self.note(f"selects {word!r} in the viewer and presses the hotkey")
+            at = lk.box_offset(text[0], at)
             lk.send_to(self.desk.prefix, self.viewer, lk.ID_TEXT, lk.EM_SETSEL, at, at + len(word))
             self.live = Live(word, kind, follow=True)
             lk.key(self.desk, lk.HOTKEY)
@@ -447,6 +457,9 @@ class ImpatientUser:
         """One event of the user's; False when the state offered none (nothing counted)."""
         self.audit()
         dialog = self.pending_dialog()
+        if dialog and self.live and self.rng.random() < 0.2:
+            self.hotkey_over_question(dialog)
+            return True
         if dialog:
             self.answer(dialog)
             return True

@@ -12,7 +12,7 @@ import pytest
 from conftest import write_timings
 import test_lookup as lk
 from harness import HarnessError, parse_probe_output, stays_away, wait_for
-from lexitray_checks import LOCAL_HOST, elapsed_since, wait_icon, wait_message_box
+from lexitray_checks import HOTKEY_ID, LOCAL_HOST, elapsed_since, wait_icon, wait_message_box
 from test_lookup import NOT_RESPONDING
 from menu_steps import (SETTINGS_CAPTION, choose, include_relay, open_menu, relay_calls, send, visible_menus,
                         wait_dialog, wait_gone)
@@ -67,8 +67,12 @@ class DelayProxy:
 class GiantServer:
     """A DICT server whose one word, "giant", has one definition of about the given size."""
 
-    def __init__(self, size):
+    def __init__(self, size, held=False):
         self.host = free_address()
+        # A held server keeps the definitions back until released.
+        self.define_asked, self.released = threading.Event(), threading.Event()
+        if not held:
+            self.released.set()
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.bind((self.host, 2628))
         self.listener.listen(8)
@@ -103,6 +107,8 @@ class GiantServer:
             elif request.startswith(b"show databases"):
                 connection.sendall(b"110 1 databases present\r\nwn \"WordNet\"\r\n.\r\n250 ok\r\n")
             elif request.startswith(b"define wn giant"):
+                self.define_asked.set()
+                self.released.wait(30)
                 connection.sendall(self.reply)
             # Wait for the client to close, as dictd does.
             while connection.recv(65536):
@@ -595,17 +601,23 @@ def test_exit_during_a_wait_ends_the_program_with_the_profile_intact(look):
         server.close()
 
 
-def test_a_question_waits_for_the_open_tray_menu(look):
-    """A dialog opened inside the menu's loop held the menu open behind it: the question waits for it."""
+@pytest.mark.parametrize("word", ["zzzzqx", "snorkelbloom"], ids=["question", "viewer"])
+def test_a_question_waits_for_the_open_tray_menu(look, word):
+    """A dialog opened inside the menu's loop held the menu open behind it: the question, or the viewer of
+    a look-up that ended meanwhile, waits for it."""
     server = StallingServer("late", late_seconds=1.5)
     try:
-        app, window, icon = start_waiting(look, server, word="zzzzqx")
+        app, window, icon = start_waiting(look, server, word=word)
         menu, _ = open_menu(look, icon)
         # The server answers meanwhile; the menu stays, and nothing opens over it.
-        assert stays_away(lambda: lk.visible_dialogs(look.prefix), seconds=3.5), "a question opened over the menu"
+        assert stays_away(lambda: lk.visible_dialogs(look.prefix) or lk.viewer_window(look.prefix), seconds=3.5), \
+            "a dialog opened over the menu"
         assert visible_menus(look.prefix), "the menu closed by itself"
         look.prefix.xvfb.click(500, 100)
         wait_for("the menu to close", lambda: not visible_menus(look.prefix), timeout=5)
+        if word == "snorkelbloom":
+            lk.close_viewer(look, lk.wait_viewer(look.prefix, timeout=5))
+            return
         box, _ = wait_message_box(look.prefix, lk.NOT_FOUND.format("zzzzqx", server.host), timeout=5)
         look.prefix.probe("press", box["hwnd"], lk.ID_NO)
     finally:
@@ -648,5 +660,45 @@ def test_hotkey_during_a_wait_opens_a_fresh_word_box(look):
         viewer = lk.wait_viewer(look.prefix)
         lk.wait_text(look.prefix, viewer, lk.ID_TEXT, lk.SNORKELBLOOM)
         lk.close_viewer(look, viewer)
+    finally:
+        server.close()
+
+
+@pytest.mark.parametrize("word", ["zzzzqx", "glimmerwort"], ids=["not-found", "choice"])
+def test_hotkey_over_a_question_closes_it_and_opens_the_box(look, word):
+    start_lexitray(look)
+    look_up_typed(look, word)
+    if word == "zzzzqx":
+        question, _ = wait_message_box(look.prefix, lk.NOT_FOUND.format(word, LOCAL_HOST), timeout=15)
+    else:
+        question = wait_for("the database choice", lambda: lk.dialog_with(look.prefix, lk.ID_DB_LIST), timeout=15)
+    lk.key(look, lk.HOTKEY)
+    lk.wait_word_box(look.prefix, timeout=10)
+    wait_for("the question to close", lambda: all(w["hwnd"] != question["hwnd"]
+                                                  for w in lk.visible_dialogs(look.prefix)), timeout=5)
+    lk.key(look, "Escape")
+    assert stays_away(lambda: question_or_viewer(look.prefix), seconds=1.5), "the cancelled look-up went on"
+
+
+def test_hotkey_queued_ahead_of_the_look_ups_end_takes_its_status_away(look):
+    """The look-up ends while the hotkey waits in the queue before its end: it is cancelled all the same."""
+    server = GiantServer(4096, held=True)
+    try:
+        app, window, icon = start_lexitray(look, server="0", server0=f"{server.host} : Holds its definitions")
+        look_up_typed(look, "giant")
+        assert server.define_asked.wait(15), "no definitions were asked for"
+        wait_for("the status", lambda: (look.prefix.icon_of(window["hwnd"]) or {}).get("info")
+                 == "Retrieving definitions...", timeout=10)
+        freeze = look.prefix.probe_background("freezepost", window["hwnd"], "0x312", str(HOTKEY_ID), "0", "2000")
+        try:
+            assert freeze.stdout.readline().strip() == "posted=1"
+            server.released.set()
+        finally:
+            freeze.communicate(timeout=30)
+        lk.wait_word_box(look.prefix, timeout=10)
+        lk.key(look, "Escape")
+        assert stays_away(lambda: lk.dialog_with(look.prefix, lk.ID_TEXT), seconds=1.5), "the viewer opened"
+        info = (look.prefix.icon_of(window["hwnd"]) or {}).get("info")
+        assert info != "Retrieving definitions...", "the cancelled look-up's status stayed up"
     finally:
         server.close()

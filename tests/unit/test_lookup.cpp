@@ -881,6 +881,8 @@ TEST_F(LookUpWord, CancelledAtTheChoiceFetchesAndReturnsNothing)
     EXPECT_EQ("", server.received(2));
     EXPECT_FALSE(dictSession.socketOpen);
     EXPECT_EQ(0, countUiCalls("askYesNo"));
+    for (const UiCall& call : uiCalls())
+        EXPECT_NE("Retrieving definitions...", call.text);
 
     // The same word in two offline dictionaries: the choice comes without any wait on the network.
     static const std::string text = "friend\n   A person you know well.\n",

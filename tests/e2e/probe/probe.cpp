@@ -985,17 +985,19 @@ int commandLockKey(const char* rootName, const char* subkey, bool locked)
 
 int usage()
 {
-    fputs("usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | "
-          "press <window> <id> | runvalue\n"
-          "       | post <window> <msg> <wparam> <lparam> | broadcast <message name> | holdhotkey <mods> "
-          "<vk> <seconds>\n"
-          "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
-          "       | watchballoon <seconds> | watchpopup <owner class> <seconds> | watchpick <seconds>\n"
-          "       | watchwindows <pid> <seconds> | resources <pid>\n"
-          "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
-          "       | lockkey <HKLM|HKCU> <subkey> on|off | pingloop <window> <seconds>\n"
-          "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
-          stderr);
+    fputs(
+        "usage: probe list | find <caption|class> | texts <window> | unicode <window> | rect <window> | "
+        "press <window> <id> | runvalue\n"
+        "       | post <window> <msg> <wparam> <lparam> | freezepost <window> <msg> <wparam> <lparam> <ms>\n"
+        "       | broadcast <message name> | holdhotkey <mods> "
+        "<vk> <seconds>\n"
+        "       | version | appbar | trayicon | traydelete <owner> <id> | demoicon <tip> <info> <seconds>\n"
+        "       | watchballoon <seconds> | watchpopup <owner class> <seconds> | watchpick <seconds>\n"
+        "       | watchwindows <pid> <seconds> | resources <pid>\n"
+        "       | send <window> <control id or 0> <msg> <wparam> <lparam>\n"
+        "       | lockkey <HKLM|HKCU> <subkey> on|off | pingloop <window> <seconds>\n"
+        "       | dpichanged <window> <dpi> <left> <top> <right> <bottom>\n",
+        stderr);
     return 2;
 }
 
@@ -1118,6 +1120,29 @@ int main(int argc, char** argv)
             printf("posted=%d\n", ok ? 1 : 0);
             status = ok ? 0 : 1;
         }
+    } else if (strcmp(command, "freezepost") == 0 && argc == 7) {
+        // Holds the window's thread still, posts it the message, lets it go after ms: what else reaches
+        // its queue meanwhile comes after the message.
+        HWND hwnd = resolveWindow(argv[2]);
+        status = needWindow(hwnd, argv[2]);
+        HANDLE thread =
+            status == 0 ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(hwnd, nullptr))
+                        : nullptr;
+        if (thread != nullptr && SuspendThread(thread) != static_cast<DWORD>(-1)) {
+            BOOL ok =
+                PostMessageA(hwnd, messageNumber(argv[3]), static_cast<WPARAM>(strtoul(argv[4], nullptr, 0)),
+                             static_cast<LPARAM>(strtoul(argv[5], nullptr, 0)));
+            printf("posted=%d\n", ok ? 1 : 0);
+            fflush(stdout);
+            Sleep(static_cast<DWORD>(strtoul(argv[6], nullptr, 0)));
+            ResumeThread(thread);
+            status = ok ? 0 : 1;
+        } else if (status == 0) {
+            printf("frozen=0\n");
+            status = 1;
+        }
+        if (thread != nullptr)
+            CloseHandle(thread);
     } else if (strcmp(command, "broadcast") == 0 && argc == 3) {
         UINT msg = messageNumber(argv[2]);
         BOOL ok = PostMessageA(HWND_BROADCAST, msg, 0, 0);
