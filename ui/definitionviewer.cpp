@@ -348,6 +348,14 @@ bool onViewerKey(HWND dialog, HWND control, WPARAM key)
     return false;
 }
 
+// The text box scrolls as it would by itself; the caption's "n of m" then follows what is in view.
+LRESULT scrollText(HWND dialog, HWND control, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+    PostMessageW(dialog, viewerScrolledMessage, 0, 0);
+    return result;
+}
+
 // Every control of the viewer: a double click in the text follows the word there, Backspace and
 // Alt+Left go back, and the find, zoom and copy keys work, whichever control has the focus.
 LRESULT CALLBACK viewerControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -369,11 +377,8 @@ LRESULT CALLBACK viewerControlProc(HWND control, UINT message, WPARAM wParam, LP
     case WM_KEYDOWN:
         if (onViewerKey(dialog, control, wParam))
             return 0;
-        if (isText) {
-            LRESULT result = DefSubclassProc(control, message, wParam, lParam);
-            PostMessageW(dialog, viewerScrolledMessage, 0, 0);
-            return result;
-        }
+        if (isText)
+            return scrollText(dialog, control, message, wParam, lParam);
         break;
     case WM_CHAR:
         // What the keys above made of themselves must not land in a box as text or a beep.
@@ -393,18 +398,12 @@ LRESULT CALLBACK viewerControlProc(HWND control, UINT message, WPARAM wParam, LP
             PostMessageW(dialog, viewerZoomMessage, 0, GET_WHEEL_DELTA_WPARAM(wParam));
             return 0;
         }
-        if (isText) {
-            LRESULT result = DefSubclassProc(control, message, wParam, lParam);
-            PostMessageW(dialog, viewerScrolledMessage, 0, 0);
-            return result;
-        }
+        if (isText)
+            return scrollText(dialog, control, message, wParam, lParam);
         break;
     case WM_VSCROLL:
-        if (isText) {
-            LRESULT result = DefSubclassProc(control, message, wParam, lParam);
-            PostMessageW(dialog, viewerScrolledMessage, 0, 0);
-            return result;
-        }
+        if (isText)
+            return scrollText(dialog, control, message, wParam, lParam);
         break;
     case WM_LBUTTONDBLCLK:
         if (isText) {

@@ -332,7 +332,8 @@ def test_owner_too_busy_to_render_leaves_the_clipboard_alone_and_the_box_prompt(
     press_hotkey(cap)
     waited = view.hotkey_to_box()
     TIMINGS.append(("hotkey to word box, clipboard owner busy", waited))
-    assert waited < 1.0, f"the box waited {waited:.1f} s for the clipboard's owner"
+    # The owner is busy for three seconds: a box that waited for it would come after them.
+    assert waited < 2.5, f"the box waited {waited:.1f} s for the clipboard's owner"
     assert "wmcopy" not in [event for _, event, _ in view.log()]
     wait_untouched_note(cap, window)
     close_box(cap)

@@ -1073,10 +1073,8 @@ def click_recent(look, submenu, index):
     click(look, (left + right) // 2, top + 11 + 16 * index)
 
 
-def test_recent_words_come_back_from_memory_newest_first(look):
-    include_relay(look.prefix, ["user32.InsertMenuW", "ws2_32.connect"])
-    app, window = start_lexitray(look)
-    icon = wait_icon(look.prefix, window["hwnd"])
+def look_up_two_recent_words(look):
+    """snorkelbloom (one dictionary) and glimmerwort (the second of two, chosen) looked up and closed."""
     look_up_typed(look, "snorkelbloom")
     close_viewer(look, wait_viewer(look.prefix))
     look_up_typed(look, "glimmerwort")
@@ -1084,6 +1082,13 @@ def test_recent_words_come_back_from_memory_newest_first(look):
     click_list_item(look, choice, 1)
     click_control(look, choice, ID_DB_OK)
     close_viewer(look, wait_viewer(look.prefix))
+
+
+def test_recent_words_come_back_from_memory_newest_first(look):
+    include_relay(look.prefix, ["user32.InsertMenuW", "ws2_32.connect"])
+    app, window = start_lexitray(look)
+    icon = wait_icon(look.prefix, window["hwnd"])
+    look_up_two_recent_words(look)
     look_up_typed(look, "friend")
     choice = wait_choice(look.prefix)
     click_control(look, choice, ID_DB_SKIP)
@@ -1120,7 +1125,6 @@ def test_recent_words_come_back_from_memory_newest_first(look):
     assert len(relay_calls(app, "ws2_32.connect")) == connects, "a recent word went to the network"
 
 
-
 def kept_words(path):
     """The words of the history file, newest first, as (word, online or offline, dictionary)."""
     with open(path, encoding="utf-8") as f:
@@ -1145,13 +1149,7 @@ def test_kept_words_come_back_after_a_restart_until_cleared_or_switched_off(look
     assert len(relay_calls(app, "user32.MessageBoxA")) == 1
     with open(history, "rb") as f:
         assert f.read() == b"[Recent]\nhack=wn\n", "the file was replaced before the list changed"
-    look_up_typed(look, "snorkelbloom")
-    close_viewer(look, wait_viewer(look.prefix))
-    look_up_typed(look, "glimmerwort")
-    choice = wait_choice(look.prefix)
-    click_list_item(look, choice, 1)
-    click_control(look, choice, ID_DB_OK)
-    close_viewer(look, wait_viewer(look.prefix))
+    look_up_two_recent_words(look)
     look_up_typed(look, "quillfeather")
     close_viewer(look, wait_viewer(look.prefix))
     assert kept_words(history) == [("quillfeather", "online", "Lexitray Test Dictionary"),

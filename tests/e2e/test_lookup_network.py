@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import write_timings
+from conftest import ARTIFACTS, write_timings
 import test_lookup as lk
 from harness import HarnessError, parse_probe_output, stays_away, wait_for
 from lexitray_checks import HOTKEY_ID, LOCAL_HOST, elapsed_since, wait_icon, wait_message_box
@@ -123,12 +123,16 @@ class GiantServer:
 
 
 TIMINGS = []
+MEMORY = []
 
 
 @pytest.fixture(scope="module", autouse=True)
 def report_timings():
     yield
     write_timings("network-timings.txt", TIMINGS)
+    if MEMORY:
+        with open(os.path.join(ARTIFACTS, "network-memory-timings.txt"), "w") as f:
+            f.writelines(line + "\n" for line in MEMORY)
 
 
 @pytest.fixture
@@ -284,7 +288,8 @@ def test_a_settings_change_with_the_box_open_looks_up_afresh(look):
 def test_giant_definition_opens_at_once_and_the_hotkey_answers_after(look, megabytes):
     server = GiantServer(megabytes * 1000 * 1000)
     try:
-        lk.start_lexitray(look, server1=f"{server.host} : Serves one giant definition")
+        _, window = lk.start_lexitray(look, server1=f"{server.host} : Serves one giant definition")
+        before = lk.commit_charge(look, window)
         start = time.monotonic()
         lk.look_up_typed(look, "giant")
         # Both times are printed, not compared; the waits' own limits catch a viewer or a hotkey that hangs.
@@ -294,6 +299,11 @@ def test_giant_definition_opens_at_once_and_the_hotkey_answers_after(look, megab
         text = lk.viewer_text(look.prefix, viewer)
         assert text == server.definition[:len(text)], "the viewer does not show the definition's head"
         look.screenshot("giant-definition")
+        # What the open viewer holds for the text, against the text's size (Wine gives the commit charge,
+        # not the private bytes: its anonymous resident memory).
+        grown = lk.commit_charge(look, window) - before
+        ratio = grown / len(server.definition)
+        MEMORY.append(f"{megabytes} MB definition: the open viewer holds {ratio:.2f} x the text")
 
         start = time.monotonic()
         lk.close_viewer(look, viewer)
