@@ -78,6 +78,8 @@ struct ViewerState {
     PageText text;              // what the text box shows, offsets as the box counts them
     size_t lineEnds;            // how many line ends it has: WM_GETTEXT gives each as two units
     WPARAM shownText;           // counts the texts shown: a click meant for one is not followed in the next
+    WPARAM pressedOn;           // the text shown when the button last went down: a double click's second
+                                // click, or the release of a click, belongs to the text its first press saw
     ViewerPage page;            // what is shown: the definitions and what the caption names
     ViewerHistory history;      // what Back returns to
     bool following;             // a look-up of a followed word is under way
@@ -405,16 +407,21 @@ LRESULT CALLBACK viewerControlProc(HWND control, UINT message, WPARAM wParam, LP
         if (isText)
             return scrollText(dialog, control, message, wParam, lParam);
         break;
+    case WM_LBUTTONDOWN:
+        if (isText && stateOf(dialog))
+            stateOf(dialog)->pressedOn = stateOf(dialog)->shownText;
+        break;
     case WM_LBUTTONDBLCLK:
         if (isText) {
-            // The character under the pointer decides what is followed (a link: once, by its click or this).
+            // The character under the pointer decides what is followed (a link: once, by its click or this),
+            // unless the first click has already followed a link and the text has changed under the pointer.
             LRESULT result = DefSubclassProc(control, message, wParam, lParam);
             POINTL point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             LRESULT at = SendMessageW(control, EM_CHARFROMPOS, 0, reinterpret_cast<LPARAM>(&point));
             ViewerState* state = stateOf(dialog);
             if (state)
                 PostMessageW(dialog, viewerFollowAtMessage, static_cast<WPARAM>(at),
-                             static_cast<LPARAM>(state->shownText));
+                             static_cast<LPARAM>(state->pressedOn));
             return result;
         }
         break;
@@ -520,7 +527,7 @@ INT_PTR onLinkNotice(HWND dialog, const ENLINK* link)
     if (range.cpMin != range.cpMax)
         return FALSE;
     PostMessageW(dialog, viewerFollowLinkMessage, static_cast<WPARAM>(link->chrg.cpMin),
-                 static_cast<LPARAM>(stateOf(dialog)->shownText));
+                 static_cast<LPARAM>(stateOf(dialog)->pressedOn));
     return FALSE;
 }
 
