@@ -260,6 +260,8 @@ class WinePrefix:
         self.artifacts = artifacts
         self.nt40 = nt40
         self.desktop = None
+        # The calls Wine's relay trace is narrowed to in this prefix; include_relay adds to them.
+        self.relay_calls = list(RELAY_CALLS)
         self.exe = os.path.join(build_dir, "lexitray.exe")
         self.probe_exe = os.path.join(build_dir, "probe.exe")
         # The prefix is of the program's own kind: a 32-bit one for the i686 build, a 64-bit one otherwise.
@@ -308,10 +310,22 @@ class WinePrefix:
         """Starts this prefix's wineserver (kept alive between programs) and its desktop with the taskbar."""
         self.ensure()
         self.server("-p", check=True)
+        # A prefix kept from an earlier run may hold another list: this run's begins with the harness's own.
+        self.write_relay_calls()
         self.desktop = subprocess.Popen(self.wine_command("explorer.exe", f"/desktop=Default,{DESKTOP_SIZE}"), env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for("the desktop's taskbar", lambda: self.windows("Shell_TrayWnd"), timeout=60, interval=0.3)
         return self
+
+    def write_relay_calls(self):
+        """Writes the relay list whole; it is kept here and never read back, as a read that failed once in a
+        full run left a list without the harness's calls."""
+        # Wine's reg tool has been seen to fail once in a full run where the same command works alone: ask again.
+        for attempt in range(3):
+            if self.wine("reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/d",
+                         ";".join(self.relay_calls), "/f", check=attempt == 2).returncode == 0:
+                return
+            time.sleep(1)
 
     def stop(self):
         self.server("-k")

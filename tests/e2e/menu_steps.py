@@ -12,7 +12,6 @@ EXTRA_RELAY = [
     "user32.TrackPopupMenu",
     "user32.SetForegroundWindow",
 ]
-DEBUG_KEY = "HKCU\\Software\\Wine\\Debug"
 
 SETTINGS_CAPTION = "Lexitray Settings"
 ABOUT_CAPTION = "About Lexitray"
@@ -29,15 +28,10 @@ HOTKEYF_SHIFT, HOTKEYF_CONTROL, HOTKEYF_ALT = 1, 2, 4
 
 def include_relay(prefix, calls=EXTRA_RELAY):
     """Adds calls to the prefix's relay list; programs started afterwards trace them too."""
-    out = prefix.wine("reg", "query", DEBUG_KEY, "/v", "RelayInclude", check=False).stdout
-    current = []
-    for line in out.splitlines():
-        parts = line.strip().split(None, 2)
-        if len(parts) == 3 and parts[0] == "RelayInclude":
-            current = parts[2].split(";")
-    missing = [c for c in calls if c not in current]
+    missing = [c for c in calls if c not in prefix.relay_calls]
     if missing:
-        prefix.wine("reg", "add", DEBUG_KEY, "/v", "RelayInclude", "/d", ";".join(current + missing), "/f")
+        prefix.relay_calls += missing
+        prefix.write_relay_calls()
 
 
 def relay_calls(app, name):
