@@ -21,7 +21,8 @@ static unsigned boxesOpened;
 static void wordLookUpEnded(DictSession* found)
 {
     if (found == nullptr) {
-        lookupActive = false;
+        // A look-up cancelled by the hotkey ends after the box that replaces it has opened.
+        lookupActive = wordEntryOpen();
         return;
     }
     const unsigned box = boxesOpened;
@@ -41,10 +42,18 @@ void startLookup()
             followViewerSelection();
             return;
         }
-        // The look-up under way ends (its open question closes, a followed word's viewer with it), and a
-        // fresh word box opens at once.
-        cancelRunningLookUp();
+        // A fresh word box opens, and the look-up under way ends behind it (its open question closes, a
+        // followed word's viewer with it). In this order the window that closes is no longer the active
+        // one: closed while active, it would hand the activation to another program's window, which
+        // could still take the keyboard from the box after the box has come to the front.
+        // Its status goes first: the box may show one of its own.
+        hideStatus();
+        lookupActive = true;
+        boxesOpened++;
+        openWordEntryDialog(TrayWindow, wordLookUpEnded);
+        cancelRunningLookUp(false);
         closeDefinitionViewer();
+        return;
     }
     lookupActive = true;
     boxesOpened++;

@@ -23,6 +23,8 @@ void openWordEntryDialog(HWND owner, void (*ended)(DictSession* found));
 bool wordEntryMessage(MSG* message);
 // At the program's end: the box closes, a look-up ahead of it with it, telling nothing.
 void closeWordEntryDialog();
+// Whether the word box is open.
+bool wordEntryOpen();
 
 // Shows the definitions of the look-up, one at a time, until the user closes it; words
 // double-clicked in them are looked up in turn.

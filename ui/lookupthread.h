@@ -41,8 +41,9 @@ void waitForLookUpThreads(DWORD milliseconds);
 bool lookUpRunning();
 bool lookUpWaiting();
 // Cancels the running look-up, if there is one: what it shows goes (its status, its open question), its
-// waits end, its ended is called with null now, and it asks and shows nothing more.
-void cancelRunningLookUp();
+// waits end, its ended is called with null now, and it asks and shows nothing more. The caller that has
+// taken the status down already, and shown another since, keeps that one.
+void cancelRunningLookUp(bool hideItsStatus = true);
 
 // Runs call(data) on the window thread: directly when called there, else for the calling look-up thread,
 // unless its look-up has been cancelled or is silent. Returns whether call ran. For a status.

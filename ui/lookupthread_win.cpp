@@ -268,7 +268,7 @@ LRESULT onLookUpDone(LPARAM ended)
     return 0;
 }
 
-void cancelRunningLookUp()
+void cancelRunningLookUp(bool hideItsStatus)
 {
     LookUpRun* run = runningLookUp;
     if (run == nullptr)
@@ -277,7 +277,8 @@ void cancelRunningLookUp()
     cancelRun(run);
     // Its status goes with it, also when it had finished just before the cancel (its end still on its
     // way): nothing else would take "Retrieving definitions..." away.
-    hideStatus();
+    if (hideItsStatus)
+        hideStatus();
     void (*ended)(void*, DictSession*) = run->ended;
     void* data = run->endedData;
     letGo(run);

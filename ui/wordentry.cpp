@@ -344,6 +344,8 @@ void openWordEntryDialog(HWND owner, void (*ended)(DictSession* found))
 
 bool wordEntryMessage(MSG* message) { return theBox.open && IsDialogMessageW(wordBoxWindow, message); }
 
+bool wordEntryOpen() { return theBox.open; }
+
 void closeWordEntryDialog()
 {
     if (theBox.open)

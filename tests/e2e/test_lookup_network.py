@@ -683,10 +683,14 @@ def test_hotkey_over_a_question_closes_it_and_opens_the_box(look, word):
     else:
         question = wait_for("the database choice", lambda: lk.dialog_with(look.prefix, lk.ID_DB_LIST), timeout=15)
     lk.key(look, lk.HOTKEY)
-    lk.wait_word_box(look.prefix, timeout=10)
+    box = lk.wait_word_box(look.prefix, timeout=10)
     wait_for("the question to close", lambda: all(w["hwnd"] != question["hwnd"]
                                                   for w in lk.visible_dialogs(look.prefix)), timeout=5)
+    # The keyboard is the box's: the question closed behind it took nothing with it.
     lk.key(look, "Escape")
+    wait_for("Escape to close the box", lambda: all(w["hwnd"] != box["hwnd"]
+                                                    for w in lk.visible_dialogs(look.prefix, lk.WORD_BOX_CAPTION)),
+             timeout=5)
     assert stays_away(lambda: question_or_viewer(look.prefix), seconds=1.5), "the cancelled look-up went on"
 
 
