@@ -189,8 +189,9 @@ def open_notepad(desk, text, encoding="ascii"):
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     desk.helpers.append(proc)
     name = os.path.basename(path)
+    # Notepad's first start in a new prefix has once taken over 30 s on a loaded host.
     window = wait_for("notepad", lambda: [w for w in desk.prefix.windows(f"{name} - Notepad") if w["visible"] == "1"],
-                      timeout=30)[0]
+                      timeout=60)[0]
     time.sleep(0.5)
     key(desk, "ctrl+Home")
     return window
