@@ -36,28 +36,27 @@ void startLookup()
 {
     // The word box, the questions and the viewer leave the hotkey and the menu working while a look-up is
     // on; this is the only guard against a second one.
-    if (lookupActive) {
+    const bool replacing = lookupActive;
+    if (replacing) {
         if (!lookUpRunning()) {
             // The hotkey over the viewer with text selected in it looks that text up there.
             followViewerSelection();
             return;
         }
-        // A fresh word box opens, and the look-up under way ends behind it (its open question closes, a
-        // followed word's viewer with it). In this order the window that closes is no longer the active
-        // one: closed while active, it would hand the activation to another program's window, which
-        // could still take the keyboard from the box after the box has come to the front.
-        // Its status goes first: the box may show one of its own.
+        // The look-up under way gives way to a fresh word box; its status goes first, as the box may show
+        // one of its own.
         hideStatus();
-        lookupActive = true;
-        boxesOpened++;
-        openWordEntryDialog(TrayWindow, wordLookUpEnded);
-        cancelRunningLookUp(false);
-        closeDefinitionViewer();
-        return;
     }
     lookupActive = true;
     boxesOpened++;
     openWordEntryDialog(TrayWindow, wordLookUpEnded);
+    if (replacing) {
+        // The look-up ends behind the box (its open question closes, a followed word's viewer with it). In
+        // this order the window that closes is no longer the active one: closed while active, it would hand
+        // the activation to another program's window, which could still take the keyboard from the box.
+        cancelRunningLookUp(false);
+        closeDefinitionViewer();
+    }
 }
 
 // A word kept from an earlier run is being looked up again; and whether a viewer was open when it began.

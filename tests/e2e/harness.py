@@ -318,9 +318,8 @@ class WinePrefix:
         return self
 
     def write_relay_calls(self):
-        """Writes the relay list whole; it is kept here and never read back, as a read that failed once in a
-        full run left a list without the harness's calls."""
-        # Wine's reg tool has been seen to fail once in a full run where the same command works alone: ask again.
+        """Writes the relay list whole, never read back: a read that failed once left it without the harness's
+        calls. Wine's reg tool fails now and then where the same command works alone: it is asked again."""
         for attempt in range(3):
             if self.wine("reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/d",
                          ";".join(self.relay_calls), "/f", check=attempt == 2).returncode == 0:
